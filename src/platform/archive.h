@@ -74,7 +74,8 @@ inline bool ReadUInt(Archive& ar, std::size_t width, std::uint32_t& value) noexc
   unsigned char bytes[4] = {};
   if (ar.Read(bytes, width) != width) return false;
   value = 0;
-  for (std::size_t i = width; i-- > 0;) value = (value << 8) | bytes[i];
+  for (std::size_t i = width; i-- > 0;)
+    value = (value << 8) | bytes[i];
   return true;
 }
 

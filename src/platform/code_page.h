@@ -10,8 +10,12 @@
 namespace pagorin::platform {
 
 // True when `byte` starts a two-byte character of code page 936.
-constexpr bool IsLeadByte(unsigned char byte) noexcept { return byte >= 0x81 && byte <= 0xFE; }
-constexpr bool IsLeadByte(char byte) noexcept { return IsLeadByte(static_cast<unsigned char>(byte)); }
+constexpr bool IsLeadByte(unsigned char byte) noexcept {
+  return byte >= 0x81 && byte <= 0xFE;
+}
+constexpr bool IsLeadByte(char byte) noexcept {
+  return IsLeadByte(static_cast<unsigned char>(byte));
+}
 
 // Byte length of the character that starts at `pos`: 2 for a lead byte followed by another byte,
 // else 1. `pos` must be below text.size().

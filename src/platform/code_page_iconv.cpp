@@ -2,8 +2,8 @@
 // opened on first use and reset before every conversion.
 #include <iconv.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/code_page.h"
 

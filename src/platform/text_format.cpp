@@ -44,7 +44,8 @@ std::string Digits(std::uint64_t value, unsigned base, bool upper) {
     value /= base;
   } while (value != 0);
   std::string result;
-  while (n > 0) result += buffer[--n];
+  while (n > 0)
+    result += buffer[--n];
   return result;
 }
 

@@ -28,7 +28,9 @@ std::atomic<TickFunction>& Source() noexcept {
 
 }  // namespace
 
-std::uint32_t TickCount() noexcept { return Source().load(std::memory_order_acquire)(); }
+std::uint32_t TickCount() noexcept {
+  return Source().load(std::memory_order_acquire)();
+}
 
 void SetTickSource(TickFunction source) noexcept {
   Source().store(source != nullptr ? source : DefaultSource(), std::memory_order_release);
@@ -41,6 +43,8 @@ ManualTicks::ManualTicks(std::uint32_t start) noexcept {
   SetTickSource(&ManualTicks::Read);
 }
 
-ManualTicks::~ManualTicks() { SetTickSource(nullptr); }
+ManualTicks::~ManualTicks() {
+  SetTickSource(nullptr);
+}
 
 }  // namespace pagorin::platform

@@ -55,11 +55,12 @@ TEST(Archive, StringLengthPrefixesAtEachBoundary) {
 
 TEST(Archive, DamagedStringsFailWithoutTouchingTheResult) {
   const std::string damaged[] = {
-      "",                                 // no length at all
-      "\x05" "abc",                       // two bytes short
-      "\xFF\x01",                         // 16-bit length cut off
-      std::string("\xFF\xFE\xFF", 3),     // wide-string marker
-      std::string("\xFF\xFF\xFF\x10", 4), // 32-bit length cut off
+      "",  // no length at all
+      "\x05"
+      "abc",                                                    // two bytes short
+      "\xFF\x01",                                               // 16-bit length cut off
+      std::string("\xFF\xFE\xFF", 3),                           // wide-string marker
+      std::string("\xFF\xFF\xFF\x10", 4),                       // 32-bit length cut off
       std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 7) + "tiny",  // claims 4 GiB
   };
   for (const std::string& bytes : damaged) {

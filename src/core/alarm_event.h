@@ -1,0 +1,65 @@
+// The host's record of one standing alarm, as it arrives in the answer to an alarm request, and
+// the parameter block of that request. Both are host formats: sizes and offsets are fixed, and
+// the bytes the plug-in does not read travel unchanged in every copy. Little-endian.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+namespace pagorin {
+
+static_assert(std::endian::native == std::endian::little, "the host records are little-endian");
+
+struct AlarmEvent {
+  std::int32_t eventId;   // with eventSubId, the identity of the alarm for its life
+  char tagName[96];       // code page 936, zero-terminated within the 96 bytes
+  std::uint8_t ackState;  // 0 unacknowledged, 1 acknowledged, 2 resumed
+  std::uint8_t reserved101;
+  std::uint8_t level;  // 1 low, 2 high, 3 urgent
+  std::uint8_t eventSubId;
+  std::uint8_t kind;  // 0 LoLo, 1 Lo, 2 Hi, 3 HiHi, 230 outside the limit kinds
+  std::uint8_t reserved105[3];
+  float limit;  // the limit that was crossed
+  float value;  // the variable's value
+  std::uint8_t reserved116[204];
+};
+
+static_assert(sizeof(AlarmEvent) == 320);
+static_assert(offsetof(AlarmEvent, eventId) == 0);
+static_assert(offsetof(AlarmEvent, tagName) == 4);
+static_assert(offsetof(AlarmEvent, ackState) == 100);
+static_assert(offsetof(AlarmEvent, level) == 102);
+static_assert(offsetof(AlarmEvent, eventSubId) == 103);
+static_assert(offsetof(AlarmEvent, kind) == 104);
+static_assert(offsetof(AlarmEvent, limit) == 108);
+static_assert(offsetof(AlarmEvent, value) == 112);
+
+// The parameter block of an alarm request: always 0, -1, -1, -1, -1, then the bytes 0 and 1.
+// Bytes 22 and 23 are not written.
+struct AlarmRequest {
+  std::int32_t first;
+  std::int32_t limits[4];
+  std::uint8_t flag20;
+  std::uint8_t flag21;
+  std::uint8_t unused22[2];
+};
+
+static_assert(sizeof(AlarmRequest) == 24);
+static_assert(offsetof(AlarmRequest, flag20) == 20);
+static_assert(offsetof(AlarmRequest, flag21) == 21);
+
+// The host's argument record of a script call, one per parameter in parameter order. Integer
+// parameters are read from intValue, text parameters from textValue (a zero-terminated code page
+// 936 text owned by the host for the duration of the call). No other byte is read.
+struct HostParam {
+  std::int32_t intValue;
+  std::uint8_t reserved4[12];
+  const char* textValue;
+};
+
+static_assert(sizeof(void*) == 8, "the record layout below is that of a 64-bit host");
+static_assert(sizeof(HostParam) == 24);
+static_assert(offsetof(HostParam, textValue) == 16);
+
+}  // namespace pagorin
