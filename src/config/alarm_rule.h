@@ -18,8 +18,10 @@ struct AlarmRule {
   int Matches(const AlarmEvent* event) const noexcept;
   // Removes every occurrence of `index` from TelPlace and moves the higher indexes down by one;
   // a negative index changes nothing.
-  void RemovePhoneIndex(int index);
-  // Reads or writes the rule's attributes on the document's current element.
+  void RemovePhoneIndex(int index) noexcept;
+  // Reads or writes the rule's attributes on the document's current element. Throw only
+  // std::bad_alloc. Reading caps the phone indexes at what the document's text can hold, however
+  // large the element's VarCount.
   void ReadXml(MarkupDocument& document);
   void WriteXml(MarkupDocument& document) const;
 

@@ -39,20 +39,25 @@ struct Configuration {
   int sendEnabled = 1;     // the send switch; never stored
 };
 
-// The configuration file's path in `projectDirectory`, joined with the platform's separator.
-std::string ConfigPathIn(const std::string& projectDirectory);
+// The configuration file's path in `projectDirectory`, joined with the platform's separator (no
+// second separator when the directory already ends with one). Empty only when memory runs out.
+std::string ConfigPathIn(const std::string& projectDirectory) noexcept;
 
-// Builds the configuration document, writes it safely to configPath (a failure is not reported)
-// and returns its text.
-std::string SaveConfiguration(const Configuration& config);
+// Builds the configuration document, writes it safely to configPath (a failure is not reported;
+// the file is replaced whole or left as it was) and returns its text. When memory runs out the
+// file is not touched and the result is empty.
+std::string SaveConfiguration(const Configuration& config) noexcept;
 
 // Refills the configuration from the file at configPath, read into `document`. A missing file or
-// one without an XML root changes nothing.
-void LoadConfiguration(Configuration& config, MarkupDocument& document);
+// one without an XML root changes nothing. Counts in the file are trusted only as far as the
+// text can hold that many elements and attributes. Either everything is replaced or, when memory
+// runs out, nothing.
+void LoadConfiguration(Configuration& config, MarkupDocument& document) noexcept;
 
 // Stores the configuration in the archive (Version, then the document text, which also rewrites
-// the file), or loads it (reads both, then LoadConfiguration from the file). A damaged archive
-// changes nothing.
-void SerializeConfiguration(Configuration& config, MarkupDocument& document, Archive& archive);
+// the file), or loads it (reads both, then LoadConfiguration from the file; the file's Version
+// wins). A damaged or truncated archive changes nothing and the file is not read.
+void SerializeConfiguration(Configuration& config, MarkupDocument& document,
+                            Archive& archive) noexcept;
 
 }  // namespace pagorin

@@ -11,9 +11,10 @@ class MarkupDocument;
 struct PhoneEntry {
   virtual ~PhoneEntry() = default;
 
-  // Reads TelNum and Desc from the document's current element.
+  // Reads TelNum and Desc from the document's current element. Throws only std::bad_alloc.
   void ReadXml(MarkupDocument& document);
-  // Writes TelNum and Desc as attributes of the document's current element.
+  // Writes TelNum and Desc as attributes of the document's current element. Throws only
+  // std::bad_alloc.
   void WriteXml(MarkupDocument& document) const;
 
   std::string TelNum;  // empty until the entry is confirmed in the dialog
