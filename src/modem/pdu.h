@@ -1,0 +1,44 @@
+// SMS-SUBMIT in PDU mode: a destination number and a message text become the strings stored in a
+// queued request, and those strings become the two command lines that carry one message to the
+// modem. Pure functions; no state and no input or output.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pagorin {
+
+// Switches the modem to PDU mode; sent as these 10 bytes before every message.
+inline constexpr std::string_view kModeCommand = "AT+CMGF=0\r";
+
+// Longest user data: 70 UTF-16 units, 140 octets.
+inline constexpr std::size_t kMaxUserDataOctets = 140;
+
+// A number of 11 or 12 decimal digits (no country code, no plus sign) to the 12 address
+// characters of the destination field: swapped semi-octets, an 11-digit number padded with the
+// filler F. "12345678901" gives "2143658709F1". Anything else is refused (nullopt).
+std::optional<std::string> EncodePhoneDigits(std::string_view number);
+
+// UTF-16 text to UCS2 octets, high byte first, up to the first zero unit and at most 70 units.
+std::vector<std::uint8_t> ToUcs2BigEndian(std::u16string_view text);
+
+// A code page 936 message text to its UCS2 user data as upper-case hexadecimal (4 to 280
+// characters). Longer texts are cut at 70 UTF-16 units without notice; an empty text is refused
+// (nullopt). Never throws: a failed allocation is a refusal.
+std::optional<std::string> EncodeUserData(std::string_view text) noexcept;
+
+// The 12-byte line announcing the PDU: "AT+CMGS=%03d\r" with the TPDU length in octets (15 fixed
+// octets plus the user data; the leading service-centre length octet is not counted).
+// `userDataHex` is a result of EncodeUserData.
+std::string FormatCmgsCommand(std::string_view userDataHex);
+
+// The PDU line, closed by Ctrl-Z and a carriage return; 34 bytes longer than `userDataHex`.
+// The destination is international with country code 86; the address length says 13 digits for
+// an 11-digit number (the F filler) and 14 for a 12-digit one. Arguments are results of
+// EncodePhoneDigits and EncodeUserData.
+std::string FormatSubmitPdu(std::string_view addressDigits, std::string_view userDataHex);
+
+}  // namespace pagorin

@@ -1,0 +1,324 @@
+#include "modem/sms_modem.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "modem/pdu.h"
+#include "platform/tick.h"
+#include "support/pty_pair.h"
+
+namespace pagorin {
+namespace {
+
+using namespace std::chrono_literals;
+using State = SmsModem::State;
+using testing::PtyPair;
+using testing::ScriptedPeer;
+using testing::WaitUntil;
+
+constexpr int kPort = 5;
+const std::string kNumber = "12345678901";
+const std::string kMode = "AT+CMGF=0\r";
+const std::string kCmgsAB = "AT+CMGS=019\r";
+const std::string kPduAB = "0011000D91682143658709F10008010400410042\x1A\r";
+const std::string kFinalOk = "\r\n+CMGS: 12\r\n\r\nOK\r\n";
+
+// The modem as the test plays it: each Tick is followed by a look at what was written, each
+// reply waits until the port's reader has taken it in.
+class SmsModemDialogue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pty.MapToPort(kPort);
+    ASSERT_EQ(modem.Open(kPort, 9600, 8), 1);
+  }
+
+  // Ticks once; returns the command that Tick wrote.
+  std::string TickWrites() {
+    modem.Tick();
+    received = 0;
+    return pty.ReadUntil('\r');
+  }
+
+  // Ticks once; true when nothing was written.
+  bool TickWritesNothing() {
+    modem.Tick();
+    return pty.ReadFor(30ms).empty();
+  }
+
+  void Reply(const std::string& bytes) {
+    received += static_cast<int>(bytes.size());
+    ASSERT_TRUE(pty.Write(bytes));
+    ASSERT_TRUE(WaitUntil([&] { return modem.port().ReceivedLength() == received; }));
+  }
+
+  void ReachWaitSendReply(const std::string& text = "AB") {
+    ASSERT_EQ(modem.Enqueue(kNumber, text), 1);
+    ASSERT_EQ(TickWrites(), kMode);
+    Reply("\r\nOK\r\n");
+    ASSERT_EQ(TickWrites().substr(0, 8), "AT+CMGS=");
+    Reply("\r\n> ");
+    ASSERT_EQ(TickWrites().substr(0, 12), "0011000D9168");
+    ASSERT_EQ(modem.state(), State::WaitSendReply);
+  }
+
+  platform::ManualTicks ticks{100000};
+  PtyPair pty;
+  SmsModem modem;
+  int received = 0;
+};
+
+TEST(SmsModem, RefusesMessagesWithoutAnOpenPort) {
+  SmsModem modem;
+  EXPECT_EQ(modem.Enqueue(kNumber, "AB"), 0);
+  EXPECT_EQ(modem.Open(65, 9600, 8), 0);
+  EXPECT_EQ(modem.Enqueue(kNumber, "AB"), 0);
+  EXPECT_EQ(modem.queueLength(), 0u);
+  modem.Tick();
+  EXPECT_EQ(modem.state(), State::StartRequest);
+}
+
+TEST_F(SmsModemDialogue, RefusesBadNumbersAndEmptyText) {
+  EXPECT_EQ(modem.Enqueue("1234567890", "AB"), 0);
+  EXPECT_EQ(modem.Enqueue("+8612345678901", "AB"), 0);
+  EXPECT_EQ(modem.Enqueue("1234567890a", "AB"), 0);
+  EXPECT_EQ(modem.Enqueue(kNumber, ""), 0);
+  EXPECT_EQ(modem.queueLength(), 0u);
+  EXPECT_EQ(modem.Enqueue("123456789012", "A"), 1);
+  EXPECT_EQ(modem.queueLength(), 1u);
+}
+
+TEST_F(SmsModemDialogue, EmptyQueueWritesNothing) {
+  EXPECT_TRUE(TickWritesNothing());
+  ticks.Advance(60000);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.state(), State::StartRequest);
+  EXPECT_EQ(modem.timeoutCount(), 0);
+}
+
+TEST_F(SmsModemDialogue, SendsThroughAnEchoingModem) {
+  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  EXPECT_EQ(TickWrites(), kMode);
+  EXPECT_EQ(modem.state(), State::WaitModeReply);
+  Reply("AT+CMGF=0\r\r\nOK\r\n");
+  EXPECT_EQ(TickWrites(), kCmgsAB);
+  EXPECT_EQ(modem.state(), State::WaitPrompt);
+  Reply("AT+CMGS=019\r\r\n> ");
+  EXPECT_EQ(TickWrites(), kPduAB);
+  EXPECT_EQ(modem.state(), State::WaitSendReply);
+  Reply("0011000D91682143658709F10008010400410042\x1A" + kFinalOk);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.queueLength(), 0u);
+  EXPECT_EQ(modem.state(), State::StartRequest);
+  EXPECT_TRUE(TickWritesNothing());
+}
+
+enum class Outcome { Accepted, NotRecognised, ErrorReply };
+
+struct ModeReply {
+  const char* name;
+  std::string bytes;
+  Outcome outcome;
+};
+
+class SmsModemModeReply : public SmsModemDialogue,
+                          public ::testing::WithParamInterface<ModeReply> {};
+
+TEST_P(SmsModemModeReply, IsJudgedByItsLastFiveCharacters) {
+  const ModeReply& row = GetParam();
+  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  ASSERT_EQ(TickWrites(), kMode);
+  Reply(row.bytes);
+  switch (row.outcome) {
+    case Outcome::Accepted:
+      EXPECT_EQ(TickWrites(), kCmgsAB);
+      EXPECT_EQ(modem.state(), State::WaitPrompt);
+      break;
+    case Outcome::NotRecognised:
+      EXPECT_TRUE(TickWritesNothing());
+      EXPECT_EQ(modem.state(), State::WaitModeReply);
+      ticks.Advance(SmsModem::kReplyTimeoutMs);
+      EXPECT_TRUE(TickWritesNothing());
+      EXPECT_EQ(modem.state(), State::StartRequest);
+      EXPECT_EQ(modem.timeoutCount(), 1);
+      break;
+    case Outcome::ErrorReply:
+      // No time passes: the refusal counts as a time-out at once.
+      EXPECT_TRUE(TickWritesNothing());
+      EXPECT_EQ(modem.state(), State::StartRequest);
+      EXPECT_EQ(modem.timeoutCount(), 1);
+      EXPECT_EQ(TickWrites(), kMode);
+      break;
+  }
+  EXPECT_EQ(modem.queueLength(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SmsModem, SmsModemModeReply,
+    ::testing::Values(ModeReply{"PlainOk", "\r\nOK\r\n", Outcome::Accepted},
+                      ModeReply{"EchoThenOk", "AT+CMGF=0\r\r\nOK\r\n", Outcome::Accepted},
+                      ModeReply{"OkThenThree", "OK123", Outcome::Accepted},
+                      ModeReply{"Prompt", "\r\n> ", Outcome::Accepted},
+                      ModeReply{"OkThenFour", "OK1234", Outcome::NotRecognised},
+                      ModeReply{"OkThenUnsolicited", "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n",
+                                Outcome::NotRecognised},
+                      ModeReply{"Ring", "\r\nRING\r\n", Outcome::NotRecognised},
+                      ModeReply{"ErrorWithoutCode", "\r\n+CMS ERROR:\r\n", Outcome::NotRecognised},
+                      ModeReply{"Error", "\r\nERROR\r\n", Outcome::ErrorReply},
+                      ModeReply{"EchoThenError", "AT+CMGF=0\r\r\nERROR\r\n", Outcome::ErrorReply},
+                      ModeReply{"CmsError", "\r\n+CMS ERROR: 500\r\n", Outcome::ErrorReply},
+                      ModeReply{"CmeError", "\r\n+CME ERROR: 3\r\n", Outcome::ErrorReply}),
+    [](const ::testing::TestParamInfo<ModeReply>& row) { return row.param.name; });
+
+TEST_F(SmsModemDialogue, ExaminesReplyPiecesFromTheStart) {
+  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  ASSERT_EQ(TickWrites(), kMode);
+  Reply("\r\nO");
+  EXPECT_TRUE(TickWritesNothing());
+  Reply("K\r\n");
+  ASSERT_EQ(TickWrites(), kCmgsAB);
+  Reply("\r\n");
+  EXPECT_TRUE(TickWritesNothing());
+  Reply(">");
+  ASSERT_EQ(TickWrites(), kPduAB);
+  Reply("\r\n+CMGS: 1");
+  EXPECT_TRUE(TickWritesNothing());
+  Reply("2\r\n\r\nO");
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.queueLength(), 1u);
+  Reply("K\r\n");
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.queueLength(), 0u);
+}
+
+TEST_F(SmsModemDialogue, PromptTimesOutAfterTenSeconds) {
+  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  ASSERT_EQ(TickWrites(), kMode);
+  Reply("\r\nOK\r\n");
+  ASSERT_EQ(TickWrites(), kCmgsAB);
+  ticks.Advance(SmsModem::kReplyTimeoutMs - 1);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.state(), State::WaitPrompt);
+  ticks.Advance(1);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.state(), State::StartRequest);
+  EXPECT_EQ(modem.timeoutCount(), 1);
+  EXPECT_EQ(TickWrites(), kMode);
+}
+
+TEST_F(SmsModemDialogue, WaitsSixtySecondsForTheFinalReply) {
+  ReachWaitSendReply();
+  ticks.Advance(SmsModem::kSendReplyTimeoutMs - 1);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.state(), State::WaitSendReply);
+  EXPECT_EQ(modem.timeoutCount(), 0);
+  Reply(kFinalOk);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.queueLength(), 0u);
+}
+
+TEST_F(SmsModemDialogue, FinalReplyTimesOutAfterSixtySeconds) {
+  ReachWaitSendReply();
+  ticks.Advance(SmsModem::kSendReplyTimeoutMs);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.state(), State::StartRequest);
+  EXPECT_EQ(modem.timeoutCount(), 1);
+  EXPECT_EQ(modem.queueLength(), 1u);
+  EXPECT_EQ(TickWrites(), kMode);
+}
+
+TEST_F(SmsModemDialogue, RefusedSendsAreDroppedAtTheThirdError) {
+  ReachWaitSendReply();
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    if (attempt > 1) {
+      ASSERT_EQ(TickWrites(), kMode);
+      Reply("\r\nOK\r\n");
+      ASSERT_EQ(TickWrites(), kCmgsAB);
+      Reply("\r\n> ");
+      ASSERT_EQ(TickWrites(), kPduAB);
+    }
+    // No time passes: every refusal counts as a time-out at once.
+    Reply("\r\n+CMS ERROR: 38\r\n");
+    EXPECT_TRUE(TickWritesNothing());
+    EXPECT_EQ(modem.state(), State::StartRequest);
+    EXPECT_EQ(modem.timeoutCount(), attempt % 3);
+    EXPECT_EQ(modem.queueLength(), attempt < 3 ? 1u : 0u);
+  }
+  EXPECT_TRUE(TickWritesNothing());
+}
+
+TEST_F(SmsModemDialogue, SilentModemDropsEachRequestAtItsThirdTimeout) {
+  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  ASSERT_EQ(modem.Enqueue(kNumber, "CD"), 1);
+  for (std::size_t request = 0; request < 2; ++request) {
+    for (int timeout = 1; timeout <= 3; ++timeout) {
+      ASSERT_EQ(TickWrites(), kMode);
+      ticks.Advance(SmsModem::kReplyTimeoutMs - 1);
+      EXPECT_TRUE(TickWritesNothing());
+      ticks.Advance(1);
+      EXPECT_TRUE(TickWritesNothing());
+      EXPECT_EQ(modem.timeoutCount(), timeout % 3);
+      EXPECT_EQ(modem.queueLength(), timeout < 3 ? 2 - request : 1 - request);
+    }
+  }
+  EXPECT_TRUE(TickWritesNothing());
+}
+
+TEST_F(SmsModemDialogue, SendsTwoRequestsInOrder) {
+  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  ASSERT_EQ(modem.Enqueue("13800138000", "C"), 1);
+  ASSERT_EQ(TickWrites(), kMode);
+  Reply("\r\nOK\r\n");
+  ASSERT_EQ(TickWrites(), kCmgsAB);
+  Reply("\r\n> ");
+  ASSERT_EQ(TickWrites(), kPduAB);
+  Reply(kFinalOk);
+  // The final OK ends the first message; the second starts on the following Tick.
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.queueLength(), 1u);
+  EXPECT_EQ(TickWrites(), kMode);
+  Reply("\r\nOK\r\n");
+  EXPECT_EQ(TickWrites(), "AT+CMGS=017\r");
+  Reply("\r\n> ");
+  EXPECT_EQ(TickWrites(), "0011000D91683108108300F0000801020043\x1A\r");
+  Reply(kFinalOk);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.queueLength(), 0u);
+}
+
+TEST_F(SmsModemDialogue, TickCounterWrapDoesNoHarm) {
+  ticks.Set(0xFFFFFFFFu - 4000u);
+  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  ASSERT_EQ(TickWrites(), kMode);
+  ticks.Advance(SmsModem::kReplyTimeoutMs - 1);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.state(), State::WaitModeReply);
+  ticks.Advance(1);
+  EXPECT_TRUE(TickWritesNothing());
+  EXPECT_EQ(modem.timeoutCount(), 1);
+}
+
+TEST_F(SmsModemDialogue, ScriptedModemRetriesARefusedMessage) {
+  int pduLines = 0;
+  ScriptedPeer peer(pty, [&](const std::string& line) -> std::string {
+    if (line == kMode) return "\r\nOK\r\n";
+    if (line.starts_with("AT+CMGS=")) return "\r\n> ";
+    // The network refuses the first attempt and takes the second.
+    return ++pduLines == 1 ? "\r\n+CMS ERROR: 500\r\n" : kFinalOk;
+  });
+  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        modem.Tick();
+        return modem.queueLength() == 0;
+      },
+      5000ms));
+  ASSERT_TRUE(peer.WaitForLines(6));
+  EXPECT_EQ(peer.lines(),
+            (std::vector<std::string>{kMode, kCmgsAB, kPduAB, kMode, kCmgsAB, kPduAB}));
+  EXPECT_EQ(modem.timeoutCount(), 0);
+}
+
+}  // namespace
+}  // namespace pagorin
