@@ -22,6 +22,10 @@ struct KnownAnswer {
   std::string pdu;
 };
 
+void PrintTo(const KnownAnswer& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class PduKnownAnswer : public ::testing::TestWithParam<KnownAnswer> {};
 
 TEST_P(PduKnownAnswer, EncodesByteForByte) {

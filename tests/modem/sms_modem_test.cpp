@@ -122,6 +122,10 @@ struct ModeReply {
   Outcome outcome;
 };
 
+void PrintTo(const ModeReply& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class SmsModemModeReply : public SmsModemDialogue,
                           public ::testing::WithParamInterface<ModeReply> {};
 
