@@ -1,0 +1,319 @@
+#include "at_interpreter.h"
+
+#include <cctype>
+#include <utility>
+
+#include "gsm_text.h"
+
+namespace pagorin::sim {
+namespace {
+
+constexpr char kCtrlZ = 0x1A;
+constexpr char kEscape = 0x1B;
+constexpr char kBackspace = 0x08;
+constexpr char kDelete = 0x7F;
+// A command line longer than this is refused as a whole when its CR arrives.
+constexpr std::size_t kMaxLine = 1024;
+// Room for the longest SMS-SUBMIT with a full service-centre address, in hex digits, and more.
+constexpr std::size_t kMaxEntry = 1024;
+// A TPDU of an SMS-SUBMIT has at least 7 octets and at most 164.
+constexpr int kMinTpdu = 7;
+constexpr int kMaxTpdu = 164;
+constexpr int kInvalidPduParameter = 304;
+constexpr int kInvalidTextParameter = 305;
+
+const std::string kOk = "\r\nOK\r\n";
+const std::string kError = "\r\nERROR\r\n";
+const std::string kPrompt = "\r\n> ";
+
+std::string CmsError(int code) { return "\r\n+CMS ERROR: " + std::to_string(code) + "\r\n"; }
+std::string Info(std::string_view text) { return "\r\n" + std::string(text) + "\r\n"; }
+
+bool IsDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// Command lines ignore spaces and case, except between double quotes.
+std::string Normalise(std::string_view body) {
+  std::string out;
+  bool quoted = false;
+  for (char c : body) {
+    if (c == '"') quoted = !quoted;
+    if (!quoted && c == ' ') continue;
+    out.push_back(quoted ? c : static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return out;
+}
+
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out.push_back(c);
+    } else {
+      static constexpr char kDigits[] = "0123456789ABCDEF";
+      out += "\\x";
+      out.push_back(kDigits[byte >> 4u]);
+      out.push_back(kDigits[byte & 0x0Fu]);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+AtInterpreter::AtInterpreter(ModemBehaviour behaviour) : behaviour_(std::move(behaviour)) {
+  Reset();
+  nextReference_ = behaviour_.firstReference & 0xFF;
+}
+
+void AtInterpreter::Reset() {
+  echo_ = behaviour_.echo;
+  textMode_ = false;
+}
+
+std::string AtInterpreter::Feed(std::string_view bytes) {
+  std::string out;
+  for (char byte : bytes) {
+    switch (state_) {
+      case State::kCommand: TakeCommandByte(byte, out); break;
+      case State::kPduEntry:
+      case State::kTextEntry: TakeEntryByte(byte, out); break;
+      case State::kHungUp: return out;
+    }
+  }
+  return out;
+}
+
+std::vector<AcceptedMessage> AtInterpreter::TakeMessages() { return std::exchange(messages_, {}); }
+
+std::vector<AtInterpreter::Note> AtInterpreter::TakeNotes() { return std::exchange(notes_, {}); }
+
+void AtInterpreter::TakeCommandByte(char byte, std::string& out) {
+  if (echo_) out.push_back(byte);
+  if (byte == '\r') {
+    RunCommandLine(out);
+    return;
+  }
+  if (byte == '\n') return;
+  if (byte == kBackspace || byte == kDelete) {
+    if (!line_.empty()) line_.pop_back();
+    return;
+  }
+  if (line_.size() < kMaxLine) {
+    line_.push_back(byte);
+  } else {
+    lineOverflow_ = true;
+  }
+}
+
+void AtInterpreter::RunCommandLine(std::string& out) {
+  std::string line = std::exchange(line_, {});
+  bool overflow = std::exchange(lineOverflow_, false);
+  // Whatever precedes the "AT" prefix is noise on the line; a line without it gets no answer.
+  std::size_t start = std::string::npos;
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    if ((line[i] == 'A' || line[i] == 'a') && (line[i + 1] == 'T' || line[i + 1] == 't')) {
+      start = i;
+      break;
+    }
+  }
+  if (start == std::string::npos) return;
+  ++commandCount_;
+  std::string body = line.substr(start + 2);
+  std::string result = overflow ? kError : RunCommands(Normalise(body), out);
+  out += result;
+  notes_.push_back({Note::Kind::kCommand, Escaped(line.substr(start)) + " -> " + Escaped(result)});
+  if (behaviour_.hangupAfter > 0 && commandCount_ == behaviour_.hangupAfter) {
+    state_ = State::kHungUp;
+    notes_.push_back({Note::Kind::kEvent, "hanging up after command " + std::to_string(commandCount_)});
+  }
+}
+
+std::string AtInterpreter::RunCommands(std::string_view body, std::string& out) {
+  std::size_t pos = 0;
+  while (pos < body.size()) {
+    char c = body[pos];
+    if (c == ';') {
+      ++pos;
+      continue;
+    }
+    if (c == '+') {
+      std::size_t nameEnd = pos + 1;
+      while (nameEnd < body.size() && std::isalnum(static_cast<unsigned char>(body[nameEnd]))) {
+        ++nameEnd;
+      }
+      std::size_t end = nameEnd;
+      bool quoted = false;
+      while (end < body.size() && (quoted || body[end] != ';')) {
+        if (body[end] == '"') quoted = !quoted;
+        ++end;
+      }
+      std::string result = RunExtended(body.substr(pos + 1, nameEnd - pos - 1),
+                                       body.substr(nameEnd, end - nameEnd), out);
+      if (!result.empty()) return result;  // an error ends the line, a prompt starts the text
+      pos = end;
+      continue;
+    }
+    // A basic command: one letter (or & and a letter) and an optional number.
+    std::string name(1, c);
+    ++pos;
+    if (c == '&' && pos < body.size()) name.push_back(body[pos++]);
+    std::size_t numberStart = pos;
+    while (pos < body.size() && body[pos] >= '0' && body[pos] <= '9') ++pos;
+    std::string_view number = body.substr(numberStart, pos - numberStart);
+    int value = number.empty() ? 0 : (number.size() > 3 ? 1000 : std::stoi(std::string(number)));
+    if (name == "E" && value <= 1) {
+      echo_ = value == 1;
+    } else if ((name == "Z" || name == "&F") && value == 0) {
+      Reset();
+    } else if (name == "I") {
+      out += Info("gsm-modem-sim");
+    } else if ((name == "V" && value == 1) || (name == "Q" && value == 0)) {
+      // Verbose result codes are what this modem always gives.
+    } else {
+      return kError;
+    }
+  }
+  return kOk;
+}
+
+std::string AtInterpreter::RunExtended(std::string_view name, std::string_view argument,
+                                       std::string& out) {
+  if (name == "CMGF") {
+    if (argument == "?") {
+      out += Info(textMode_ ? "+CMGF: 1" : "+CMGF: 0");
+      return {};
+    }
+    if (argument == "=?") {
+      out += Info("+CMGF: (0,1)");
+      return {};
+    }
+    if (argument == "=0" || argument == "=1" || argument == "=") {
+      textMode_ = argument == "=1";
+      return {};
+    }
+    return kError;
+  }
+  if (name == "CMGS") {
+    if (argument == "=?") return {};
+    if (argument.size() < 2 || argument[0] != '=') return kError;
+    return StartSend(argument.substr(1));
+  }
+  return kError;
+}
+
+std::string AtInterpreter::StartSend(std::string_view argument) {
+  entry_.clear();
+  entryOverflow_ = false;
+  if (textMode_) {
+    // Text mode: a quoted destination and an optional type of address.
+    std::size_t close = argument.find('"', 1);
+    if (argument[0] != '"' || close == std::string_view::npos) {
+      notes_.push_back({Note::Kind::kEvent, "text mode send without a quoted destination"});
+      return CmsError(kInvalidTextParameter);
+    }
+    std::string_view rest = argument.substr(close + 1);
+    if (!rest.empty() && (rest[0] != ',' || !IsDigits(rest.substr(1)))) {
+      return CmsError(kInvalidTextParameter);
+    }
+    textDestination_ = std::string(argument.substr(1, close - 1));
+    state_ = State::kTextEntry;
+    return kPrompt;
+  }
+  if (!IsDigits(argument)) {
+    notes_.push_back({Note::Kind::kEvent, "PDU mode send without a numeric length"});
+    return argument[0] == '"' ? CmsError(kInvalidPduParameter) : kError;
+  }
+  int length = argument.size() > 3 ? kMaxTpdu + 1 : std::stoi(std::string(argument));
+  if (length < kMinTpdu || length > kMaxTpdu) {
+    notes_.push_back({Note::Kind::kEvent, "PDU length " + std::string(argument) + " out of range"});
+    return CmsError(kInvalidPduParameter);
+  }
+  announcedLength_ = length;
+  state_ = State::kPduEntry;
+  return kPrompt;
+}
+
+void AtInterpreter::TakeEntryByte(char byte, std::string& out) {
+  if (byte == kCtrlZ) {
+    FinishSend(out);
+    return;
+  }
+  if (byte == kEscape) {
+    state_ = State::kCommand;
+    entry_.clear();
+    notes_.push_back({Note::Kind::kEvent, "send cancelled with ESC"});
+    out += kOk;
+    return;
+  }
+  if (byte == '\r' && state_ == State::kTextEntry) {
+    // A new line of the message text gets a new prompt.
+    entry_.push_back('\n');
+    out += kPrompt;
+    return;
+  }
+  if (echo_) out.push_back(byte);
+  if (byte == '\r') return;  // line ends inside a PDU are ignored
+  if (byte == '\n') return;
+  if (byte == kBackspace && !entry_.empty()) {
+    entry_.pop_back();
+    return;
+  }
+  if (entry_.size() < kMaxEntry) {
+    entry_.push_back(byte);
+  } else {
+    entryOverflow_ = true;
+  }
+}
+
+void AtInterpreter::FinishSend(std::string& out) {
+  bool textMode = state_ == State::kTextEntry;
+  state_ = State::kCommand;
+  std::string entry = std::exchange(entry_, {});
+  AcceptedMessage message;
+  message.textMode = textMode;
+  if (textMode) {
+    message.pdu.destination = textDestination_;
+    message.pdu.text = IsValidUtf8(entry)
+                           ? entry
+                           : Latin1ToUtf8(reinterpret_cast<const std::uint8_t*>(entry.data()),
+                                          entry.size());
+    message.pdu.validity.text = "default";
+  } else {
+    message.pduHex = entry;
+    if (entryOverflow_) {
+      notes_.push_back({Note::Kind::kEvent, "PDU refused: more than " + std::to_string(kMaxEntry) + " characters"});
+      out += CmsError(kInvalidPduParameter);
+      return;
+    }
+    DecodeResult decoded = DecodeSubmitPdu(entry, announcedLength_);
+    if (!decoded.pdu) {
+      notes_.push_back({Note::Kind::kEvent, "PDU refused: " + decoded.reason});
+      out += CmsError(decoded.cmsError);
+      return;
+    }
+    message.pdu = std::move(*decoded.pdu);
+  }
+  ++submitCount_;
+  if (submitCount_ == behaviour_.failMessage) {
+    notes_.push_back({Note::Kind::kEvent, "message " + std::to_string(submitCount_) + " answered with the injected error " +
+                     std::to_string(behaviour_.failCode)});
+    out += CmsError(behaviour_.failCode);
+    return;
+  }
+  message.reference = nextReference_;
+  nextReference_ = (nextReference_ + 1) & 0xFF;
+  ++acceptedCount_;
+  out += "\r\n+CMGS: " + std::to_string(message.reference) + "\r\n";
+  if (!behaviour_.dropFinalOk) out += kOk;
+  if (!behaviour_.unsolicited.empty()) out += Info(behaviour_.unsolicited);
+  messages_.push_back(std::move(message));
+}
+
+}  // namespace pagorin::sim

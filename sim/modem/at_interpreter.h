@@ -1,0 +1,92 @@
+// The command side of the simulated modem as a pure state machine: bytes from the terminal go
+// in, the modem's answer comes out. It knows the basic commands a sender of short messages needs
+// (AT, ATE, ATZ, AT&F, ATI, AT+CMGF, AT+CMGS) and answers in the verbose form with CR LF, as a
+// modem does with its factory settings. No input or output of its own, no clock.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "submit_pdu.h"
+
+namespace pagorin::sim {
+
+// How the simulated modem behaves, including the faults it is told to show.
+struct ModemBehaviour {
+  bool echo = true;                 // echo of received characters after reset (ATE1)
+  int failMessage = 0;              // the Nth accepted message (from 1) is answered with an error
+  int failCode = 500;               // the +CMS ERROR code of that answer
+  bool dropFinalOk = false;         // leave out the final OK after +CMGS
+  std::string unsolicited;          // a result line sent right after the answer to each send
+  int hangupAfter = 0;              // hang up after the Nth command line (from 1); 0 never
+  int firstReference = 0;           // the message reference of the first message, 0 to 255
+};
+
+// One message the modem accepted and would have sent.
+struct AcceptedMessage {
+  int reference = 0;     // as answered with +CMGS
+  bool textMode = false;  // sent in text mode: only `pdu.destination` and `pdu.text` are set
+  std::string pduHex;    // the characters received before Ctrl-Z, as typed
+  SubmitPdu pdu;
+};
+
+class AtInterpreter {
+ public:
+  explicit AtInterpreter(ModemBehaviour behaviour);
+
+  // Takes bytes received from the terminal and returns the bytes the modem sends back (echo,
+  // prompts, result codes). After a hang-up it takes nothing and returns nothing.
+  std::string Feed(std::string_view bytes);
+
+  // The messages accepted since the previous call, oldest first.
+  std::vector<AcceptedMessage> TakeMessages();
+  // What happened since the previous call, oldest first: each command line with its answer
+  // (kCommand) and what the answer alone does not show, such as why a PDU was refused (kEvent).
+  struct Note {
+    enum class Kind { kCommand, kEvent };
+    Kind kind;
+    std::string text;
+  };
+  std::vector<Note> TakeNotes();
+
+  // True once the command line named by `hangupAfter` has been answered.
+  bool HungUp() const { return state_ == State::kHungUp; }
+  bool Echo() const { return echo_; }
+  bool TextMode() const { return textMode_; }
+  int CommandCount() const { return commandCount_; }
+  int AcceptedCount() const { return acceptedCount_; }
+
+ private:
+  enum class State { kCommand, kPduEntry, kTextEntry, kHungUp };
+
+  void TakeCommandByte(char byte, std::string& out);
+  void TakeEntryByte(char byte, std::string& out);
+  void RunCommandLine(std::string& out);
+  // Runs the commands of one line; returns the final result text (or the prompt).
+  std::string RunCommands(std::string_view body, std::string& out);
+  std::string RunExtended(std::string_view name, std::string_view argument, std::string& out);
+  std::string StartSend(std::string_view argument);
+  void FinishSend(std::string& out);
+  void Reset();
+
+  ModemBehaviour behaviour_;
+  State state_ = State::kCommand;
+  bool echo_ = true;
+  bool textMode_ = false;
+  std::string line_;
+  bool lineOverflow_ = false;
+  std::string entry_;  // PDU characters or message text being typed
+  bool entryOverflow_ = false;
+  int announcedLength_ = 0;
+  std::string textDestination_;
+  int commandCount_ = 0;
+  int submitCount_ = 0;  // sends that reached the point of being accepted
+  int acceptedCount_ = 0;
+  int nextReference_ = 0;
+  std::vector<AcceptedMessage> messages_;
+  std::vector<Note> notes_;
+};
+
+}  // namespace pagorin::sim
