@@ -26,8 +26,12 @@ const std::string kOk = "\r\nOK\r\n";
 const std::string kError = "\r\nERROR\r\n";
 const std::string kPrompt = "\r\n> ";
 
-std::string CmsError(int code) { return "\r\n+CMS ERROR: " + std::to_string(code) + "\r\n"; }
-std::string Info(std::string_view text) { return "\r\n" + std::string(text) + "\r\n"; }
+std::string CmsError(int code) {
+  return "\r\n+CMS ERROR: " + std::to_string(code) + "\r\n";
+}
+std::string Info(std::string_view text) {
+  return "\r\n" + std::string(text) + "\r\n";
+}
 
 bool IsDigits(std::string_view text) {
   if (text.empty()) return false;
@@ -81,18 +85,27 @@ std::string AtInterpreter::Feed(std::string_view bytes) {
   std::string out;
   for (char byte : bytes) {
     switch (state_) {
-      case State::kCommand: TakeCommandByte(byte, out); break;
+      case State::kCommand:
+        TakeCommandByte(byte, out);
+        break;
       case State::kPduEntry:
-      case State::kTextEntry: TakeEntryByte(byte, out); break;
-      case State::kHungUp: return out;
+      case State::kTextEntry:
+        TakeEntryByte(byte, out);
+        break;
+      case State::kHungUp:
+        return out;
     }
   }
   return out;
 }
 
-std::vector<AcceptedMessage> AtInterpreter::TakeMessages() { return std::exchange(messages_, {}); }
+std::vector<AcceptedMessage> AtInterpreter::TakeMessages() {
+  return std::exchange(messages_, {});
+}
 
-std::vector<AtInterpreter::Note> AtInterpreter::TakeNotes() { return std::exchange(notes_, {}); }
+std::vector<AtInterpreter::Note> AtInterpreter::TakeNotes() {
+  return std::exchange(notes_, {});
+}
 
 void AtInterpreter::TakeCommandByte(char byte, std::string& out) {
   if (echo_) out.push_back(byte);
@@ -131,7 +144,8 @@ void AtInterpreter::RunCommandLine(std::string& out) {
   notes_.push_back({Note::Kind::kCommand, Escaped(line.substr(start)) + " -> " + Escaped(result)});
   if (behaviour_.hangupAfter > 0 && commandCount_ == behaviour_.hangupAfter) {
     state_ = State::kHungUp;
-    notes_.push_back({Note::Kind::kEvent, "hanging up after command " + std::to_string(commandCount_)});
+    notes_.push_back(
+        {Note::Kind::kEvent, "hanging up after command " + std::to_string(commandCount_)});
   }
 }
 
@@ -165,7 +179,8 @@ std::string AtInterpreter::RunCommands(std::string_view body, std::string& out) 
     ++pos;
     if (c == '&' && pos < body.size()) name.push_back(body[pos++]);
     std::size_t numberStart = pos;
-    while (pos < body.size() && body[pos] >= '0' && body[pos] <= '9') ++pos;
+    while (pos < body.size() && body[pos] >= '0' && body[pos] <= '9')
+      ++pos;
     std::string_view number = body.substr(numberStart, pos - numberStart);
     int value = number.empty() ? 0 : (number.size() > 3 ? 1000 : std::stoi(std::string(number)));
     if (name == "E" && value <= 1) {
@@ -280,15 +295,16 @@ void AtInterpreter::FinishSend(std::string& out) {
   message.textMode = textMode;
   if (textMode) {
     message.pdu.destination = textDestination_;
-    message.pdu.text = IsValidUtf8(entry)
-                           ? entry
-                           : Latin1ToUtf8(reinterpret_cast<const std::uint8_t*>(entry.data()),
-                                          entry.size());
+    message.pdu.text =
+        IsValidUtf8(entry)
+            ? entry
+            : Latin1ToUtf8(reinterpret_cast<const std::uint8_t*>(entry.data()), entry.size());
     message.pdu.validity.text = "default";
   } else {
     message.pduHex = entry;
     if (entryOverflow_) {
-      notes_.push_back({Note::Kind::kEvent, "PDU refused: more than " + std::to_string(kMaxEntry) + " characters"});
+      notes_.push_back({Note::Kind::kEvent,
+                        "PDU refused: more than " + std::to_string(kMaxEntry) + " characters"});
       out += CmsError(kInvalidPduParameter);
       return;
     }
@@ -302,8 +318,9 @@ void AtInterpreter::FinishSend(std::string& out) {
   }
   ++submitCount_;
   if (submitCount_ == behaviour_.failMessage) {
-    notes_.push_back({Note::Kind::kEvent, "message " + std::to_string(submitCount_) + " answered with the injected error " +
-                     std::to_string(behaviour_.failCode)});
+    notes_.push_back({Note::Kind::kEvent, "message " + std::to_string(submitCount_) +
+                                              " answered with the injected error " +
+                                              std::to_string(behaviour_.failCode)});
     out += CmsError(behaviour_.failCode);
     return;
   }

@@ -15,20 +15,20 @@ namespace pagorin::sim {
 
 // How the simulated modem behaves, including the faults it is told to show.
 struct ModemBehaviour {
-  bool echo = true;                 // echo of received characters after reset (ATE1)
-  int failMessage = 0;              // the Nth accepted message (from 1) is answered with an error
-  int failCode = 500;               // the +CMS ERROR code of that answer
-  bool dropFinalOk = false;         // leave out the final OK after +CMGS
-  std::string unsolicited;          // a result line sent right after the answer to each send
-  int hangupAfter = 0;              // hang up after the Nth command line (from 1); 0 never
-  int firstReference = 0;           // the message reference of the first message, 0 to 255
+  bool echo = true;          // echo of received characters after reset (ATE1)
+  int failMessage = 0;       // the Nth accepted message (from 1) is answered with an error
+  int failCode = 500;        // the +CMS ERROR code of that answer
+  bool dropFinalOk = false;  // leave out the final OK after +CMGS
+  std::string unsolicited;   // a result line sent right after the answer to each send
+  int hangupAfter = 0;       // hang up after the Nth command line (from 1); 0 never
+  int firstReference = 0;    // the message reference of the first message, 0 to 255
 };
 
 // One message the modem accepted and would have sent.
 struct AcceptedMessage {
-  int reference = 0;     // as answered with +CMGS
+  int reference = 0;      // as answered with +CMGS
   bool textMode = false;  // sent in text mode: only `pdu.destination` and `pdu.text` are set
-  std::string pduHex;    // the characters received before Ctrl-Z, as typed
+  std::string pduHex;     // the characters received before Ctrl-Z, as typed
   SubmitPdu pdu;
 };
 

@@ -128,7 +128,8 @@ std::string Utf16BeToUtf8(const std::uint8_t* octets, std::size_t count) {
 
 std::string Latin1ToUtf8(const std::uint8_t* octets, std::size_t count) {
   std::string out;
-  for (std::size_t i = 0; i < count; ++i) AppendUtf8(out, octets[i]);
+  for (std::size_t i = 0; i < count; ++i)
+    AppendUtf8(out, octets[i]);
   return out;
 }
 
@@ -136,12 +137,16 @@ bool IsValidUtf8(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     auto byte = static_cast<unsigned char>(text[i]);
-    std::size_t length = byte < 0x80 ? 1 : byte >= 0xF0 && byte <= 0xF4 ? 4
-                                       : byte >= 0xE0                  ? 3
-                                       : byte >= 0xC2 && byte < 0xE0   ? 2
-                                                                       : 0;
+    std::size_t length = byte < 0x80                    ? 1
+                         : byte >= 0xF0 && byte <= 0xF4 ? 4
+                         : byte >= 0xE0                 ? 3
+                         : byte >= 0xC2 && byte < 0xE0  ? 2
+                                                        : 0;
     if (length == 0 || i + length > text.size()) return false;
-    char32_t c = length == 1 ? byte : length == 2 ? (byte & 0x1F) : length == 3 ? (byte & 0x0F) : (byte & 0x07);
+    char32_t c = length == 1   ? byte
+                 : length == 2 ? (byte & 0x1F)
+                 : length == 3 ? (byte & 0x0F)
+                               : (byte & 0x07);
     for (std::size_t k = 1; k < length; ++k) {
       auto next = static_cast<unsigned char>(text[i + k]);
       if ((next & 0xC0) != 0x80) return false;

@@ -163,7 +163,7 @@ int Run(const Settings& settings) {
   if (!log.Open(settings.logFile)) return 1;
 
   if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnStopSignal;
   ::sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
@@ -281,8 +281,9 @@ int Run(const Settings& settings) {
       ssize_t n = ::write(master.get(), pending.data(), chunk);
       if (n > 0) {
         if (settings.trace) {
-          std::fprintf(stderr, "tx: %s\n",
-                       Escaped(std::string_view(pending).substr(0, static_cast<std::size_t>(n))).c_str());
+          std::fprintf(
+              stderr, "tx: %s\n",
+              Escaped(std::string_view(pending).substr(0, static_cast<std::size_t>(n))).c_str());
         }
         pending.erase(0, static_cast<std::size_t>(n));
         nextByte = Clock::now() + std::chrono::milliseconds(settings.byteDelayMs);
@@ -308,7 +309,9 @@ int Run(const Settings& settings) {
 int main(int argc, char** argv) {
   try {
     Settings settings;
-    CLI::App app{"A GSM modem on a pseudo-terminal: answers AT commands and decodes every SMS-SUBMIT it is handed."};
+    CLI::App app{
+        "A GSM modem on a pseudo-terminal: answers AT commands and decodes every SMS-SUBMIT it is "
+        "handed."};
     app.add_option("--port-file", settings.portFile,
                    "write the terminal's path to this file (atomically) instead of stdout");
     app.add_option("--log", settings.logFile, "append one JSON line per accepted message");
@@ -323,7 +326,8 @@ int main(int argc, char** argv) {
     app.add_flag("--drop-final-ok", settings.dropFinalOk, "leave out the OK after +CMGS");
     app.add_option("--unsolicited", settings.unsolicited,
                    "a result line sent right after the answer to each send");
-    app.add_option("--byte-delay-ms", settings.byteDelayMs, "send answers byte by byte with this pause")
+    app.add_option("--byte-delay-ms", settings.byteDelayMs,
+                   "send answers byte by byte with this pause")
         ->check(CLI::Range(0, 10'000));
     app.add_option("--hangup-after", settings.hangupAfter,
                    "close the terminal after answering the Nth command line")

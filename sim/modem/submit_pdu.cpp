@@ -28,7 +28,8 @@ int HexValue(char c) {
 
 template <typename... Numbers>
 std::string Format(std::string_view pattern, Numbers... numbers) {
-  return platform::FormatText(pattern, {platform::FormatArg(static_cast<std::int64_t>(numbers))...});
+  return platform::FormatText(pattern,
+                              {platform::FormatArg(static_cast<std::int64_t>(numbers))...});
 }
 
 // Walks the octets of the PDU; every read states the field it belongs to, so that a short PDU
@@ -63,7 +64,9 @@ class OctetReader {
   std::size_t position_ = 0;
 };
 
-char SemiOctetDigit(unsigned nibble) { return "0123456789*#abc"[nibble]; }
+char SemiOctetDigit(unsigned nibble) {
+  return "0123456789*#abc"[nibble];
+}
 
 // Semi-octet digits, low nibble first. `digits` of them are the number; when `digits` is odd
 // the remaining nibble must be the filler F.
@@ -72,7 +75,8 @@ bool DecodeSemiOctets(const std::vector<std::uint8_t>& octets, std::size_t digit
   for (std::size_t i = 0; i < digits; ++i) {
     unsigned nibble = (i % 2 == 0) ? (octets[i / 2] & 0x0Fu) : (octets[i / 2] >> 4u);
     if (nibble == 0xF) {
-      refusal.reason = std::string("filler F inside the ") + field + Format(" at digit %d", static_cast<std::int64_t>(i + 1));
+      refusal.reason = std::string("filler F inside the ") + field +
+                       Format(" at digit %d", static_cast<std::int64_t>(i + 1));
       return false;
     }
     out.push_back(SemiOctetDigit(nibble));
@@ -117,7 +121,8 @@ bool ReadDestination(OctetReader& reader, SubmitPdu& pdu, Refusal& refusal) {
   }
   if (!reader.Take("destination type of address", pdu.destinationType, refusal)) return false;
   std::vector<std::uint8_t> digitOctets;
-  if (!reader.Take("destination address", (pdu.destinationLength + 1u) / 2u, digitOctets, refusal)) {
+  if (!reader.Take("destination address", (pdu.destinationLength + 1u) / 2u, digitOctets,
+                   refusal)) {
     return false;
   }
   unsigned typeOfNumber = (pdu.destinationType >> 4u) & 7u;
@@ -139,9 +144,15 @@ void ReadCodingScheme(SubmitPdu& pdu) {
     pdu.compressed = (dcs & 0x20u) != 0;
     if ((dcs & 0x10u) != 0) pdu.messageClass = dcs & 0x03;
     switch ((dcs >> 2u) & 0x03u) {
-      case 1: pdu.alphabet = Alphabet::kEightBit; break;
-      case 2: pdu.alphabet = Alphabet::kUcs2; break;
-      default: pdu.alphabet = Alphabet::kGsm7; break;  // 3 is reserved: default alphabet
+      case 1:
+        pdu.alphabet = Alphabet::kEightBit;
+        break;
+      case 2:
+        pdu.alphabet = Alphabet::kUcs2;
+        break;
+      default:
+        pdu.alphabet = Alphabet::kGsm7;
+        break;  // 3 is reserved: default alphabet
     }
   } else if (group == 0xE) {
     pdu.alphabet = Alphabet::kUcs2;  // message waiting indication, store, UCS2
@@ -212,8 +223,8 @@ bool DecodeAbsolute(Validity& validity, Refusal& refusal) {
   unsigned quarters = zoneTens * 10 + zoneUnits;
   char sign = (raw[6] & 0x08u) != 0 ? '-' : '+';
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "until 20%02u-%02u-%02u %02u:%02u:%02u %c%02u:%02u", field[0],
-                field[1], field[2], field[3], field[4], field[5], sign, quarters / 4,
+  std::snprintf(buffer, sizeof buffer, "until 20%02u-%02u-%02u %02u:%02u:%02u %c%02u:%02u",
+                field[0], field[1], field[2], field[3], field[4], field[5], sign, quarters / 4,
                 quarters % 4 * 15);
   validity.text = buffer;
   return true;
@@ -223,7 +234,8 @@ bool DecodeEnhanced(Validity& validity, Refusal& refusal) {
   const auto& raw = validity.raw;
   // Extension octets of the functionality indicator come before the period itself.
   std::size_t value = 1;
-  while (value < raw.size() && (raw[value - 1] & 0x80u) != 0) ++value;
+  while (value < raw.size() && (raw[value - 1] & 0x80u) != 0)
+    ++value;
   std::string prefix = (raw[0] & 0x40u) != 0 ? "single-shot, " : "";
   unsigned format = raw[0] & 0x07u;
   std::size_t room = raw.size() - value;
@@ -293,7 +305,8 @@ bool ReadHeader(const std::vector<std::uint8_t>& userData, SubmitPdu& pdu, Refus
     refusal.reason = Format("user data header of %d octets does not fit the user data", length);
     return false;
   }
-  pdu.header.assign(userData.begin() + 1, userData.begin() + static_cast<std::ptrdiff_t>(length + 1));
+  pdu.header.assign(userData.begin() + 1,
+                    userData.begin() + static_cast<std::ptrdiff_t>(length + 1));
   const auto& h = pdu.header;
   std::size_t i = 0;
   while (i < h.size()) {
@@ -340,7 +353,8 @@ bool ReadUserData(OctetReader& reader, SubmitPdu& pdu, Refusal& refusal) {
   }
   std::size_t octets = septets ? (udl * 7 + 7) / 8 : udl;
   if (reader.remaining() > octets) {
-    refusal.reason = Format("%d octets follow the user data", static_cast<std::int64_t>(reader.remaining() - octets));
+    refusal.reason = Format("%d octets follow the user data",
+                            static_cast<std::int64_t>(reader.remaining() - octets));
     return false;
   }
   std::vector<std::uint8_t> userData;
@@ -381,7 +395,8 @@ bool ReadUserData(OctetReader& reader, SubmitPdu& pdu, Refusal& refusal) {
     case Alphabet::kUcs2:
       pdu.body.assign(userData.begin() + static_cast<std::ptrdiff_t>(headerOctets), userData.end());
       if (pdu.body.size() % 2 != 0) {
-        refusal.reason = Format("UCS2 text of %d octets (odd)", static_cast<std::int64_t>(pdu.body.size()));
+        refusal.reason =
+            Format("UCS2 text of %d octets (odd)", static_cast<std::int64_t>(pdu.body.size()));
         return false;
       }
       pdu.text = Utf16BeToUtf8(pdu.body.data(), pdu.body.size());
@@ -403,7 +418,8 @@ bool Decode(std::string_view hex, int announcedLength, SubmitPdu& pdu, Refusal& 
     }
   }
   if (hex.size() % 2 != 0) {
-    refusal.reason = Format("odd number of hexadecimal digits (%d)", static_cast<std::int64_t>(hex.size()));
+    refusal.reason =
+        Format("odd number of hexadecimal digits (%d)", static_cast<std::int64_t>(hex.size()));
     return false;
   }
   std::vector<std::uint8_t> octets(hex.size() / 2);
@@ -444,19 +460,26 @@ bool Decode(std::string_view hex, int announcedLength, SubmitPdu& pdu, Refusal& 
 
 const char* AlphabetName(Alphabet alphabet) {
   switch (alphabet) {
-    case Alphabet::kGsm7: return "GSM7";
-    case Alphabet::kEightBit: return "8bit";
-    case Alphabet::kUcs2: return "UCS2";
+    case Alphabet::kGsm7:
+      return "GSM7";
+    case Alphabet::kEightBit:
+      return "8bit";
+    case Alphabet::kUcs2:
+      return "UCS2";
   }
   return "?";
 }
 
 const char* ValidityFormatName(ValidityFormat format) {
   switch (format) {
-    case ValidityFormat::kNone: return "none";
-    case ValidityFormat::kRelative: return "relative";
-    case ValidityFormat::kEnhanced: return "enhanced";
-    case ValidityFormat::kAbsolute: return "absolute";
+    case ValidityFormat::kNone:
+      return "none";
+    case ValidityFormat::kRelative:
+      return "relative";
+    case ValidityFormat::kEnhanced:
+      return "enhanced";
+    case ValidityFormat::kAbsolute:
+      return "absolute";
   }
   return "?";
 }

@@ -24,7 +24,7 @@ const char* ValidityFormatName(ValidityFormat format);
 struct Validity {
   ValidityFormat format = ValidityFormat::kNone;
   std::vector<std::uint8_t> raw;  // the TP-VP octets as received (empty for none)
-  std::string text;               // human-readable, e.g. "10 min", "until 2026-12-08 10:30:00 +08:00"
+  std::string text;  // human-readable, e.g. "10 min", "until 2026-12-08 10:30:00 +08:00"
   // The period in seconds for relative forms (also enhanced relative ones); absent otherwise.
   std::optional<std::uint32_t> seconds;
 };
@@ -45,7 +45,7 @@ struct SubmitPdu {
   bool replyPath = false;
   bool hasHeader = false;  // TP-UDHI
   std::uint8_t messageReference = 0;
-  std::string destination;  // digits, "+" first for an international number
+  std::string destination;             // digits, "+" first for an international number
   std::uint8_t destinationLength = 0;  // the address length field (digits)
   std::uint8_t destinationType = 0;    // type-of-address octet
   std::uint8_t protocolId = 0;
@@ -54,7 +54,7 @@ struct SubmitPdu {
   std::optional<int> messageClass;  // 0 to 3 when the coding scheme names one
   bool compressed = false;
   Validity validity;
-  std::uint8_t userDataLength = 0;  // TP-UDL: septets for GSM 7-bit, octets otherwise
+  std::uint8_t userDataLength = 0;   // TP-UDL: septets for GSM 7-bit, octets otherwise
   std::vector<std::uint8_t> header;  // the user data header without its length octet
   std::optional<Concatenation> concatenation;
   std::vector<std::uint8_t> body;  // user data octets after the header (GSM 7-bit: septets)

@@ -1,0 +1,213 @@
+// The simulated modem's command interpreter, fed bytes directly (no terminal involved).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "at_interpreter.h"
+
+namespace pagorin::sim {
+namespace {
+
+constexpr char kCtrlZ = '\x1A';
+const std::string kPdu = "0011000D91682143658709F10008010400410042";  // "AB" to 12345678901
+
+ModemBehaviour Quiet() {
+  ModemBehaviour behaviour;
+  behaviour.echo = false;
+  return behaviour;
+}
+
+// Sends one message the way the module does and returns everything the modem answered.
+std::string SendOnce(AtInterpreter& modem, const std::string& pdu = kPdu, int length = 19) {
+  std::string out = modem.Feed("AT+CMGF=0\r");
+  out += modem.Feed("AT+CMGS=" + std::to_string(length) + "\r");
+  out += modem.Feed(pdu + kCtrlZ + "\r");
+  return out;
+}
+
+TEST(GsmSimAt, AnswersBasicCommands) {
+  struct Row {
+    const char* input;
+    const char* answer;
+  };
+  const Row rows[] = {
+      {"AT\r", "\r\nOK\r\n"},
+      {"at\r", "\r\nOK\r\n"},
+      {"AT+CMGF=1\r", "\r\nOK\r\n"},
+      {"AT+CMGF=0\r", "\r\nOK\r\n"},
+      {"AT+CMGF=2\r", "\r\nERROR\r\n"},
+      {"AT+CMGF?\r", "\r\n+CMGF: 0\r\n\r\nOK\r\n"},
+      {"AT+CMGF=?\r", "\r\n+CMGF: (0,1)\r\n\r\nOK\r\n"},
+      {"AT+CMGS=?\r", "\r\nOK\r\n"},
+      {"AT+CSQ\r", "\r\nERROR\r\n"},
+      {"ATX\r", "\r\nERROR\r\n"},
+      {"ATV0\r", "\r\nERROR\r\n"},
+      {"ATE0V1Q0\r", "\r\nOK\r\n"},
+      {"AT+CMGF=0;+CMGF?\r", "\r\n+CMGF: 0\r\n\r\nOK\r\n"},
+      {"AT + cmgf = 0\r", "\r\nOK\r\n"},
+      {"noise\r", ""},  // no AT prefix: not a command
+      {"\x01"
+       "AT\r",
+       "\r\nOK\r\n"},             // noise before the prefix is dropped
+      {"AU\bT\r", "\r\nOK\r\n"},  // backspace edits the line
+      {"\n", ""},
+      {"AT+CMGS=6\r", "\r\n+CMS ERROR: 304\r\n"},
+      {"AT+CMGS=165\r", "\r\n+CMS ERROR: 304\r\n"},
+      {"AT+CMGS=\"123\"\r", "\r\n+CMS ERROR: 304\r\n"},
+      {"AT+CMGS=1x\r", "\r\nERROR\r\n"},
+      {"AT+CMGS\r", "\r\nERROR\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.input);
+    AtInterpreter modem(Quiet());
+    EXPECT_EQ(modem.Feed(row.input), row.answer);
+  }
+}
+
+TEST(GsmSimAt, EchoIsOnAfterResetAndFollowsAte) {
+  AtInterpreter modem{ModemBehaviour{}};
+  EXPECT_EQ(modem.Feed("AT\r"), "AT\r\r\nOK\r\n");
+  EXPECT_EQ(modem.Feed("ATE0\r"), "ATE0\r\r\nOK\r\n");  // echoed before it takes effect
+  EXPECT_EQ(modem.Feed("AT\r"), "\r\nOK\r\n");
+  EXPECT_EQ(modem.Feed("ATE1\r"), "\r\nOK\r\n");
+  EXPECT_EQ(modem.Feed("AT"), "AT");  // echo is immediate, the answer waits for CR
+  EXPECT_EQ(modem.Feed("Z\r"), "Z\r\r\nOK\r\n");
+  AtInterpreter quiet(Quiet());
+  EXPECT_EQ(quiet.Feed("ATE1\r"), "\r\nOK\r\n");
+  EXPECT_EQ(quiet.Feed("ATZ\r"), "ATZ\r\r\nOK\r\n");  // echo is back on until reset
+}
+
+TEST(GsmSimAt, SendsAndCountsReferencesModulo256) {
+  ModemBehaviour behaviour = Quiet();
+  behaviour.firstReference = 254;
+  AtInterpreter modem(behaviour);
+  EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMGS: 254\r\n\r\nOK\r\n");
+  EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMGS: 255\r\n\r\nOK\r\n");
+  EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMGS: 0\r\n\r\nOK\r\n");
+  auto messages = modem.TakeMessages();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[0].pdu.destination, "+8612345678901");
+  EXPECT_EQ(messages[0].pdu.text, "AB");
+  EXPECT_EQ(messages[0].pduHex, kPdu);
+  EXPECT_EQ(messages[2].reference, 0);
+  EXPECT_TRUE(modem.TakeMessages().empty());
+}
+
+TEST(GsmSimAt, EchoesThePduButNotCtrlZ) {
+  AtInterpreter modem{ModemBehaviour{}};
+  std::string out = modem.Feed("AT+CMGS=19\r");
+  EXPECT_EQ(out, "AT+CMGS=19\r\r\n> ");
+  out = modem.Feed(kPdu + kCtrlZ);
+  EXPECT_EQ(out, kPdu + "\r\n+CMGS: 0\r\n\r\nOK\r\n");
+  // The carriage return the module puts after Ctrl-Z is an empty command line.
+  EXPECT_EQ(modem.Feed("\r"), "\r");
+}
+
+TEST(GsmSimAt, PduArrivingInPiecesAndAcrossLines) {
+  AtInterpreter modem(Quiet());
+  std::string out = modem.Feed("AT+CMGS=19\r");
+  for (char c : kPdu.substr(0, 10))
+    out += modem.Feed(std::string(1, c));
+  out += modem.Feed("\r\n" + kPdu.substr(10) + kCtrlZ);
+  EXPECT_EQ(out, "\r\n> \r\n+CMGS: 0\r\n\r\nOK\r\n");
+}
+
+TEST(GsmSimAt, RefusesBadPdusWithCmsError) {
+  struct Row {
+    const char* name;
+    std::string pdu;
+    int length;
+  };
+  const Row rows[] = {
+      {"WrongLength", kPdu, 18},
+      {"BadHex", "0011000D91682143658709F1000801040041004X", 19},
+      {"OddHex", kPdu.substr(1), 19},
+      {"NotSubmit", "0004" + kPdu.substr(4), 19},
+      {"Truncated", kPdu.substr(0, 30), 14},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    AtInterpreter modem(Quiet());
+    EXPECT_EQ(SendOnce(modem, row.pdu, row.length), "\r\nOK\r\n\r\n> \r\n+CMS ERROR: 304\r\n");
+    EXPECT_TRUE(modem.TakeMessages().empty());
+    bool explained = false;
+    for (const auto& note : modem.TakeNotes()) {
+      explained |= note.text.rfind("PDU refused: ", 0) == 0;
+    }
+    EXPECT_TRUE(explained);
+    // The modem is back in command mode and the next good message gets the first reference.
+    EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMGS: 0\r\n\r\nOK\r\n");
+  }
+}
+
+TEST(GsmSimAt, OverlongPduIsRefused) {
+  AtInterpreter modem(Quiet());
+  EXPECT_EQ(SendOnce(modem, kPdu + std::string(2000, '0'), 19),
+            "\r\nOK\r\n\r\n> \r\n+CMS ERROR: 304\r\n");
+}
+
+TEST(GsmSimAt, EscapeCancelsTheSend) {
+  AtInterpreter modem(Quiet());
+  EXPECT_EQ(modem.Feed("AT+CMGS=19\r" + kPdu.substr(0, 8) + "\x1B"), "\r\n> \r\nOK\r\n");
+  EXPECT_TRUE(modem.TakeMessages().empty());
+  EXPECT_EQ(modem.Feed("AT\r"), "\r\nOK\r\n");
+}
+
+TEST(GsmSimAt, TextModeRefusesALengthAndTakesAQuotedNumber) {
+  AtInterpreter modem(Quiet());
+  EXPECT_EQ(modem.Feed("AT+CMGF=1\r"), "\r\nOK\r\n");
+  // The module's PDU-mode command in text mode.
+  EXPECT_EQ(modem.Feed("AT+CMGS=019\r"), "\r\n+CMS ERROR: 305\r\n");
+  EXPECT_EQ(modem.Feed("AT+CMGS=\"+8612345678901\",145\r"), "\r\n> ");
+  EXPECT_EQ(modem.Feed("line one\rline two\x1A"), "\r\n> \r\n+CMGS: 0\r\n\r\nOK\r\n");
+  auto messages = modem.TakeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].textMode);
+  EXPECT_EQ(messages[0].pdu.destination, "+8612345678901");
+  EXPECT_EQ(messages[0].pdu.text, "line one\nline two");
+}
+
+TEST(GsmSimAt, FailsTheNthMessageOnly) {
+  ModemBehaviour behaviour = Quiet();
+  behaviour.failMessage = 2;
+  behaviour.failCode = 330;
+  AtInterpreter modem(behaviour);
+  EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMGS: 0\r\n\r\nOK\r\n");
+  EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMS ERROR: 330\r\n");
+  EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMGS: 1\r\n\r\nOK\r\n");
+  EXPECT_EQ(modem.TakeMessages().size(), 2u);
+}
+
+TEST(GsmSimAt, DropsFinalOkAndAddsUnsolicitedLine) {
+  ModemBehaviour behaviour = Quiet();
+  behaviour.dropFinalOk = true;
+  AtInterpreter modem(behaviour);
+  EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMGS: 0\r\n");
+
+  behaviour.dropFinalOk = false;
+  behaviour.unsolicited = "+CMTI: \"SM\",1";
+  AtInterpreter chatty(behaviour);
+  EXPECT_EQ(SendOnce(chatty), "\r\nOK\r\n\r\n> \r\n+CMGS: 0\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",1\r\n");
+}
+
+TEST(GsmSimAt, HangsUpAfterTheNthCommandLine) {
+  ModemBehaviour behaviour = Quiet();
+  behaviour.hangupAfter = 2;
+  AtInterpreter modem(behaviour);
+  EXPECT_EQ(modem.Feed("noise\rAT+CMGF=0\r"), "\r\nOK\r\n");
+  EXPECT_FALSE(modem.HungUp());
+  // The second command is answered; what follows it is not read any more.
+  EXPECT_EQ(modem.Feed("AT+CMGS=19\r" + kPdu + kCtrlZ), "\r\n> ");
+  EXPECT_TRUE(modem.HungUp());
+  EXPECT_EQ(modem.Feed("AT\r"), "");
+  EXPECT_TRUE(modem.TakeMessages().empty());
+}
+
+TEST(GsmSimAt, OverlongCommandLineIsAnError) {
+  AtInterpreter modem(Quiet());
+  EXPECT_EQ(modem.Feed("AT" + std::string(5000, 'E') + "\r"), "\r\nERROR\r\n");
+  EXPECT_EQ(modem.Feed("AT\r"), "\r\nOK\r\n");
+}
+
+}  // namespace
+}  // namespace pagorin::sim
