@@ -55,7 +55,7 @@ void SerialPort::ClearReceived() noexcept {
   rxLength_ = 0;
 }
 
-int SerialPort::ReceivedLength() noexcept {
+int SerialPort::ReceivedLength() const noexcept {
   std::lock_guard lock(bufferMutex_);
   return rxLength_;
 }

@@ -61,7 +61,7 @@ class SerialPort {
   bool IsOpen() const noexcept { return running_.load(); }
   int portNumber() const noexcept { return portNumber_; }
   // Number of bytes in the receive buffer, 0..kMaxReceived.
-  int ReceivedLength() noexcept;
+  int ReceivedLength() const noexcept;
 
  private:
   // The platform's device state (descriptor or handle, reader thread, wake-up), defined by the
@@ -85,7 +85,7 @@ class SerialPort {
   std::atomic<bool> running_{false};
   std::unique_ptr<Device, DeviceDeleter> device_;
 
-  std::mutex bufferMutex_;
+  mutable std::mutex bufferMutex_;
   char rxBuffer_[kBufferSize] = {};
   int rxLength_ = 0;
   bool rxNewData_ = false;

@@ -60,7 +60,6 @@ class SmsModem {
   std::size_t queueLength() const noexcept { return requests_.size(); }
   int timeoutCount() const noexcept { return timeoutCount_; }
   int portOpen() const noexcept { return portOpen_; }
-  SerialPort& port() noexcept { return port_; }
   const SerialPort& port() const noexcept { return port_; }
 
  private:

@@ -53,13 +53,16 @@ class SmsModemDialogue : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return modem.port().ReceivedLength() == received; }));
   }
 
-  void ReachWaitSendReply(const std::string& text = "AB") {
-    ASSERT_EQ(modem.Enqueue(kNumber, text), 1);
+  // Queues "AB" and plays the modem until the dialogue waits in `target`.
+  void Reach(State target) {
+    ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
     ASSERT_EQ(TickWrites(), kMode);
+    if (target == State::WaitModeReply) return;
     Reply("\r\nOK\r\n");
-    ASSERT_EQ(TickWrites().substr(0, 8), "AT+CMGS=");
+    ASSERT_EQ(TickWrites(), kCmgsAB);
+    if (target == State::WaitPrompt) return;
     Reply("\r\n> ");
-    ASSERT_EQ(TickWrites().substr(0, 12), "0011000D9168");
+    ASSERT_EQ(TickWrites(), kPduAB);
     ASSERT_EQ(modem.state(), State::WaitSendReply);
   }
 
@@ -196,44 +199,53 @@ TEST_F(SmsModemDialogue, ExaminesReplyPiecesFromTheStart) {
   EXPECT_EQ(modem.queueLength(), 0u);
 }
 
-TEST_F(SmsModemDialogue, PromptTimesOutAfterTenSeconds) {
-  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
-  ASSERT_EQ(TickWrites(), kMode);
-  Reply("\r\nOK\r\n");
-  ASSERT_EQ(TickWrites(), kCmgsAB);
-  ticks.Advance(SmsModem::kReplyTimeoutMs - 1);
+struct WaitingState {
+  const char* name;
+  State state;
+  std::uint32_t limit;
+};
+
+void PrintTo(const WaitingState& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class SmsModemReplyClock : public SmsModemDialogue,
+                           public ::testing::WithParamInterface<WaitingState> {};
+
+TEST_P(SmsModemReplyClock, TimesOutAtTheLimitOfItsState) {
+  const WaitingState& row = GetParam();
+  Reach(row.state);
+  ticks.Advance(row.limit - 1);
   EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.state(), State::WaitPrompt);
+  EXPECT_EQ(modem.state(), row.state);
+  EXPECT_EQ(modem.timeoutCount(), 0);
   ticks.Advance(1);
   EXPECT_TRUE(TickWritesNothing());
   EXPECT_EQ(modem.state(), State::StartRequest);
   EXPECT_EQ(modem.timeoutCount(), 1);
+  EXPECT_EQ(modem.queueLength(), 1u);
+  // The same request starts again from the mode command.
   EXPECT_EQ(TickWrites(), kMode);
 }
 
-TEST_F(SmsModemDialogue, WaitsSixtySecondsForTheFinalReply) {
-  ReachWaitSendReply();
-  ticks.Advance(SmsModem::kSendReplyTimeoutMs - 1);
+INSTANTIATE_TEST_SUITE_P(
+    SmsModem, SmsModemReplyClock,
+    ::testing::Values(WaitingState{"ModeReply", State::WaitModeReply, SmsModem::kReplyTimeoutMs},
+                      WaitingState{"Prompt", State::WaitPrompt, SmsModem::kReplyTimeoutMs},
+                      WaitingState{"SendReply", State::WaitSendReply, 60000}),
+    [](const ::testing::TestParamInfo<WaitingState>& row) { return row.param.name; });
+
+TEST_F(SmsModemDialogue, TakesAFinalReplyArrivingAfterFiftyNineSeconds) {
+  Reach(State::WaitSendReply);
+  ticks.Advance(59999);
   EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.state(), State::WaitSendReply);
-  EXPECT_EQ(modem.timeoutCount(), 0);
   Reply(kFinalOk);
   EXPECT_TRUE(TickWritesNothing());
   EXPECT_EQ(modem.queueLength(), 0u);
 }
 
-TEST_F(SmsModemDialogue, FinalReplyTimesOutAfterSixtySeconds) {
-  ReachWaitSendReply();
-  ticks.Advance(SmsModem::kSendReplyTimeoutMs);
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.state(), State::StartRequest);
-  EXPECT_EQ(modem.timeoutCount(), 1);
-  EXPECT_EQ(modem.queueLength(), 1u);
-  EXPECT_EQ(TickWrites(), kMode);
-}
-
 TEST_F(SmsModemDialogue, RefusedSendsAreDroppedAtTheThirdError) {
-  ReachWaitSendReply();
+  Reach(State::WaitSendReply);
   for (int attempt = 1; attempt <= 3; ++attempt) {
     if (attempt > 1) {
       ASSERT_EQ(TickWrites(), kMode);
