@@ -1,0 +1,170 @@
+// Runs the real gsm-modem-sim program for a test: starts it in a temporary folder with a port
+// file and a JSON log, opens its pseudo-terminal the way a sender does, and reads answers with a
+// bounded wait. Header-only, for the tests of this folder.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace pagorin::testing {
+
+class GsmSimProcess {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::seconds kPatience{10};
+
+  // Starts the simulator with `options` plus --port-file and --log in a fresh folder.
+  explicit GsmSimProcess(std::vector<std::string> options) {
+    std::vector<std::string> args = {GSM_MODEM_SIM_PATH, "--port-file", PortFile(), "--log",
+                                     LogFile()};
+    args.insert(args.end(), options.begin(), options.end());
+    Spawn(args);
+  }
+  ~GsmSimProcess() {
+    ClosePort();
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  GsmSimProcess(const GsmSimProcess&) = delete;
+  GsmSimProcess& operator=(const GsmSimProcess&) = delete;
+
+  std::string PortFile() const { return folder_.File("port"); }
+  std::string LogFile() const { return folder_.File("messages.jsonl"); }
+  std::string StdoutText() const { return ReadFileBytes(folder_.File("stdout")); }
+  std::string StderrText() const { return ReadFileBytes(folder_.File("stderr")); }
+
+  // The terminal's path, once the simulator has written its port file; empty if it never does.
+  std::string WaitForPortPath() {
+    auto until = Clock::now() + kPatience;
+    while (Clock::now() < until) {
+      std::string text = ReadFileBytes(PortFile());
+      if (!text.empty() && text.back() == '\n') return text.substr(0, text.size() - 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return {};
+  }
+
+  // Opens the terminal in raw mode; false when it cannot.
+  bool OpenPort() {
+    std::string path = WaitForPortPath();
+    if (path.empty()) return false;
+    port_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (port_ < 0) return false;
+    termios settings{};
+    ::tcgetattr(port_, &settings);
+    ::cfmakeraw(&settings);
+    ::tcsetattr(port_, TCSANOW, &settings);
+    return true;
+  }
+  void ClosePort() {
+    if (port_ >= 0) ::close(port_);
+    port_ = -1;
+  }
+  int port() const { return port_; }
+
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(::write(port_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  // Reads until the text received so far contains `expected`, the simulator hangs up, or the
+  // patience runs out. Returns everything read; `reads` counts the reads that returned data.
+  std::string ReadUntil(const std::string& expected, int* reads = nullptr) {
+    std::string received;
+    auto until = Clock::now() + kPatience;
+    while (received.find(expected) == std::string::npos && Clock::now() < until) {
+      pollfd fd{port_, POLLIN, 0};
+      if (::poll(&fd, 1, 100) <= 0) continue;
+      char buffer[512];
+      ssize_t n = ::read(port_, buffer, sizeof buffer);
+      if (n <= 0) {
+        hungUp_ = true;
+        break;
+      }
+      if (reads != nullptr) ++*reads;
+      received.append(buffer, static_cast<std::size_t>(n));
+    }
+    return received;
+  }
+  // Sends a command line and reads until `expected` is in the answer.
+  std::string Ask(const std::string& bytes, const std::string& expected) {
+    Send(bytes);
+    return ReadUntil(expected);
+  }
+  bool HungUp() const { return hungUp_; }
+
+  // Waits for the simulator to end by itself; its exit status, or -1 when it does not end.
+  int WaitForExit() {
+    auto until = Clock::now() + kPatience;
+    while (Clock::now() < until) {
+      int status = 0;
+      pid_t done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return -1;
+  }
+  // Asks the simulator to stop and returns its exit status.
+  int Stop() {
+    ::kill(pid_, SIGTERM);
+    return WaitForExit();
+  }
+
+  // The JSON log, one element per line.
+  std::vector<std::string> LogLines() const {
+    std::vector<std::string> lines;
+    std::string text = ReadFileBytes(LogFile());
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      lines.push_back(text.substr(start, end - start));
+      start = end + 1;
+    }
+    return lines;
+  }
+
+ private:
+  void Spawn(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& arg : args)
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    std::string out = folder_.File("stdout");
+    std::string err = folder_.File("stderr");
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int result = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (result != 0) pid_ = -1;
+    ASSERT_EQ(result, 0) << "cannot start " << argv[0];
+  }
+
+  TempDir folder_;
+  pid_t pid_ = -1;
+  int port_ = -1;
+  bool hungUp_ = false;
+};
+
+}  // namespace pagorin::testing

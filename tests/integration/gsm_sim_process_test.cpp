@@ -1,0 +1,201 @@
+// The real gsm-modem-sim program on its pseudo-terminal: hand-made PDUs in, answers and the JSON
+// log out, and every fault option.
+#include "gsm_sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace pagorin::testing {
+namespace {
+
+constexpr char kCtrlZ = '\x1A';
+const std::string kPdu = "0011000D91682143658709F10008010400410042";  // "AB" to 12345678901
+
+std::string SendPdu(GsmSimProcess& sim, const std::string& pdu, int length,
+                    const std::string& expected) {
+  std::string answer = sim.Ask("AT+CMGS=" + std::to_string(length) + "\r", "> ");
+  EXPECT_EQ(answer, "\r\n> ");
+  sim.Send(pdu + kCtrlZ + "\r");
+  return sim.ReadUntil(expected);
+}
+
+TEST(GsmSimProcess, SendsHandMadePdusAndLogsThem) {
+  struct Row {
+    const char* name;
+    const char* pdu;
+    int length;
+    const char* number;
+    const char* text;
+    const char* alphabet;
+    const char* validity;
+    const char* validityFormat;
+  };
+  const Row rows[] = {
+      {"SevenBit", "0011000B916407281553F80000AA0AE8329BFD4697D9EC37", 23, "+46708251358",
+       "hellohello", "GSM7", "4 days", "relative"},
+      {"Ucs2", "0011000D91683108108300F0000801086CF57AD9505C673A", 23, "+8613800138000", "泵站停机",
+       "UCS2", "10 min", "relative"},
+      {"Concatenated", "0051000D91682143658709F10008010E092401AA08041234020162A58B66", 29,
+       "+8612345678901", "报警", "UCS2", "10 min", "relative"},
+      {"NoValidity", "0001000D91682143658709F100080400410042", 18, "+8612345678901", "AB", "UCS2",
+       "none", "none"},
+      {"Enhanced", "0009000D91682143658709F10008021E00000000000400410042", 25, "+8612345678901",
+       "AB", "UCS2", "30 s", "enhanced"},
+      {"Absolute", "0019000D91682143658709F10008622180010300230400410042", 25, "+8612345678901",
+       "AB", "UCS2", "until 2026-12-08 10:30:00 +08:00", "absolute"},
+  };
+  GsmSimProcess sim({"--echo", "off"});
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(sim.Ask("AT+CMGF=0\r", "OK\r\n"), "\r\nOK\r\n");
+  int reference = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string expected = "\r\n+CMGS: " + std::to_string(reference++) + "\r\n\r\nOK\r\n";
+    EXPECT_EQ(SendPdu(sim, row.pdu, row.length, expected), expected);
+  }
+  EXPECT_EQ(sim.Stop(), 0);
+
+  auto lines = sim.LogLines();
+  ASSERT_EQ(lines.size(), std::size(rows));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.name);
+    auto json = nlohmann::json::parse(lines[i]);
+    EXPECT_EQ(json["number"], row.number);
+    EXPECT_EQ(json["text"], row.text);
+    EXPECT_EQ(json["alphabet"], row.alphabet);
+    EXPECT_EQ(json["validity"], row.validity);
+    EXPECT_EQ(json["validity_format"], row.validityFormat);
+    EXPECT_EQ(json["reference"], static_cast<int>(i));
+    EXPECT_EQ(json["pdu"], row.pdu);
+    EXPECT_TRUE(json["time"].is_string());
+  }
+  auto concatenated = nlohmann::json::parse(lines[2]);
+  EXPECT_EQ(concatenated["part"], 1);
+  EXPECT_EQ(concatenated["parts"], 2);
+  EXPECT_EQ(concatenated["concat_reference"], 0x1234);
+  EXPECT_FALSE(nlohmann::json::parse(lines[0]).contains("part"));
+  EXPECT_EQ(nlohmann::json::parse(lines[1])["validity_raw"], "01");
+
+  std::string summary = sim.StdoutText();
+  EXPECT_NE(summary.find("SMS to +8613800138000: 泵站停机 (UCS2, valid 10 min, ref 1)\n"),
+            std::string::npos)
+      << summary;
+}
+
+TEST(GsmSimProcess, RefusesBadPdusAndLogsNothing) {
+  struct Row {
+    const char* name;
+    std::string pdu;
+    int length;
+  };
+  const Row rows[] = {
+      {"WrongLength", kPdu, 20},
+      {"BadHex", "0011000D91682143658709F1000801040041004Z", 19},
+      {"OddHexLength", kPdu + "0", 19},
+      {"NotSubmit", "0000" + kPdu.substr(4), 19},
+  };
+  GsmSimProcess sim({"--echo", "off"});
+  ASSERT_TRUE(sim.OpenPort());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(SendPdu(sim, row.pdu, row.length, "ERROR: 304\r\n"), "\r\n+CMS ERROR: 304\r\n");
+  }
+  EXPECT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.LogLines().empty());
+  EXPECT_NE(sim.StderrText().find("PDU refused: not an SMS-SUBMIT"), std::string::npos);
+}
+
+TEST(GsmSimProcess, EchoesByDefaultAndAcceptsReopening) {
+  GsmSimProcess sim({});
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(sim.Ask("AT\r", "OK\r\n"), "AT\r\r\nOK\r\n");
+  EXPECT_EQ(sim.Ask("ATE0\r", "OK\r\n"), "ATE0\r\r\nOK\r\n");
+  // The sender closes the line and opens it again; the modem keeps its settings.
+  sim.ClosePort();
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(sim.Ask("AT\r", "OK\r\n"), "\r\nOK\r\n");
+  sim.ClosePort();
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(sim.Ask("AT+CMGF?\r", "OK\r\n"), "\r\n+CMGF: 0\r\n\r\nOK\r\n");
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST(GsmSimProcess, SilentModemAnswersNothing) {
+  GsmSimProcess sim({"--silent", "--hangup-after", "2"});
+  ASSERT_TRUE(sim.OpenPort());
+  sim.Send("AT\rAT+CMGF=0\r");
+  // Everything up to the hang-up after the second command: nothing at all.
+  EXPECT_EQ(sim.ReadUntil("never"), "");
+  EXPECT_TRUE(sim.HungUp());
+  EXPECT_EQ(sim.WaitForExit(), 0);
+}
+
+TEST(GsmSimProcess, HangsUpAfterTheNthCommand) {
+  GsmSimProcess sim({"--echo", "off", "--hangup-after", "2"});
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(sim.Ask("AT+CMGF=0\r", "OK\r\n"), "\r\nOK\r\n");
+  EXPECT_EQ(sim.Ask("AT+CMGS=19\r", "never"), "\r\n> ");
+  EXPECT_TRUE(sim.HungUp());
+  EXPECT_EQ(sim.WaitForExit(), 0);
+}
+
+TEST(GsmSimProcess, FailsTheNthMessage) {
+  GsmSimProcess sim({"--echo", "off", "--fail-message", "2", "--fail-code", "500"});
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "OK\r\n"), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "500\r\n"), "\r\n+CMS ERROR: 500\r\n");
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "OK\r\n"), "\r\n+CMGS: 1\r\n\r\nOK\r\n");
+  EXPECT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.LogLines().size(), 2u);
+}
+
+TEST(GsmSimProcess, DropsTheFinalOk) {
+  GsmSimProcess sim({"--echo", "off", "--drop-final-ok"});
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "+CMGS: 0\r\n"), "\r\n+CMGS: 0\r\n");
+  // Nothing was held back: the next bytes are the answer to the next command.
+  EXPECT_EQ(sim.Ask("AT+CMGF?\r", "OK\r\n"), "\r\n+CMGF: 0\r\n\r\nOK\r\n");
+  EXPECT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.LogLines().size(), 1u);
+}
+
+TEST(GsmSimProcess, WritesUnsolicitedLineRightAfterOk) {
+  GsmSimProcess sim({"--echo", "off", "--unsolicited", "+CMTI: \"SM\",1"});
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "\"SM\",1\r\n"),
+            "\r\n+CMGS: 0\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",1\r\n");
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST(GsmSimProcess, DeliversAnswersByteByByte) {
+  GsmSimProcess sim({"--echo", "off", "--byte-delay-ms", "15"});
+  ASSERT_TRUE(sim.OpenPort());
+  sim.Send("AT+CMGF=?\r");
+  int reads = 0;
+  EXPECT_EQ(sim.ReadUntil("OK\r\n", &reads), "\r\n+CMGF: (0,1)\r\n\r\nOK\r\n");
+  // 23 bytes with a pause after each: far more reads than one.
+  EXPECT_GE(reads, 10);
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST(GsmSimProcess, ExitsAfterTheGivenMessageCount) {
+  GsmSimProcess sim({"--echo", "off", "--exit-after-messages", "1"});
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "OK\r\n"), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
+  EXPECT_EQ(sim.WaitForExit(), 0);
+  EXPECT_EQ(sim.LogLines().size(), 1u);
+}
+
+TEST(GsmSimProcess, ExitsAtItsTimeoutEvenWithoutAClient) {
+  GsmSimProcess sim({"--timeout", "0.2"});
+  EXPECT_FALSE(sim.WaitForPortPath().empty());
+  EXPECT_EQ(sim.WaitForExit(), 0);
+  EXPECT_NE(sim.StderrText().find("time-out reached"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pagorin::testing
