@@ -34,15 +34,19 @@ bool EndsInCodedError(std::string_view reply, std::string_view prefix) noexcept 
 
 }  // namespace
 
+namespace detail {
+
 bool EndsInErrorReply(std::string_view reply) noexcept {
   return reply.ends_with("ERROR") || EndsInCodedError(reply, "+CMS ERROR:") ||
          EndsInCodedError(reply, "+CME ERROR:");
 }
 
-bool ReplyEndsWith(std::string_view reply, std::string_view token) noexcept {
+bool ReplyTailContains(std::string_view reply, std::string_view token) noexcept {
   const std::size_t start = reply.size() > kReplyWindow ? reply.size() - kReplyWindow : 0;
   return reply.find(token, start) != std::string_view::npos;
 }
+
+}  // namespace detail
 
 SmsModem::SmsModem() noexcept = default;
 
@@ -82,14 +86,14 @@ void SmsModem::Tick() noexcept {
         return;
       case State::WaitModeReply:
         if (!ReadReply(kReplyTimeoutMs, reply)) return;
-        if (ReplyEndsWith(reply, "OK") || ReplyEndsWith(reply, ">")) {
+        if (detail::ReplyTailContains(reply, "OK") || detail::ReplyTailContains(reply, ">")) {
           SendCommand(FormatCmgsCommand(requests_.front()->userDataHex));
           state_ = State::WaitPrompt;
         }
         return;
       case State::WaitPrompt:
         if (!ReadReply(kReplyTimeoutMs, reply)) return;
-        if (ReplyEndsWith(reply, ">")) {
+        if (detail::ReplyTailContains(reply, ">")) {
           const SmsRequest& head = *requests_.front();
           SendCommand(FormatSubmitPdu(head.addressDigits, head.userDataHex));
           state_ = State::WaitSendReply;
@@ -97,7 +101,7 @@ void SmsModem::Tick() noexcept {
         return;
       case State::WaitSendReply:
         if (!ReadReply(kSendReplyTimeoutMs, reply)) return;
-        if (ReplyEndsWith(reply, "OK")) {
+        if (detail::ReplyTailContains(reply, "OK")) {
           DropHeadRequest();
           timeoutCount_ = 0;
           state_ = State::StartRequest;
@@ -148,7 +152,7 @@ bool SmsModem::ReadReply(std::uint32_t limit, std::string& reply) noexcept {
   for (char c : received) {
     if (c != '\r' && c != '\n') reply.push_back(c);
   }
-  if (EndsInErrorReply(reply)) {
+  if (detail::EndsInErrorReply(reply)) {
     // A refusal is final; waiting for the time-out would not change it.
     CountTimeout(platform::TickCount());
     return false;

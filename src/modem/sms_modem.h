@@ -84,6 +84,8 @@ class SmsModem {
   int timeoutCount_ = 0;
 };
 
+namespace detail {
+
 // True when `reply` (CR and LF removed) ends in a final error result of the modem: "ERROR",
 // "+CMS ERROR: <code>" or "+CME ERROR: <code>".
 bool EndsInErrorReply(std::string_view reply) noexcept;
@@ -91,6 +93,8 @@ bool EndsInErrorReply(std::string_view reply) noexcept;
 // True when `token` begins within the last five characters of `reply`. Replies are looked for
 // only there, so that text sent before the reply (an echo of the command) is never taken for
 // it: at most three characters may follow an OK and four a >.
-bool ReplyEndsWith(std::string_view reply, std::string_view token) noexcept;
+bool ReplyTailContains(std::string_view reply, std::string_view token) noexcept;
+
+}  // namespace detail
 
 }  // namespace pagorin
