@@ -57,7 +57,11 @@ std::string Escaped(std::string_view text) {
   std::string out;
   for (char c : text) {
     auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (byte >= 0x20 && byte < 0x7F) {
       out.push_back(c);
     } else {
       static constexpr char kDigits[] = "0123456789ABCDEF";
