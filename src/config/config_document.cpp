@@ -79,8 +79,8 @@ void ReadRule(AlarmRule& rule, const MarkupDocument& document, const TelPlaceNam
 
 // Calls `read` on every child of the current element named prefix + i for i from 0 while i is
 // below `count`, each searched after the child found before. An index whose name does not occur
-// in the text cannot be found, so only those that occur are searched: a count of two billion
-// costs no more than the text is long.
+// in the text cannot be found, so only those that occur are searched: however large the count,
+// the searches are no more than the names the text holds.
 template <typename ReadChild>
 void ForEachNumberedChild(MarkupDocument& document, const char* prefix, int count,
                           ReadChild&& read) {
