@@ -270,7 +270,7 @@ int Run(const Settings& settings) {
           finishing = true;
           exitReason = "message count reached";
         }
-      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         hungUp = true;  // EIO: the last holder of the terminal closed it
       }
     } else if ((fds[1].revents & (POLLHUP | POLLERR)) != 0) {
@@ -336,7 +336,7 @@ int main(int argc, char** argv) {
                    "exit once this many messages were accepted")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--timeout", settings.timeoutSeconds, "exit after this many seconds")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::Range(0.0, 1e7));
     app.add_option("--first-reference", settings.firstReference,
                    "message reference of the first message")
         ->check(CLI::Range(0, 255));
