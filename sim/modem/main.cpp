@@ -299,6 +299,15 @@ int Run(const Settings& settings) {
     }
   }
   master.Reset();
+  // The path is dead now; a port file left behind would send the next reader to it.
+  if (!settings.portFile.empty()) {
+    std::string contents;
+    std::string error;
+    if (pagorin::platform::ReadWholeFile(settings.portFile, contents, error) &&
+        contents == slavePath + "\n") {
+      ::unlink(settings.portFile.c_str());
+    }
+  }
   std::fprintf(stderr, "gsm-modem-sim: %s; %d command lines, %d messages accepted\n", exitReason,
                modem.CommandCount(), modem.AcceptedCount());
   return 0;
@@ -312,8 +321,9 @@ int main(int argc, char** argv) {
     CLI::App app{
         "A GSM modem on a pseudo-terminal: answers AT commands and decodes every SMS-SUBMIT it is "
         "handed."};
-    app.add_option("--port-file", settings.portFile,
-                   "write the terminal's path to this file (atomically) instead of stdout");
+    app.add_option(
+        "--port-file", settings.portFile,
+        "write the terminal's path to this file (atomically, removed at exit) instead of stdout");
     app.add_option("--log", settings.logFile, "append one JSON line per accepted message");
     app.add_option("--echo", settings.echo, "command echo after reset")
         ->check(CLI::IsMember({"on", "off"}));

@@ -195,6 +195,7 @@ TEST(GsmSimProcess, ExitsAtItsTimeoutEvenWithoutAClient) {
   EXPECT_FALSE(sim.WaitForPortPath().empty());
   EXPECT_EQ(sim.WaitForExit(), 0);
   EXPECT_NE(sim.StderrText().find("time-out reached"), std::string::npos);
+  EXPECT_TRUE(ReadFileBytes(sim.PortFile()).empty());  // a dead path is not left behind
 }
 
 }  // namespace
