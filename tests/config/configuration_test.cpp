@@ -81,22 +81,6 @@ TEST(Configuration, RemovesAlarmRulesAndClearsLists) {
   EXPECT_TRUE(config.alarmRules.empty());
 }
 
-TEST(Configuration, FreshConfigurationHasTheDefaults) {
-  Configuration config;
-  EXPECT_EQ(config.Version, 1);
-  EXPECT_EQ(config.Com, 0);
-  EXPECT_EQ(config.Baund, 2);
-  EXPECT_EQ(config.DataBit, 1);
-  EXPECT_EQ(config.sendEnabled, 1);
-  AlarmRule rule;
-  EXPECT_EQ(rule.Ll + rule.Lo + rule.Hh + rule.Hi + rule.Low + rule.Hig + rule.Urg + rule.Ack +
-                rule.NoAck + rule.Resume,
-            10);
-  EXPECT_EQ(rule.Value + rule.ValueLimit + rule.User + rule.Format + rule.Logic + rule.BScript +
-                rule.ScriptType,
-            0);
-}
-
 TEST(Configuration, ConfigPathJoinsTheProjectDirectoryWithOneSeparator) {
   struct Case {
     const char* directory;
