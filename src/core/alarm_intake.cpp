@@ -1,0 +1,165 @@
+// The alarm intake: the host polls for a request at most once a second, answers with every
+// standing alarm, and each alarm that did not stand in the same condition in the previous answer
+// is offered to the rules.
+#include "core/alarm_intake.h"
+
+#include <bit>
+#include <cstring>
+
+#include "core/alarm_text.h"
+#include "core/plugin_object.h"
+#include "platform/code_page.h"
+#include "platform/tick.h"
+
+namespace pagorin {
+
+std::vector<std::string> SplitForSms(std::string_view text) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = start;
+    for (std::size_t characters = 0; characters < kSmsPieceCharacters && end < text.size();
+         ++characters) {
+      end += platform::CharLength(text, end);
+    }
+    pieces.emplace_back(text.substr(start, end - start));
+    start = end;
+  }
+  return pieces;
+}
+
+bool IsSameAlarmCondition(const AlarmEvent& a, const AlarmEvent& b) noexcept {
+  return a.eventId == b.eventId && a.eventSubId == b.eventSubId && a.kind == b.kind &&
+         a.level == b.level && a.ackState == b.ackState &&
+         std::strncmp(a.tagName, b.tagName, sizeof a.tagName) == 0;
+}
+
+std::uint64_t KnownAlarms::IdentityHash(const AlarmEvent& event) noexcept {
+  // A 64-bit multiplicative mix of the identity; the high bits are taken as the slot.
+  std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(event.eventId)) << 8) |
+                      event.eventSubId;
+  return key * 0x9E3779B97F4A7C15ull;
+}
+
+void KnownAlarms::Replace(const AlarmEvent* events, std::size_t count) {
+  std::vector<AlarmEvent> copies;
+  copies.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (IsIntakeState(events[i])) copies.push_back(events[i]);
+  }
+  std::size_t tableSize = std::bit_ceil(copies.size() * 2 + 2);
+  std::vector<std::uint32_t> slots(tableSize, 0);
+  int shift = 64 - std::countr_zero(tableSize);
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    std::size_t slot = static_cast<std::size_t>(IdentityHash(copies[i]) >> shift);
+    while (slots[slot] != 0)
+      slot = (slot + 1) & (tableSize - 1);
+    slots[slot] = static_cast<std::uint32_t>(i + 1);
+  }
+  copies_.swap(copies);
+  slots_.swap(slots);
+}
+
+void KnownAlarms::Clear() noexcept {
+  copies_.clear();
+  slots_.clear();
+}
+
+bool KnownAlarms::Contains(const AlarmEvent& event) const noexcept {
+  if (copies_.empty()) return false;
+  std::size_t tableSize = slots_.size();
+  int shift = 64 - std::countr_zero(tableSize);
+  std::size_t slot = static_cast<std::size_t>(IdentityHash(event) >> shift);
+  // Every copy with this identity lies in the run of occupied slots that starts here.
+  while (slots_[slot] != 0) {
+    if (IsSameAlarmCondition(copies_[slots_[slot] - 1], event)) return true;
+    slot = (slot + 1) & (tableSize - 1);
+  }
+  return false;
+}
+
+bool KnownAlarms::ContainsByScan(const AlarmEvent& event) const noexcept {
+  for (const AlarmEvent& copy : copies_) {
+    if (IsSameAlarmCondition(copy, event)) return true;
+  }
+  return false;
+}
+
+int PluginObject::GetRequest(std::int16_t* code, std::int16_t* subCode, std::int16_t* flags,
+                             std::int32_t /*unused*/, std::int32_t* blockSize,
+                             AlarmRequest* block) noexcept {
+  if (modemOpen == 0) return 0;
+  std::uint32_t now = platform::TickCount();
+  if (now - lastRequestTick > kRequestAbandonMs) {
+    lastRequestTick = now;
+    requestPending = 0;
+    host->RequestTimedOut();
+  }
+  if (requestPending != 0) return 0;
+  now = platform::TickCount();
+  // Either direction counts: a clock that stepped back a little also holds the next request.
+  auto elapsed = static_cast<std::int32_t>(now - lastRequestTick);
+  if (elapsed > -static_cast<std::int32_t>(kRequestSpacingMs) &&
+      elapsed < static_cast<std::int32_t>(kRequestSpacingMs)) {
+    return 0;
+  }
+  if (code == nullptr || subCode == nullptr || flags == nullptr || blockSize == nullptr ||
+      block == nullptr) {
+    return 0;
+  }
+  lastRequestTick = now;
+  *code = kAlarmRequestCode;
+  *subCode = kAlarmRequestSubCode;
+  *flags = 0;
+  *blockSize = static_cast<std::int32_t>(sizeof(AlarmRequest));
+  block->first = 0;
+  for (std::int32_t& limit : block->limits)
+    limit = -1;
+  block->flag20 = 0;
+  block->flag21 = 1;
+  requestPending = 1;
+  return 1;
+}
+
+void PluginObject::OnRequestResult(std::int32_t /*unused1*/, std::int16_t count,
+                                   std::int32_t /*unused3*/, std::int32_t /*unused4*/,
+                                   std::int32_t /*unused5*/, const AlarmEvent* events) noexcept {
+  requestPending = 0;
+  std::size_t eventCount = (count > 0 && events != nullptr) ? static_cast<std::size_t>(count) : 0;
+  try {
+    if (firstResult == 0) {
+      for (std::size_t i = 0; i < eventCount; ++i) {
+        const AlarmEvent& event = events[i];
+        if (IsIntakeState(event) && !IsKnown(event)) DispatchAlarm(event);
+      }
+    }
+    knownAlarms.Replace(events, eventCount);
+  } catch (...) {
+    // Out of memory: forget the answer, so that the alarms of the next one count as new rather
+    // than being lost.
+    knownAlarms.Clear();
+  }
+  firstResult = 0;
+}
+
+bool PluginObject::IsKnown(const AlarmEvent& event) const noexcept {
+  return knownAlarms.Contains(event);
+}
+
+void PluginObject::DispatchAlarm(const AlarmEvent& event) {
+  for (const auto& rule : alarmRules) {
+    if (rule->Matches(&event) == 0 || rule->TelPlace.empty()) continue;
+    for (int index : rule->TelPlace) {
+      const PhoneEntry* phone = PhoneAt(index);
+      if (phone == nullptr) continue;
+      QueueText(phone->TelNum, ComposeAlarmText(event, *rule, *host));
+    }
+  }
+}
+
+void PluginObject::QueueText(const std::string& number, const std::string& text) {
+  for (const std::string& piece : SplitForSms(text))
+    modem.Enqueue(number, piece);
+}
+
+}  // namespace pagorin

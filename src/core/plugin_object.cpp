@@ -1,0 +1,83 @@
+#include "core/plugin_object.h"
+
+#include "platform/tick.h"
+#include "ui/ui_factory.h"
+
+namespace pagorin {
+
+int BaudRateForIndex(int baudIndex) noexcept {
+  switch (baudIndex) {
+    case 0:
+      return 2400;
+    case 1:
+      return 4800;
+    case 3:
+      return 14400;
+    case 4:
+      return 19200;
+    case 5:
+      return 115200;
+    default:
+      return 9600;
+  }
+}
+
+PluginObject::PluginObject(HostApplication& hostApplication)
+    : host(&hostApplication), hostWindow(std::make_unique<PluginWindow>()) {
+  Version = 1;
+  Com = 0;
+  Baund = 2;
+  DataBit = 1;
+  std::string projectDirectory;
+  projectDirectory = host->GetProjectPath(projectDirectory);
+  configPath = ConfigPathIn(projectDirectory);
+  sendEnabled = 1;
+}
+
+PluginObject::~PluginObject() {
+  // The window goes first, while everything it could reach is still there.
+  hostWindow.reset();
+  ClearPhoneBook();
+  ClearAlarmRules();
+  knownAlarms.Clear();
+}
+
+void PluginObject::Serialize(Archive& archive) noexcept {
+  try {
+    SerializeConfiguration(*this, document, archive);
+  } catch (...) {
+    // Out of memory while building or reading the document: the configuration stays as it was.
+  }
+}
+
+int PluginObject::Start(int /*unused*/) noexcept {
+  if (host->IsRunMode() != 0 && !runStarted) {
+    runStarted = true;
+    int byteSize = DataBit != 0 ? 8 : 7;
+    modemOpen = modem.Open(Com + 1, BaudRateForIndex(Baund), byteSize);
+    lastRequestTick = platform::TickCount();
+    for (const auto& rule : alarmRules) {
+      host->WatchVariable(rule->VarName.c_str());
+      if (rule->BScript != 0) host->WatchVariable(rule->Script.c_str());
+    }
+  }
+  if (host->IsRunMode() != 0 && !hostWindow->IsCreated()) {
+    hostWindow->Create(this, host->GetMainWindow());
+    host->AttachWindow(hostWindow.get());
+  }
+  return 1;
+}
+
+int PluginObject::ShowSettings() noexcept {
+  return GetUiFactory().RunSettingsDialog(*this, *host, nullptr) == 1 ? 1 : 0;
+}
+
+std::string PluginObject::GetName() noexcept {
+  return kPluginName;
+}
+
+void PluginObject::OnTick() noexcept {
+  if (sendEnabled != 0) modem.Tick();
+}
+
+}  // namespace pagorin

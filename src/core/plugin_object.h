@@ -1,0 +1,95 @@
+// The plug-in object: the one object the host creates through CreateSuperWizard. It is the host's
+// SuperWizard and the dialogs' Configuration, and owns everything of the plug-in: the settings,
+// the phone book and rules, the hidden window, the state of the alarm intake and the modem.
+// Every operation runs on the host's thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/configuration.h"
+#include "core/alarm_intake.h"
+#include "core/plugin_window.h"
+#include "core/super_wizard.h"
+#include "markup/markup_document.h"
+#include "modem/sms_modem.h"
+
+namespace pagorin {
+
+// The script object name of the plug-in ("#Pagorin.SendMsg").
+inline constexpr const char* kPluginName = "Pagorin";
+
+// Milliseconds between two alarm requests, and after which an unanswered request is abandoned.
+inline constexpr std::uint32_t kRequestSpacingMs = 1000;
+inline constexpr std::uint32_t kRequestAbandonMs = 4000;
+
+// The request the plug-in makes for the list of standing alarms.
+inline constexpr std::int16_t kAlarmRequestCode = 1007;
+inline constexpr std::int16_t kAlarmRequestSubCode = 1000;
+
+// The baud rate for the configuration's baud-rate index; 9600 for an index outside the table.
+int BaudRateForIndex(int baudIndex) noexcept;
+
+class PluginObject final : public SuperWizard, public Configuration {
+ public:
+  // Sets the defaults and the configuration file's path from the host's project directory;
+  // nothing is read yet. Throws only std::bad_alloc.
+  explicit PluginObject(HostApplication& hostApplication);
+  // Closes the hidden window, empties the lists, drops the queued messages and closes the port.
+  ~PluginObject() override;
+  PluginObject(const PluginObject&) = delete;
+  PluginObject& operator=(const PluginObject&) = delete;
+
+  void Serialize(Archive& archive) noexcept override;
+  // In run mode: opens the port, announces the rules' variables and hands the hidden window to
+  // the host. A second call neither opens the port again nor makes a second window. Returns 1.
+  int Start(int unused) noexcept override;
+  int ShowSettings() noexcept override;
+  std::string GetName() noexcept override;
+  // Advances the modem's dialogue by one step while the send switch is on.
+  void OnTick() noexcept override;
+  int Reserved10() noexcept override { return 0; }
+  int GetRequest(std::int16_t* code, std::int16_t* subCode, std::int16_t* flags,
+                 std::int32_t unused, std::int32_t* blockSize,
+                 AlarmRequest* block) noexcept override;
+  void OnRequestResult(std::int32_t unused1, std::int16_t count, std::int32_t unused3,
+                       std::int32_t unused4, std::int32_t unused5,
+                       const AlarmEvent* events) noexcept override;
+  void Reserved13(std::int32_t) noexcept override {}
+  int CallFunction(int functionId, int unused1, const HostParam* params,
+                   int unused2) noexcept override;
+  int Reserved15(std::int32_t, std::int32_t, std::int32_t) noexcept override { return 1; }
+  void Reserved16(std::int32_t, std::int32_t) noexcept override {}
+  void Reserved17() noexcept override {}
+  void Reserved18() noexcept override {}
+  void Reserved19(std::int32_t, std::int32_t) noexcept override {}
+  void RegisterFunctions() noexcept override;
+
+  // True when a copy of `event` in the same condition stood in the previous answer.
+  bool IsKnown(const AlarmEvent& event) const noexcept;
+  // Queues the message of `event` for every phone entry of every rule that accepts it.
+  void DispatchAlarm(const AlarmEvent& event);
+  // Queues `text`, cut into message pieces, to `number`; pieces the modem refuses are dropped.
+  void QueueText(const std::string& number, const std::string& text);
+
+  HostApplication* host;
+  MarkupDocument document;
+  std::unique_ptr<PluginWindow> hostWindow;
+  std::uint32_t lastRequestTick = 0;
+  int requestPending = 0;
+  int firstResult = 1;
+  KnownAlarms knownAlarms;
+  int modemOpen = 0;
+  // Set once Start found the host running and opened the port; a later Start leaves it alone.
+  bool runStarted = false;
+  // Last, so that it is destroyed first: its queue is dropped and its port closed before the
+  // rest of the object goes.
+  SmsModem modem;
+
+ private:
+  void SendMessage(const HostParam* params);
+};
+
+}  // namespace pagorin

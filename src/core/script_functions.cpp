@@ -1,0 +1,76 @@
+// The script functions of the plug-in object: their registration with the host and their calls.
+#include "core/script_functions.h"
+
+#include "core/plugin_object.h"
+#include "resources/string_table.h"
+#include "ui/ui_factory.h"
+
+namespace pagorin {
+namespace {
+
+// Help-text ids in the string table.
+constexpr int kPropDlgHelp = 27;
+constexpr int kSendMsgHelp = 30;
+constexpr int kShouldSendHelp = 31;
+
+constexpr int kIntegerType = 1;
+constexpr int kTextType = 5;
+
+std::string TextArgument(const HostParam& param) {
+  return param.textValue != nullptr ? std::string(param.textValue) : std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> SplitNumberList(std::string_view list) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  // The appended comma closes the last piece, so a list that ends in a comma has an empty one.
+  for (std::size_t pos = 0; pos <= list.size(); ++pos) {
+    if (pos < list.size() && list[pos] != ',') continue;
+    std::string_view piece = list.substr(start, pos - start);
+    if (piece.size() <= kMaxNumberPieceBytes) pieces.emplace_back(piece);
+    start = pos + 1;
+  }
+  return pieces;
+}
+
+void PluginObject::RegisterFunctions() noexcept {
+  host->RegisterFunction(kPropDlgFunction, "PropDlg", LoadString(kPropDlgHelp).c_str());
+  host->RegisterFunction(kSendMsgFunction, "SendMsg", LoadString(kSendMsgHelp).c_str());
+  host->AddFunctionParameter(kSendMsgFunction, kTextType, "TelNum");
+  host->AddFunctionParameter(kSendMsgFunction, kTextType, "Content");
+  host->RegisterFunction(kShouldSendFunction, "ShouldSend", LoadString(kShouldSendHelp).c_str());
+  host->AddFunctionParameter(kShouldSendFunction, kIntegerType, "Flag");
+}
+
+int PluginObject::CallFunction(int functionId, int /*unused1*/, const HostParam* params,
+                               int /*unused2*/) noexcept {
+  switch (functionId) {
+    case kPropDlgFunction:
+      GetUiFactory().RunSettingsDialog(*this, *host, nullptr);
+      break;
+    case kSendMsgFunction:
+      if (params != nullptr) SendMessage(params);
+      break;
+    case kShouldSendFunction:
+      if (params != nullptr) sendEnabled = params[0].intValue != 0 ? 1 : 0;
+      break;
+    default:
+      break;
+  }
+  return 1;
+}
+
+void PluginObject::SendMessage(const HostParam* params) {
+  try {
+    std::string content = TextArgument(params[1]);
+    for (const std::string& number : SplitNumberList(TextArgument(params[0]))) {
+      QueueText(number, content);
+    }
+  } catch (...) {
+    // Out of memory: what was queued stays queued; the script learns nothing either way.
+  }
+}
+
+}  // namespace pagorin

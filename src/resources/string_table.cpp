@@ -1,0 +1,106 @@
+// The string table's source is UTF-8 so that it reads as it is shown; the module works in code
+// page 936, so the whole table is converted once, the first time any string is asked for.
+#include "resources/string_table.h"
+
+#include <array>
+#include <string_view>
+
+#include "platform/code_page.h"
+
+namespace pagorin {
+namespace {
+
+struct StringEntry {
+  int id;
+  std::string_view utf8;
+};
+
+constexpr std::array kStrings{
+    // Alarm message words; a trailing comma belongs to the word.
+    StringEntry{1, "低低报,"},
+    StringEntry{2, "低报,"},
+    StringEntry{3, "高高报,"},
+    StringEntry{4, "高报,"},
+    StringEntry{5, "低级,"},
+    StringEntry{6, "高级,"},
+    StringEntry{7, "紧急,"},
+    StringEntry{8, "未确认,"},
+    StringEntry{9, "确认"},
+    StringEntry{10, "恢复"},
+    StringEntry{11, "数值%f"},
+    StringEntry{12, ",限值%f"},
+    StringEntry{13, "%s报警:%s"},
+    // Dialog texts.
+    StringEntry{14, "手机号码库"},
+    StringEntry{15, "说明"},
+    StringEntry{16, "变量名"},
+    StringEntry{17, "手机个数"},
+    StringEntry{18, "已经存在此手机号了!\n手机号:%s\n说明:(%s)"},
+    StringEntry{19, "已经存在此变量了!\n变量名:%s"},
+    StringEntry{20, "增加手机号码"},
+    StringEntry{21, "修改手机号码"},
+    StringEntry{22, "手机号输入错误!"},
+    StringEntry{23, "手机号码"},
+    StringEntry{24, "说明:"},
+    StringEntry{25, ",用户%s"},
+    StringEntry{26, "请选择DB变量!"},
+    // Help texts of the script functions.
+    StringEntry{27,
+                "函数原型:#Pagorin.PropDlg()\r\n"
+                "函数描述:弹出属性配置界面\r\n"
+                "返回值\t:无\r\n"
+                "参数  \t:无\r\n"
+                "说明  \t:运行时弹出属性配置界面\r\n"
+                "示例  \t:#Pagorin.PropDlg();//弹出属性配置界面"},
+    StringEntry{29, "脚本编译错误，请检查！"},
+    StringEntry{
+        30,
+        "函数原型:#Pagorin.SendMsg(string TelNumList,string Content)\r\n"
+        "函数描述:添加短信报警\r\n"
+        "返回值\t:无\r\n"
+        "参数  \t:TelNumList-手机号码列表，可以添加几个电话号码，号码与号码之间以\",\"隔开\r\n"
+        "\t Content-需要发送到的内容\r\n"
+        "说明  \t:该函数用来向短信报警列表中添加报警项\r\n"
+        "示例  \t:#Pagorin.SendMsg(\"13800138000，1381234567\",\"手机没有费了！\")\r\n"
+        "\t //向电话13800138000和1381234567发送短信“手机没有费了！”"},
+    StringEntry{31,
+                "函数原型:#Pagorin.ShouldSend(int Flag)\r\n"
+                "函数描述:有报警时是否发送短信\r\n"
+                "返回值\t:无\r\n"
+                "参数  \t:Flag-有报警时是否发送短信开关 0-不发送 其他值-发送\r\n"
+                "说明  \t:有报警时是否发送短信的控制开关\r\n"
+                "示例  \t:#Pagorin.ShouldSend(0);//不发送短信"},
+};
+
+constexpr int kMaxId = 31;
+
+struct ConvertedTable {
+  std::array<std::string, kMaxId + 1> texts;
+
+  ConvertedTable() {
+    for (const StringEntry& entry : kStrings) {
+      texts[static_cast<std::size_t>(entry.id)] = platform::Utf8ToCp936(entry.utf8);
+    }
+  }
+};
+
+const ConvertedTable* Table() noexcept {
+  try {
+    static const ConvertedTable table;
+    return &table;
+  } catch (...) {
+    // Only an allocation failure gets here; the next call tries again.
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+const std::string& LoadString(int id) noexcept {
+  static const std::string kEmpty;
+  const ConvertedTable* table = Table();
+  if (table == nullptr || id < 0 || id > kMaxId) return kEmpty;
+  return table->texts[static_cast<std::size_t>(id)];
+}
+
+}  // namespace pagorin
