@@ -53,8 +53,7 @@ void PluginObject::Serialize(Archive& archive) noexcept {
 int PluginObject::Start(int /*unused*/) noexcept {
   if (host->IsRunMode() != 0 && !runStarted) {
     runStarted = true;
-    int byteSize = DataBit != 0 ? 8 : 7;
-    modemOpen = modem.Open(Com + 1, BaudRateForIndex(Baund), byteSize);
+    modemOpen = modem.Open(Com + 1, BaudRateForIndex(Baund), ByteSizeForDataBit(DataBit));
     lastRequestTick = platform::TickCount();
     for (const auto& rule : alarmRules) {
       host->WatchVariable(rule->VarName.c_str());

@@ -31,6 +31,10 @@ inline constexpr std::int16_t kAlarmRequestSubCode = 1000;
 
 // The baud rate for the configuration's baud-rate index; 9600 for an index outside the table.
 int BaudRateForIndex(int baudIndex) noexcept;
+// The data bits for the configuration's data-bit flag: 7 for 0, else 8.
+constexpr int ByteSizeForDataBit(int dataBit) noexcept {
+  return dataBit != 0 ? 8 : 7;
+}
 
 class PluginObject final : public SuperWizard, public Configuration {
  public:

@@ -1,0 +1,74 @@
+// The far end of a modem port for tests of the plug-in core: a pseudo-terminal whose slave is
+// mapped to COMn through PAGORIN_COM<n>, answering the send dialogue as a willing modem does
+// (OK to the mode command, a prompt to AT+CMGS, OK to the PDU line) and decoding every PDU line
+// into the number and text that a phone would receive.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pagorin::testing {
+
+// One message as the phone sees it.
+struct DeliveredMessage {
+  std::string number;  // the digits after the country code, as dialled
+  std::string text;    // code page 936
+  bool operator==(const DeliveredMessage&) const = default;
+};
+
+class CoreModemPeer {
+ public:
+  // Opens a pseudo-terminal and maps COM`portNumber` to its slave. Aborts the test program when
+  // no pseudo-terminal can be had.
+  explicit CoreModemPeer(int portNumber);
+  // Removes the mapping and closes the pseudo-terminal.
+  ~CoreModemPeer();
+  CoreModemPeer(const CoreModemPeer&) = delete;
+  CoreModemPeer& operator=(const CoreModemPeer&) = delete;
+
+  // Calls `tick` over and over, answering each command as it arrives, until `count` messages
+  // were delivered or the dialogue stands still for `idleLimitMs` of real time. Returns the
+  // messages delivered in this call, in order.
+  std::vector<DeliveredMessage> Deliver(const std::function<void()>& tick, std::size_t count,
+                                        int idleLimitMs = 2000);
+
+  // Calls `tick`, reading what is written, until `done` holds or `limitMs` of real time passed.
+  void TickUntil(const std::function<void()>& tick, const std::function<bool()>& done,
+                 int limitMs = 2000);
+
+  // Calls `tick` a few times and returns whatever was written meanwhile, answering nothing.
+  std::string TickAndRead(const std::function<void()>& tick, int ticks = 3);
+
+  // Every byte the plug-in wrote so far, in order.
+  const std::string& Transcript() const noexcept { return transcript_; }
+  const std::string& SlaveName() const noexcept { return slaveName_; }
+
+  // The line settings the plug-in's port put on the slave: bits per second and data bits.
+  unsigned LineSpeed() const;
+
+  // Decodes a PDU line of the form the plug-in sends; false when it is not one.
+  static bool DecodePdu(const std::string& line, DeliveredMessage& message);
+
+ private:
+  // Reads what arrived within `waitMs`; appends it to the pending bytes and the transcript.
+  void ReadFor(int waitMs);
+  void Answer(const std::string& reply);
+
+  int portNumber_;
+  int master_ = -1;
+  // Held open from the start so the settings can be read after the port locked the device.
+  int slave_ = -1;
+  std::string slaveName_;
+  std::string pending_;
+  std::string transcript_;
+};
+
+namespace detail {
+// The output speed and the character size bits of the terminal `fd` (kept apart from the
+// termios header, which cannot be mixed with the kernel's).
+unsigned TerminalSpeed(int fd);
+}  // namespace detail
+
+}  // namespace pagorin::testing
