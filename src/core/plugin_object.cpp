@@ -43,11 +43,7 @@ PluginObject::~PluginObject() {
 }
 
 void PluginObject::Serialize(Archive& archive) noexcept {
-  try {
-    SerializeConfiguration(*this, document, archive);
-  } catch (...) {
-    // Out of memory while building or reading the document: the configuration stays as it was.
-  }
+  SerializeConfiguration(*this, document, archive);
 }
 
 int PluginObject::Start(int /*unused*/) noexcept {
