@@ -42,22 +42,29 @@ std::uint64_t KnownAlarms::IdentityHash(const AlarmEvent& event) noexcept {
 }
 
 void KnownAlarms::Replace(const AlarmEvent* events, std::size_t count) {
-  std::vector<AlarmEvent> copies;
-  copies.reserve(count);
+  // The buffers keep their capacity from answer to answer: a host that reports the same few
+  // thousand alarms every second costs no allocation after the first answer.
+  copies_.clear();
+  slots_.clear();
+  try {
+    copies_.reserve(count);
+    slots_.reserve(std::bit_ceil(count * 2 + 2));
+  } catch (...) {
+    Clear();
+    throw;
+  }
   for (std::size_t i = 0; i < count; ++i) {
-    if (IsIntakeState(events[i])) copies.push_back(events[i]);
+    if (IsIntakeState(events[i])) copies_.push_back(events[i]);
   }
-  std::size_t tableSize = std::bit_ceil(copies.size() * 2 + 2);
-  std::vector<std::uint32_t> slots(tableSize, 0);
+  std::size_t tableSize = std::bit_ceil(copies_.size() * 2 + 2);
+  slots_.assign(tableSize, 0);
   int shift = 64 - std::countr_zero(tableSize);
-  for (std::size_t i = 0; i < copies.size(); ++i) {
-    std::size_t slot = static_cast<std::size_t>(IdentityHash(copies[i]) >> shift);
-    while (slots[slot] != 0)
+  for (std::size_t i = 0; i < copies_.size(); ++i) {
+    std::size_t slot = static_cast<std::size_t>(IdentityHash(copies_[i]) >> shift);
+    while (slots_[slot] != 0)
       slot = (slot + 1) & (tableSize - 1);
-    slots[slot] = static_cast<std::uint32_t>(i + 1);
+    slots_[slot] = static_cast<std::uint32_t>(i + 1);
   }
-  copies_.swap(copies);
-  slots_.swap(slots);
 }
 
 void KnownAlarms::Clear() noexcept {
@@ -66,13 +73,26 @@ void KnownAlarms::Clear() noexcept {
 }
 
 bool KnownAlarms::Contains(const AlarmEvent& event) const noexcept {
+  std::size_t cursor = copies_.size();
+  return Contains(event, cursor);
+}
+
+bool KnownAlarms::Contains(const AlarmEvent& event, std::size_t& cursor) const noexcept {
   if (copies_.empty()) return false;
+  if (cursor < copies_.size() && IsSameAlarmCondition(copies_[cursor], event)) {
+    ++cursor;
+    return true;
+  }
   std::size_t tableSize = slots_.size();
   int shift = 64 - std::countr_zero(tableSize);
   std::size_t slot = static_cast<std::size_t>(IdentityHash(event) >> shift);
   // Every copy with this identity lies in the run of occupied slots that starts here.
   while (slots_[slot] != 0) {
-    if (IsSameAlarmCondition(copies_[slots_[slot] - 1], event)) return true;
+    std::size_t position = slots_[slot] - 1;
+    if (IsSameAlarmCondition(copies_[position], event)) {
+      cursor = position + 1;
+      return true;
+    }
     slot = (slot + 1) & (tableSize - 1);
   }
   return false;
@@ -128,9 +148,10 @@ void PluginObject::OnRequestResult(std::int32_t /*unused1*/, std::int16_t count,
   std::size_t eventCount = (count > 0 && events != nullptr) ? static_cast<std::size_t>(count) : 0;
   try {
     if (firstResult == 0) {
+      std::size_t cursor = 0;
       for (std::size_t i = 0; i < eventCount; ++i) {
         const AlarmEvent& event = events[i];
-        if (IsIntakeState(event) && !IsKnown(event)) DispatchAlarm(event);
+        if (IsIntakeState(event) && !knownAlarms.Contains(event, cursor)) DispatchAlarm(event);
       }
     }
     knownAlarms.Replace(events, eventCount);

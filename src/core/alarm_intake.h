@@ -35,13 +35,18 @@ bool IsSameAlarmCondition(const AlarmEvent& a, const AlarmEvent& b) noexcept;
 class KnownAlarms {
  public:
   // Replaces the remembered copies with those events of `events[0..count)` that take part in
-  // the intake, in order, and rebuilds the index. Throws only std::bad_alloc.
+  // the intake, in order, and rebuilds the index. Throws only std::bad_alloc, and then remembers
+  // nothing.
   void Replace(const AlarmEvent* events, std::size_t count);
   // Forgets every copy.
   void Clear() noexcept;
 
   // True when a copy in the same condition as `event` is remembered (IsSameAlarmCondition).
   bool Contains(const AlarmEvent& event) const noexcept;
+  // The same answer, looking first at the copy at `cursor`: a host lists its standing alarms in
+  // much the same order each time, so walking an answer with one cursor mostly finds each event
+  // right there. `cursor` moves past the copy found.
+  bool Contains(const AlarmEvent& event, std::size_t& cursor) const noexcept;
   // The same answer by walking every copy in order; the reference for tests and benchmarks.
   bool ContainsByScan(const AlarmEvent& event) const noexcept;
 

@@ -69,13 +69,21 @@ TEST(KnownAlarms, IndexFindsExactlyWhatAScanFinds) {
   KnownAlarms known;
   known.Replace(previous.data(), previous.size());
   int found = 0;
+  std::size_t cursor = 0;
   for (int i = 0; i < 5000; ++i) {
     AlarmEvent probe = MakeEvent(pick(320), "T" + std::to_string(pick(5)), pick(4), 1 + pick(3),
                                  pick(5), 1.0f, 2.0f, pick(3));
-    ASSERT_EQ(known.Contains(probe), known.ContainsByScan(probe)) << i;
-    found += known.Contains(probe) ? 1 : 0;
+    if (i % 2 == 0) probe = previous[static_cast<std::size_t>(pick(3000))];
+    bool expected = known.ContainsByScan(probe);
+    ASSERT_EQ(known.Contains(probe), expected) << i;
+    ASSERT_EQ(known.Contains(probe, cursor), expected) << i;
+    found += expected ? 1 : 0;
   }
-  EXPECT_GT(found, 20);
+  // The cursor's copy is tried first, and a miss there still finds the event elsewhere.
+  cursor = 0;
+  EXPECT_TRUE(known.Contains(previous[10], cursor));
+  EXPECT_GT(cursor, 0u);
+  EXPECT_GT(found, 2500);
   EXPECT_TRUE(known.Contains(fullName));
   AlarmEvent otherFullName = fullName;
   otherFullName.tagName[95] = 'y';

@@ -1,0 +1,160 @@
+// Cost of taking in one alarm answer as the number of standing alarms grows: the indexed look-up
+// of the plug-in against a scan of every remembered copy for every event, run side by side.
+// Prints the ratio scan / index for each size and answer kind after the usual table.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/plugin_object.h"
+
+namespace pagorin {
+namespace {
+
+// A host that answers what the intake asks and nothing more.
+class QuietHost final : public HostApplication {
+ public:
+  virtual ~QuietHost() = default;
+  std::string SelectVariable(int, int, const char*) noexcept override { return {}; }
+  int IsRunMode() noexcept override { return 0; }
+  void AttachScript(const char*, const char*) noexcept override {}
+  int SelectScript(const char*) noexcept override { return 0; }
+  int CheckScript(const char*) noexcept override { return 1; }
+  void RunScript(const char*) noexcept override {}
+  int IsVariable(const char*) noexcept override { return 0; }
+  void GetNumberValue(const char*, double&) noexcept override {}
+  void GetTextValue(const char*, std::string&) noexcept override {}
+  void RequestTimedOut() noexcept override {}
+  void* GetMainWindow() noexcept override { return nullptr; }
+  void WatchVariable(const char*) noexcept override {}
+  std::string GetProjectPath(std::string& path) noexcept override { return path; }
+  void RegisterFunction(int, const char*, const char*) noexcept override {}
+  void AddFunctionParameter(int, int, const char*) noexcept override {}
+  void NotifyCreated(int) noexcept override {}
+  void AttachWindow(PluginWindow*) noexcept override {}
+  void GetVariableType(const char*, int&) noexcept override {}
+};
+
+std::vector<AlarmEvent> StandingAlarms(int count) {
+  std::vector<AlarmEvent> events(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    AlarmEvent& event = events[static_cast<std::size_t>(i)];
+    std::memset(&event, 0, sizeof event);
+    event.eventId = i / 3;
+    event.eventSubId = static_cast<std::uint8_t>(i % 3);
+    std::snprintf(event.tagName, sizeof event.tagName, "Tag%d", i % 500);
+    event.kind = static_cast<std::uint8_t>(i % 4);
+    event.level = static_cast<std::uint8_t>(1 + i % 3);
+    event.ackState = static_cast<std::uint8_t>(i % 2);
+    event.value = static_cast<float>(i);
+  }
+  return events;
+}
+
+// The same alarms with one in a hundred acknowledged since: those count as new.
+std::vector<AlarmEvent> WithOnePercentChanged(std::vector<AlarmEvent> events) {
+  for (std::size_t i = 0; i < events.size(); i += 100)
+    events[i].ackState = 2;
+  return events;
+}
+
+// The intake with the scan instead of the index, otherwise step for step the same.
+void ScanningIntake(PluginObject& plugin, const std::vector<AlarmEvent>& events) {
+  plugin.requestPending = 0;
+  if (plugin.firstResult == 0) {
+    for (const AlarmEvent& event : events) {
+      if (IsIntakeState(event) && !plugin.knownAlarms.ContainsByScan(event)) {
+        plugin.DispatchAlarm(event);
+      }
+    }
+  }
+  plugin.knownAlarms.Replace(events.data(), events.size());
+  plugin.firstResult = 0;
+}
+
+enum class Lookup { kIndex, kScan };
+
+void RunIntake(benchmark::State& state, Lookup lookup, bool changing) {
+  QuietHost host;
+  PluginObject plugin(host);
+  // A rule for another tag: each new event is tested against it and rejected, as most are.
+  auto rule = std::make_unique<AlarmRule>();
+  rule->VarName = "Elsewhere.PV";
+  rule->TelPlace = {0};
+  plugin.alarmRules.push_back(std::move(rule));
+  const int count = static_cast<int>(state.range(0));
+  const std::vector<AlarmEvent> first = StandingAlarms(count);
+  const std::vector<AlarmEvent> second = changing ? WithOnePercentChanged(first) : first;
+  auto take = [&](const std::vector<AlarmEvent>& answer) {
+    if (lookup == Lookup::kIndex) {
+      plugin.OnRequestResult(0, static_cast<std::int16_t>(answer.size()), 0, 0, 0, answer.data());
+    } else {
+      ScanningIntake(plugin, answer);
+    }
+  };
+  take(first);
+  bool useSecond = true;
+  for (auto _ : state) {
+    take(useSecond ? second : first);
+    useSecond = !useSecond;
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+
+void BM_IntakeIndex_Unchanged(benchmark::State& s) {
+  RunIntake(s, Lookup::kIndex, false);
+}
+void BM_IntakeScan_Unchanged(benchmark::State& s) {
+  RunIntake(s, Lookup::kScan, false);
+}
+void BM_IntakeIndex_OnePercentNew(benchmark::State& s) {
+  RunIntake(s, Lookup::kIndex, true);
+}
+void BM_IntakeScan_OnePercentNew(benchmark::State& s) {
+  RunIntake(s, Lookup::kScan, true);
+}
+
+#define INTAKE_SIZES ->Arg(1000)->Arg(10000)->Arg(32767)->Unit(benchmark::kMicrosecond)
+BENCHMARK(BM_IntakeIndex_Unchanged) INTAKE_SIZES;
+BENCHMARK(BM_IntakeScan_Unchanged) INTAKE_SIZES;
+BENCHMARK(BM_IntakeIndex_OnePercentNew) INTAKE_SIZES;
+BENCHMARK(BM_IntakeScan_OnePercentNew) INTAKE_SIZES;
+
+// Prints the usual table and keeps each run's processor time per iteration for the ratios (the
+// machine may be shared, so wall time says less).
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    }
+  }
+  std::map<std::string, double> times;
+};
+
+}  // namespace
+}  // namespace pagorin
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  pagorin::RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\nscan / index (times faster with the index):\n");
+  for (const char* kind : {"Unchanged", "OnePercentNew"}) {
+    for (const char* size : {"1000", "10000", "32767"}) {
+      std::string index = std::string("BM_IntakeIndex_") + kind + "/" + size;
+      std::string scan = std::string("BM_IntakeScan_") + kind + "/" + size;
+      auto i = reporter.times.find(index);
+      auto s = reporter.times.find(scan);
+      if (i == reporter.times.end() || s == reporter.times.end() || i->second <= 0) continue;
+      std::printf("  %-14s %6s alarms: index %10.1f us, scan %12.1f us (CPU), ratio %8.1fx\n", kind,
+                  size, i->second, s->second, s->second / i->second);
+    }
+  }
+  benchmark::Shutdown();
+  return 0;
+}
