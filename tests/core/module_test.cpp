@@ -4,6 +4,8 @@
 #include <atomic>
 
 #include "core_fixture.h"
+#include "platform/archive.h"
+#include "support/temp_dir.h"
 
 // The module reads its clock from the host process when the process offers one.
 namespace {
@@ -46,19 +48,41 @@ TEST_F(ModuleTest, CreatesNothingWithoutAHostAndDeletesNothingGracefully) {
   destroy(nullptr);
 }
 
+// The configuration a project archive brings along: one phone and one rule for Tank1.
+const char kConfiguration[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+    "<XML Version=\"1\" Com=\"0\" Baund=\"2\" DataBit=\"1\" TelCount=\"1\" VarCount=\"1\">\r\n"
+    "<Tel0 TelNum=\"13800138000\" Desc=\"pump\"></Tel0>\r\n"
+    "<Var0 VarName=\"Tank1.PV\" Desc=\"\" Ll=\"1\" Lo=\"1\" Hh=\"1\" Hi=\"1\" Low=\"1\" Hig=\"1\" "
+    "Urg=\"1\" Ack=\"1\" NoAck=\"1\" Resume=\"1\" Value=\"1\" ValueLimit=\"0\" User=\"0\" "
+    "Format=\"0\" Logic=\"0\" BScript=\"0\" Script=\"\" ScriptType=\"0\" VarCount=\"1\" "
+    "TelPlace0=\"0\"></Var0>\r\n"
+    "</XML>\r\n";
+
 TEST_F(ModuleTest, AlarmFromTheHostReachesTheModem) {
+  TempDir project;
+  WriteFileBytes(project.File("Kestrova_Configure.ini"), kConfiguration);
   RecordingHost host;
+  host.projectPath = project.path();
   SuperWizard* plugin = create(&host);
   ASSERT_NE(plugin, nullptr);
   EXPECT_EQ(host.OperationSequence(), "GetProjectPath NotifyCreated");
   EXPECT_EQ(host.calls.back().arguments, std::vector<std::string>{"4"});
   EXPECT_EQ(plugin->GetName(), "Pagorin");
 
-  // A configuration as the project archive would bring it is out of reach here; the script
-  // functions and the alarm road share the same modem, so one message by each road is checked.
+  // The host loads the project: the archive's copy of the document is not what counts, the file
+  // is.
+  MemoryArchive stored;
+  archive::WriteInt32(stored, 1);
+  archive::WriteString(stored, "<XML/>");
+  MemoryArchive loading(stored.Bytes());
+  plugin->Serialize(loading);
+
   host.runMode = 1;
   CoreModemPeer peer(1);
   EXPECT_EQ(plugin->Start(0), 1);
+  EXPECT_EQ(host.CallsOf("WatchVariable"),
+            (std::vector<HostCall>{{"WatchVariable", {"Tank1.PV"}}}));
   EXPECT_EQ(host.CountOf("AttachWindow"), 1u);
 
   std::int16_t code = 0, sub = 0, flags = 0;
@@ -68,16 +92,32 @@ TEST_F(ModuleTest, AlarmFromTheHostReachesTheModem) {
   moduleClock += 1000;
   ASSERT_EQ(plugin->GetRequest(&code, &sub, &flags, 0, &size, &block), 1);
   EXPECT_EQ(code, 1007);
-  AlarmEvent tank = MakeEvent(1, "Tank1", 2, 3, 0, 12.5f, 10.0f);
-  plugin->OnRequestResult(0, 1, 0, 0, 0, &tank);
+  // The first answer sets the baseline; the second brings a new alarm.
+  AlarmEvent standing = MakeEvent(7, "Tank1", 0, 1, 1, 1.0f, 2.0f);
+  plugin->OnRequestResult(0, 1, 0, 0, 0, &standing);
+  EXPECT_EQ(peer.TickAndRead([plugin] { plugin->OnTick(); }), "");
   moduleClock += 1000;
   ASSERT_EQ(plugin->GetRequest(&code, &sub, &flags, 0, &size, &block), 1);
-  AlarmEvent acknowledged = tank;
-  acknowledged.ackState = 1;
-  plugin->OnRequestResult(0, 1, 0, 0, 0, &acknowledged);
+  AlarmEvent answer[2] = {standing, MakeEvent(8, "Tank1", 2, 3, 0, 12.5f, 10.0f)};
+  plugin->OnRequestResult(0, 2, 0, 0, 0, answer);
 
-  // Nothing is queued: the object has no rules. A SendMsg call takes the same queue.
-  EXPECT_EQ(peer.TickAndRead([plugin] { plugin->OnTick(); }), "");
+  std::vector<DeliveredMessage> delivered = peer.Deliver([plugin] { plugin->OnTick(); }, 1);
+  const std::string text = Cp("Tank1报警:高报,紧急,未确认,数值12.5");
+  ASSERT_EQ(delivered, (std::vector<DeliveredMessage>{{"13800138000", text}}));
+  const std::string& transcript = peer.Transcript();
+  EXPECT_EQ(transcript.substr(0, 10), "AT+CMGF=0\r");
+  EXPECT_EQ(transcript.substr(10, 12), "AT+CMGS=063\r");
+  EXPECT_EQ(transcript.substr(22, 32), "0011000D91683108108300F000080130");
+  destroy(plugin);
+}
+
+TEST_F(ModuleTest, ScriptCallReachesTheModem) {
+  RecordingHost host;
+  SuperWizard* plugin = create(&host);
+  ASSERT_NE(plugin, nullptr);
+  host.runMode = 1;
+  CoreModemPeer peer(1);
+  plugin->Start(0);
   HostParam params[2]{};
   params[0].textValue = "13800138000";
   const std::string text = Cp("报警");
@@ -85,10 +125,8 @@ TEST_F(ModuleTest, AlarmFromTheHostReachesTheModem) {
   EXPECT_EQ(plugin->CallFunction(1, 0, params, 0), 1);
   std::vector<DeliveredMessage> delivered = peer.Deliver([plugin] { plugin->OnTick(); }, 1);
   EXPECT_EQ(delivered, (std::vector<DeliveredMessage>{{"13800138000", text}}));
-  const std::string& transcript = peer.Transcript();
-  EXPECT_EQ(transcript.substr(0, 10), "AT+CMGF=0\r");
-  EXPECT_EQ(transcript.substr(10, 12), "AT+CMGS=019\r");
-  EXPECT_EQ(transcript.substr(22), "0011000D91683108108300F00008010462A58B66\x1A\r");
+  EXPECT_EQ(peer.Transcript(),
+            std::string("AT+CMGF=0\rAT+CMGS=019\r0011000D91683108108300F00008010462A58B66\x1A\r"));
   destroy(plugin);
 }
 
