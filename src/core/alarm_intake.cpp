@@ -43,16 +43,13 @@ std::uint64_t KnownAlarms::IdentityHash(const AlarmEvent& event) noexcept {
 
 void KnownAlarms::Replace(const AlarmEvent* events, std::size_t count) {
   // The buffers keep their capacity from answer to answer: a host that reports the same few
-  // thousand alarms every second costs no allocation after the first answer.
+  // thousand alarms every second costs no allocation after the first answer. Only the two
+  // reservations can fail, and they come after the old copies are gone, so a failure leaves
+  // nothing remembered rather than a half-built index.
   copies_.clear();
   slots_.clear();
-  try {
-    copies_.reserve(count);
-    slots_.reserve(std::bit_ceil(count * 2 + 2));
-  } catch (...) {
-    Clear();
-    throw;
-  }
+  copies_.reserve(count);
+  slots_.reserve(std::bit_ceil(count * 2 + 2));
   for (std::size_t i = 0; i < count; ++i) {
     if (IsIntakeState(events[i])) copies_.push_back(events[i]);
   }
