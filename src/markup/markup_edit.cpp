@@ -119,10 +119,16 @@ bool MarkupDocument::LeaveElement() noexcept {
 void MarkupDocument::FindAttribute(int pos, const char* name, AttributeSpan& span) const {
   const ElementRecord& element = Rec(pos);
   const char* text = text_.c_str();
-  const int tagEnd = element.start + element.startTagLength - 1;  // the closing '>'
+  // The words end at the closing '>', or at the '/' of an empty-element tag, which must stay
+  // right before the '>' whatever the tag holds.
+  int tagEnd = element.start + element.startTagLength - 1;
   span = AttributeSpan{};
   span.insertAt = tagEnd;
-  if (element.startTagLength < 2 || tagEnd >= static_cast<int>(text_.size())) return;
+  if (element.startTagLength < 3 || tagEnd >= static_cast<int>(text_.size())) return;
+  if (element.length == element.startTagLength && (element.flags & kFlagNoEndTag) == 0 &&
+      text[tagEnd - 1] == '/') {
+    --tagEnd;
+  }
   const std::string_view wanted(name);
   const bool caseInsensitive = (options_ & kCaseInsensitive) != 0;
 
@@ -420,8 +426,11 @@ bool MarkupDocument::AddElement(const char* name, const char* data, int options)
       if (reference != 0) {
         offset = Rec(reference).start + Rec(reference).length;
       } else if (containerEmpty) {
-        offset = container.start + container.startTagLength -
-                 ((container.flags & kFlagNoEndTag) != 0 ? 0 : 1);
+        // The '/' of "/>" gives way to the new content; a tag without it is opened before its '>'.
+        const int closing = container.start + container.length;
+        openUpSlash = (container.flags & kFlagNoEndTag) == 0 && container.length >= 3 &&
+                      text[closing - 2] == '/';
+        offset = container.start + container.startTagLength - (openUpSlash ? 1 : 0);
       } else {
         offset = container.start + container.length - container.endTagLength;
       }
@@ -440,8 +449,6 @@ bool MarkupDocument::AddElement(const char* name, const char* data, int options)
         inserted.append(">").append(lineBreak).append(markup).append("</");
         inserted.append(containerName);
         const int closing = container.start + container.length;
-        openUpSlash = (container.flags & kFlagNoEndTag) == 0 && container.length >= 3 &&
-                      text[closing - 2] == '/';
         if (openUpSlash) {
           insertAt = closing - 2;
           replaced = 1;

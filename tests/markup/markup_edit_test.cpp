@@ -221,6 +221,22 @@ TEST(MarkupEdit, SetAttributeShiftsEverythingAfterTheTag) {
   EXPECT_EQ(doc.Text(), "<r><a long=\"0123456789\"><b/><c x=\"\"/></a><d/></r>");
 }
 
+TEST(MarkupEdit, EmptyElementTagKeepsItsSlash) {
+  // The scanner reads "n=1" as the name; the attribute search reads n, "=" and a value. A new
+  // attribute still goes before the '/'.
+  Doc doc;
+  doc.SetText("<r><n=1/></r>");
+  ASSERT_TRUE(doc.FindElement());
+  ASSERT_TRUE(doc.FindChildElement());
+  ASSERT_TRUE(doc.EnterElement());
+  ASSERT_TRUE(doc.SetAttribute(doc.CurrentPos(), "x", "v"));
+  EXPECT_EQ(doc.Text(), "<r><n=1 x=\"v\"/></r>");
+  EXPECT_TRUE(IndexMatchesFreshParse(doc));
+  ASSERT_TRUE(doc.AddElement("c", "", Doc::kAsChild));
+  EXPECT_EQ(doc.Text(), "<r><n=1 x=\"v\">\r\n<c></c>\r\n</n></r>");
+  EXPECT_TRUE(IndexMatchesFreshParse(doc));
+}
+
 TEST(MarkupEdit, GetAttributeEdgeCases) {
   Doc doc;
   doc.SetText("<a x y='&lt;&#65;' z=\"q\" w=v>");
