@@ -111,7 +111,7 @@ class MarkupDocument {
   // "<n> bytes" or the cause of the failure.
   bool SaveFile(const std::string& path) noexcept;
 
-  // Read-only view of the index, for checks: nullptr outside the allocated records.
+  // Read-only view of the index, for checks: nullptr outside the records in use.
   const ElementRecord* Record(int pos) const noexcept;
   int NextFreeRecord() const noexcept { return nextFreeRecord_; }
   int RecordCapacity() const noexcept { return recordCapacity_; }

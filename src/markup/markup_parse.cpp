@@ -58,7 +58,7 @@ bool MarkupDocument::ParseSucceeded() const noexcept {
 }
 
 const MarkupDocument::ElementRecord* MarkupDocument::Record(int pos) const noexcept {
-  if (pos < 0 || pos >= recordCapacity_) return nullptr;
+  if (pos < 0 || pos >= nextFreeRecord_) return nullptr;
   return &Rec(pos);
 }
 
@@ -132,22 +132,26 @@ void MarkupDocument::ReserveRecords(std::int64_t count) {
   if (target >= pages_.size()) pages_.resize(2 * target + 4);
 
   const std::int64_t usedInLast = capacity - lastPage * kRecordsPerPage;
+  // Slots are written before they are read: a parse or an edit fills every field of a record it
+  // takes, and only records in use are copied.
   std::unique_ptr<ElementRecord[]> completed;
   if (targetPage > lastPage && usedInLast < kRecordsPerPage) {
-    completed = std::make_unique<ElementRecord[]>(kRecordsPerPage);
+    completed = std::make_unique_for_overwrite<ElementRecord[]>(kRecordsPerPage);
   }
-  auto page = std::make_unique<ElementRecord[]>(
+  auto page = std::make_unique_for_overwrite<ElementRecord[]>(
       static_cast<std::size_t>(count - targetPage * kRecordsPerPage));
+  const std::int64_t inUseInLast =
+      std::clamp<std::int64_t>(nextFreeRecord_ - lastPage * kRecordsPerPage, 0, usedInLast);
 
   // Nothing below throws: the document changes only once every allocation has succeeded.
   if (completed) {
     if (pages_[last]) {
-      std::copy_n(pages_[last].get(), static_cast<std::size_t>(usedInLast), completed.get());
+      std::copy_n(pages_[last].get(), static_cast<std::size_t>(inUseInLast), completed.get());
     }
     pages_[last] = std::move(completed);
   }
   if (targetPage == lastPage && pages_[target]) {
-    std::copy_n(pages_[target].get(), static_cast<std::size_t>(usedInLast), page.get());
+    std::copy_n(pages_[target].get(), static_cast<std::size_t>(inUseInLast), page.get());
   }
   pages_[target] = std::move(page);
   recordCapacity_ = static_cast<int>(count);
@@ -163,6 +167,7 @@ int MarkupDocument::ParseElements(int parent) {
   errorText_.clear();
   openElements_.clear();
   const char* text = text_.c_str();
+  const int size = static_cast<int>(text_.size());
   const int level = Rec(parent).level;
   const bool caseInsensitive = (options_ & kCaseInsensitive) != 0;
   int current = parent;
@@ -171,7 +176,7 @@ int MarkupDocument::ParseElements(int parent) {
   detail::ScannedNode node;
 
   for (;;) {
-    switch (detail::ScanNode(text, next, node)) {
+    switch (detail::ScanNode(text, size, next, node)) {
       case detail::kElementNode: {
         const int pos = NewRecord();
         if (first == 0) first = pos;

@@ -10,23 +10,29 @@
 
 namespace pagorin::detail {
 
-enum ByteClass : std::uint16_t {
-  kWhite = 0x1,          // " \t\n\r"
-  kNameEnd = 0x2,        // " \t\n\r/>": where a tag name ends in the node scanner
-  kBeforeSlash = 0x4,    // white space, apostrophe, double quote: may stand before "/>"
-  kTokenDelim = 0x8,     // " \t\n\r<>=\\/?!": where a name token ends
-  kNameFollower = 0x10,  // " =/[]": may follow a searched name inside a longer name
-  kNameStart = 0x20,     // 'A'-'Z', 'a'-'z', '_', ':', 0x7B-0xFF
-  kLead = 0x40,          // 0x81-0xFE: first byte of a two-byte character
-  kValueEnd = 0x80,      // " \t\n\r>": where an unquoted attribute value ends
-  kAttrWordEnd = 0x100,  // "= \t\n\r>/?": where an attribute word ends
-  kEscape = 0x200,       // "<&>": escaped in text
-  kEscapeQuoted = 0x400  // "<&>'\"": escaped in attribute values
+enum ByteClass : std::uint32_t {
+  kWhite = 0x1,               // " \t\n\r"
+  kNameEnd = 0x2,             // " \t\n\r/>": where a tag name ends in the node scanner
+  kBeforeSlash = 0x4,         // white space, apostrophe, double quote: may stand before "/>"
+  kTokenDelim = 0x8,          // " \t\n\r<>=\\/?!": where a name token ends
+  kNameFollower = 0x10,       // " =/[]": may follow a searched name inside a longer name
+  kNameStart = 0x20,          // 'A'-'Z', 'a'-'z', '_', ':', 0x7B-0xFF
+  kLead = 0x40,               // 0x81-0xFE: first byte of a two-byte character
+  kValueEnd = 0x80,           // " \t\n\r>": where an unquoted attribute value ends
+  kAttrWordEnd = 0x100,       // "= \t\n\r>/?": where an attribute word ends
+  kEscape = 0x200,            // "<&>": escaped in text
+  kEscapeQuoted = 0x400,      // "<&>'\"": escaped in attribute values
+  kTagStop = 0x800,           // '>', quotes, zero, lead bytes: what a start tag's body stops at
+  kTextStop = 0x1000,         // '<', '>', zero, lead bytes: what character data stops at
+  kGreaterStop = 0x2000,      // '>', zero, lead bytes
+  kZero = 0x4000,             // the terminating zero byte
+  kDoubleQuoteStop = 0x8000,  // '"', zero, lead bytes: what a double-quoted value stops at
+  kSingleQuoteStop = 0x10000  // '\'', zero, lead bytes
 };
 
-constexpr std::array<std::uint16_t, 256> MakeByteClasses() {
-  std::array<std::uint16_t, 256> table{};
-  auto add = [&table](std::string_view bytes, std::uint16_t cls) {
+constexpr std::array<std::uint32_t, 256> MakeByteClasses() {
+  std::array<std::uint32_t, 256> table{};
+  auto add = [&table](std::string_view bytes, std::uint32_t cls) {
     for (char b : bytes)
       table[static_cast<unsigned char>(b)] |= cls;
   };
@@ -39,6 +45,12 @@ constexpr std::array<std::uint16_t, 256> MakeByteClasses() {
   add("= \t\n\r>/?", kAttrWordEnd);
   add("<&>", kEscape);
   add("<&>'\"", kEscapeQuoted);
+  add(std::string_view(">'\"\0", 4), kTagStop);
+  add(std::string_view("<>\0", 3), kTextStop);
+  add(std::string_view(">\0", 2), kGreaterStop);
+  add(std::string_view("\0", 1), kZero);
+  add(std::string_view("\"\0", 2), kDoubleQuoteStop);
+  add(std::string_view("'\0", 2), kSingleQuoteStop);
   add("_:", kNameStart);
   for (int b = 'A'; b <= 'Z'; ++b)
     table[static_cast<std::size_t>(b)] |= kNameStart;
@@ -51,9 +63,9 @@ constexpr std::array<std::uint16_t, 256> MakeByteClasses() {
   return table;
 }
 
-inline constexpr std::array<std::uint16_t, 256> kByteClasses = MakeByteClasses();
+inline constexpr std::array<std::uint32_t, 256> kByteClasses = MakeByteClasses();
 
-inline bool Is(char byte, std::uint16_t cls) noexcept {
+inline bool Is(char byte, std::uint32_t cls) noexcept {
   return (kByteClasses[static_cast<unsigned char>(byte)] & cls) != 0;
 }
 
@@ -91,8 +103,9 @@ struct ScannedNode {
   std::string message;
 };
 
-// Scans one node of `text` (zero-terminated) starting at `next` and moves `next` past it.
-int ScanNode(const char* text, int& next, ScannedNode& node);
+// Scans one node of `text` (`size` bytes followed by a zero byte) starting at `next` and moves
+// `next` past it.
+int ScanNode(const char* text, int size, int& next, ScannedNode& node);
 
 // Name comparison: `token` matches `name` when it equals the name's first bytes and the name
 // ends there or continues with a name follower. Letters compare without case when asked.
