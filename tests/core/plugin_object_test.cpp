@@ -2,7 +2,6 @@
 
 #include "core/script_functions.h"
 #include "core_fixture.h"
-#include "platform/archive.h"
 
 namespace pagorin::testing {
 namespace {
@@ -31,19 +30,6 @@ TEST_F(PluginObjectTest, NameIsTheSameBeforeAndAfterStart) {
   EXPECT_EQ(plugin->GetName(), "Pagorin");
   StartRunning();
   EXPECT_EQ(plugin->GetName(), "Pagorin");
-}
-
-TEST_F(PluginObjectTest, UnnamedSlotsGiveTheirFixedResults) {
-  SuperWizard& wizard = *plugin;
-  EXPECT_EQ(wizard.Reserved10(), 0);
-  EXPECT_EQ(wizard.Reserved15(1, 2, 3), 1);
-  wizard.Reserved13(7);
-  wizard.Reserved16(1, 2);
-  wizard.Reserved17();
-  wizard.Reserved18();
-  wizard.Reserved19(1, 2);
-  EXPECT_STREQ(wizard.GetRuntimeClass()->className, "CObject");
-  EXPECT_EQ(host.OperationSequence(), "GetProjectPath");
 }
 
 struct LineCase {
@@ -165,13 +151,6 @@ TEST_F(PluginObjectTest, TickWaitsWhileSendingIsSwitchedOff) {
 
 TEST_F(PluginObjectTest, SettingsWithoutAToolkitReportNotShown) {
   EXPECT_EQ(plugin->ShowSettings(), 0);
-}
-
-TEST_F(PluginObjectTest, StoringWritesTheVersionFirst) {
-  MemoryArchive archive;
-  plugin->Serialize(archive);
-  ASSERT_GE(archive.Bytes().size(), 4u);
-  EXPECT_EQ(archive.Bytes().substr(0, 4), std::string("\x01\x00\x00\x00", 4));
 }
 
 }  // namespace

@@ -2,31 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "platform/code_page.h"
 
 namespace pagorin {
 namespace {
 
-TEST(StringTable, EveryEntryIsCodePage936OfItsSource) {
-  struct Entry {
-    int id;
-    const char* utf8;
-  };
-  // The entries whose exact bytes the messages and dialogs depend on.
-  const Entry entries[] = {
-      {1, "低低报,"},
-      {3, "高高报,"},
-      {4, "高报,"},
-      {9, "确认"},
-      {11, "数值%f"},
-      {12, ",限值%f"},
-      {13, "%s报警:%s"},
-      {25, ",用户%s"},
+// The message words are checked through the composed messages; the dialog texts here.
+TEST(StringTable, DialogTextsAreCodePage936OfTheirSource) {
+  const std::pair<int, const char*> entries[] = {
+      {14, "手机号码库"},
+      {15, "说明"},
+      {16, "变量名"},
+      {17, "手机个数"},
       {18, "已经存在此手机号了!\n手机号:%s\n说明:(%s)"},
+      {19, "已经存在此变量了!\n变量名:%s"},
+      {20, "增加手机号码"},
+      {21, "修改手机号码"},
+      {22, "手机号输入错误!"},
+      {23, "手机号码"},
+      {24, "说明:"},
+      {26, "请选择DB变量!"},
       {29, "脚本编译错误，请检查！"},
   };
-  for (const Entry& e : entries) {
-    EXPECT_EQ(LoadString(e.id), platform::Utf8ToCp936(e.utf8)) << e.id;
+  for (const auto& [id, utf8] : entries) {
+    EXPECT_EQ(LoadString(id), platform::Utf8ToCp936(utf8)) << id;
   }
 }
 
