@@ -49,18 +49,18 @@ void KnownAlarms::Replace(const AlarmEvent* events, std::size_t count) {
   copies_.clear();
   slots_.clear();
   copies_.reserve(count);
-  slots_.reserve(std::bit_ceil(count * 2 + 2));
-  for (std::size_t i = 0; i < count; ++i) {
-    if (IsIntakeState(events[i])) copies_.push_back(events[i]);
-  }
-  std::size_t tableSize = std::bit_ceil(copies_.size() * 2 + 2);
+  const std::size_t tableSize = std::bit_ceil(count * 2 + 2);
   slots_.assign(tableSize, 0);
-  int shift = 64 - std::countr_zero(tableSize);
-  for (std::size_t i = 0; i < copies_.size(); ++i) {
-    std::size_t slot = static_cast<std::size_t>(IdentityHash(copies_[i]) >> shift);
+  const int shift = 64 - std::countr_zero(tableSize);
+  // Each copy is indexed while its record is at hand, so a large answer is read only once here.
+  for (std::size_t i = 0; i < count; ++i) {
+    const AlarmEvent& event = events[i];
+    if (!IsIntakeState(event)) continue;
+    copies_.push_back(event);
+    std::size_t slot = static_cast<std::size_t>(IdentityHash(event) >> shift);
     while (slots_[slot] != 0)
       slot = (slot + 1) & (tableSize - 1);
-    slots_[slot] = static_cast<std::uint32_t>(i + 1);
+    slots_[slot] = static_cast<std::uint32_t>(copies_.size());
   }
 }
 
