@@ -1,0 +1,306 @@
+#include "modem_link.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "platform/file_io.h"
+#include "platform/syscall.h"
+
+extern char** environ;
+
+namespace pagorin::sim {
+namespace {
+
+void MakeRaw(int fd) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return;
+  cfmakeraw(&tio);
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  tcsetattr(fd, TCSANOW, &tio);
+}
+
+std::string Printable(std::string_view bytes) {
+  std::string out;
+  for (char c : bytes) {
+    switch (c) {
+      case '\r':
+        out += "<CR>";
+        break;
+      case '\n':
+        out += "<LF>";
+        break;
+      case 0x1A:
+        out += "<Ctrl-Z>";
+        break;
+      case 0x1B:
+        out += "<ESC>";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "<%02X>", static_cast<unsigned char>(c));
+          out += hex;
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  return out;
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+ModemProcess::~ModemProcess() {
+  Stop();
+}
+
+bool ModemProcess::Start(const std::string& program, const std::vector<std::string>& extraArgs,
+                         const std::string& workDir, const std::string& logPath,
+                         std::string& error) {
+  std::string portFile = workDir + "/modem.port";
+  std::string outFile = workDir + "/modem.out";
+  unlink(portFile.c_str());
+  logPath_ = logPath;
+  std::vector<std::string> args = {program, "--port-file", portFile, "--log", logPath};
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+  std::vector<char*> argv;
+  for (auto& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    pid_ = -1;
+    error = "cannot start " + program + ": " + platform::ErrorText(rc);
+    return false;
+  }
+  for (int waited = 0; waited < 5000; waited += 10) {
+    std::string text;
+    std::string why;
+    if (platform::ReadWholeFile(portFile, text, why)) {
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+      }
+      struct stat st {};
+      if (!text.empty() && stat(text.c_str(), &st) == 0) {
+        portPath_ = text;
+        return true;
+      }
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      std::string out;
+      platform::ReadWholeFile(outFile, out, why);
+      error = program + " ended before it named its port";
+      if (!out.empty()) error += ": " + out;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  error = program + " did not name its port within 5 seconds";
+  Stop();
+  return false;
+}
+
+void ModemProcess::Stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  for (int waited = 0; waited < 1000; waited += 10) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+std::vector<std::string> LogTail::NewLines() {
+  std::vector<std::string> lines;
+  if (path_.empty()) return lines;
+  int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return lines;
+  if (lseek(fd, static_cast<off_t>(offset_), SEEK_SET) >= 0) {
+    char buffer[4096];
+    for (;;) {
+      ssize_t n = platform::RetryOnEintr([&] { return read(fd, buffer, sizeof buffer); });
+      if (n <= 0) break;
+      offset_ += n;
+      partial_.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  close(fd);
+  std::size_t start = 0;
+  std::size_t newline;
+  while ((newline = partial_.find('\n', start)) != std::string::npos) {
+    if (newline > start) lines.push_back(partial_.substr(start, newline - start));
+    start = newline + 1;
+  }
+  partial_.erase(0, start);
+  return lines;
+}
+
+SerialRelay::~SerialRelay() {
+  CloseFd(master_);
+  CloseFd(slaveHold_);
+  CloseFd(modem_);
+}
+
+bool SerialRelay::Open(const std::string& modemDevice, std::string& error) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    error = "cannot create a pseudo-terminal: " + platform::ErrorText(errno);
+    return false;
+  }
+  const char* name = ptsname(master_);
+  if (name == nullptr) {
+    error = "cannot name the pseudo-terminal: " + platform::ErrorText(errno);
+    return false;
+  }
+  pluginPath_ = name;
+  slaveHold_ = open(pluginPath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slaveHold_ < 0) {
+    error = "cannot open " + pluginPath_ + ": " + platform::ErrorText(errno);
+    return false;
+  }
+  // Raw from the start: a pseudo-terminal echoes by default, which would bounce the modem's
+  // replies back to the modem before the plug-in sets its line up.
+  MakeRaw(slaveHold_);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  modem_ = open(modemDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (modem_ < 0) {
+    error = "cannot open the modem at " + modemDevice + ": " + platform::ErrorText(errno);
+    return false;
+  }
+  MakeRaw(modem_);
+  return true;
+}
+
+void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
+  if (master_ < 0) return;
+  pollfd fds[2] = {{master_, POLLIN, 0}, {modem_, POLLIN, 0}};
+  nfds_t count = modem_ >= 0 ? 2 : 1;
+  int ready = platform::RetryOnEintr([&] { return poll(fds, count, waitMs); });
+  if (ready <= 0) {
+    // A prompt ("> ") ends no line: show what came once the modem has paused.
+    if (!rxLine_.empty() && Clock::now() - lastRx_ > std::chrono::milliseconds(30)) {
+      lines.push_back({false, Printable(rxLine_)});
+      rxLine_.clear();
+    }
+    return;
+  }
+  char buffer[4096];
+  if (fds[0].revents & POLLIN) {
+    for (;;) {
+      ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      FromPlugin(buffer, static_cast<std::size_t>(n), lines);
+      if (modem_ >= 0) {
+        std::size_t done = 0;
+        while (done < static_cast<std::size_t>(n)) {
+          ssize_t w = write(modem_, buffer + done, static_cast<std::size_t>(n) - done);
+          if (w < 0 && errno == EAGAIN) {
+            pollfd out{modem_, POLLOUT, 0};
+            poll(&out, 1, 100);
+            continue;
+          }
+          if (w <= 0) break;
+          done += static_cast<std::size_t>(w);
+        }
+      }
+    }
+  }
+  if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+      !(fds[1].revents & POLLIN)) {
+    // The modem went away; the plug-in now talks to nobody, as with an unplugged cable.
+    CloseFd(modem_);
+    return;
+  }
+  if (count == 2 && (fds[1].revents & POLLIN)) {
+    for (;;) {
+      ssize_t n = read(modem_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      FromModem(buffer, static_cast<std::size_t>(n), lines);
+      // The plug-in's side takes what it can; a plug-in that stopped reading loses replies.
+      ssize_t ignored = write(master_, buffer, static_cast<std::size_t>(n));
+      (void)ignored;
+    }
+  }
+}
+
+void SerialRelay::FromPlugin(const char* data, std::size_t size,
+                             std::vector<TranscriptLine>& lines) {
+  for (std::size_t i = 0; i < size; ++i) {
+    char c = data[i];
+    if (c == '\r' || c == 0x1A) {
+      if (c == 0x1A) txLine_.push_back(c);
+      if (!txLine_.empty()) {
+        lines.push_back({true, Printable(txLine_)});
+        txLine_.clear();
+        awaiting_ = true;
+        commandTime_ = Clock::now();
+        rxSinceCommand_.clear();
+        ++commands_;
+      }
+    } else {
+      txLine_.push_back(c);
+    }
+  }
+}
+
+void SerialRelay::FromModem(const char* data, std::size_t size,
+                            std::vector<TranscriptLine>& lines) {
+  lastRx_ = Clock::now();
+  rxSinceCommand_.append(data, size);
+  if (rxSinceCommand_.size() > 4096) rxSinceCommand_.erase(0, rxSinceCommand_.size() - 4096);
+  if (rxSinceCommand_.find("OK") != std::string::npos ||
+      rxSinceCommand_.find('>') != std::string::npos ||
+      rxSinceCommand_.find("ERROR") != std::string::npos) {
+    awaiting_ = false;
+  }
+  for (std::size_t i = 0; i < size; ++i) {
+    char c = data[i];
+    if (c == '\n') {
+      if (!rxLine_.empty()) lines.push_back({false, Printable(rxLine_)});
+      rxLine_.clear();
+    } else if (c != '\r') {
+      rxLine_.push_back(c);
+    }
+  }
+}
+
+bool SerialRelay::Busy(int graceMs) const {
+  auto now = Clock::now();
+  if (awaiting_ && now - commandTime_ < std::chrono::milliseconds(graceMs)) return true;
+  return lastRx_ != Clock::time_point{} && now - lastRx_ < std::chrono::milliseconds(40);
+}
+
+}  // namespace pagorin::sim

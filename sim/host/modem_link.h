@@ -1,0 +1,101 @@
+// The road from the plug-in's serial port to a modem: the modem simulator as a child process,
+// a pseudo-terminal pair that the plug-in opens as its COM port, and a relay between the two
+// that writes down every command and reply and knows when a reply is still awaited.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pagorin::sim {
+
+// gsm-modem-sim, started on a pseudo-terminal of its own, logging what it accepted.
+class ModemProcess {
+ public:
+  ModemProcess() = default;
+  ~ModemProcess();
+  ModemProcess(const ModemProcess&) = delete;
+  ModemProcess& operator=(const ModemProcess&) = delete;
+
+  // Starts `program` with --port-file and --log in `workDir` plus `extraArgs`, and waits up to
+  // five seconds for it to name its port. False (with the reason) on failure.
+  bool Start(const std::string& program, const std::vector<std::string>& extraArgs,
+             const std::string& workDir, const std::string& logPath, std::string& error);
+  const std::string& PortPath() const noexcept { return portPath_; }
+  const std::string& LogPath() const noexcept { return logPath_; }
+  // Ends the process (SIGTERM, then SIGKILL after a second) and reaps it.
+  void Stop();
+
+ private:
+  pid_t pid_ = -1;
+  std::string portPath_;
+  std::string logPath_;
+};
+
+// Reads the complete lines that were appended to a file since the last call.
+class LogTail {
+ public:
+  explicit LogTail(std::string path = {}) : path_(std::move(path)) {}
+  void Reset(std::string path) {
+    path_ = std::move(path);
+    offset_ = 0;
+    partial_.clear();
+  }
+  std::vector<std::string> NewLines();
+
+ private:
+  std::string path_;
+  long long offset_ = 0;
+  std::string partial_;
+};
+
+struct TranscriptLine {
+  bool fromPlugin;   // true: a command the plug-in wrote; false: what the modem answered
+  std::string text;  // printable: control bytes as <CR>, <LF>, <Ctrl-Z>, <ESC>
+};
+
+class SerialRelay {
+ public:
+  SerialRelay() = default;
+  ~SerialRelay();
+  SerialRelay(const SerialRelay&) = delete;
+  SerialRelay& operator=(const SerialRelay&) = delete;
+
+  // Creates the pseudo-terminal that the plug-in opens and connects it to the device at
+  // `modemDevice`. False (with the reason) on failure.
+  bool Open(const std::string& modemDevice, std::string& error);
+  // The device path the plug-in opens.
+  const std::string& PluginSidePath() const noexcept { return pluginPath_; }
+
+  // Moves what is waiting in either direction, waiting at most `waitMs` for something to
+  // arrive, and appends the completed transcript lines.
+  void Pump(int waitMs, std::vector<TranscriptLine>& lines);
+
+  // True while a command waits for its reply, for at most `graceMs` of real time after it was
+  // written, and shortly after reply bytes came in (so that the plug-in's reader sees them).
+  bool Busy(int graceMs) const;
+
+  std::uint64_t CommandsRelayed() const noexcept { return commands_; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  void FromPlugin(const char* data, std::size_t size, std::vector<TranscriptLine>& lines);
+  void FromModem(const char* data, std::size_t size, std::vector<TranscriptLine>& lines);
+
+  int master_ = -1;     // our side of the plug-in's pseudo-terminal
+  int slaveHold_ = -1;  // keeps the plug-in's side open, so a close there never hangs us up
+  int modem_ = -1;      // the modem's device
+  std::string pluginPath_;
+  std::string txLine_;
+  std::string rxLine_;
+  std::string rxSinceCommand_;
+  bool awaiting_ = false;
+  Clock::time_point commandTime_{};
+  Clock::time_point lastRx_{};
+  std::uint64_t commands_ = 0;
+};
+
+}  // namespace pagorin::sim

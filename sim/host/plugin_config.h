@@ -1,0 +1,65 @@
+// The host's reading of the plug-in's configuration file, used only to tell the user what the
+// plug-in is expected to do: which COM port it opens, which rules an alarm matches and the text
+// each message should carry. The plug-in itself stays the authority; these are predictions.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/alarm_event.h"
+
+namespace pagorin::sim {
+
+inline constexpr const char* kConfigFileName = "Kestrova_Configure.ini";
+
+struct ConfigPhone {
+  std::string TelNum;
+  std::string Desc;
+};
+
+struct ConfigRule {
+  std::string VarName;
+  std::string Desc;
+  int Ll = 1, Lo = 1, Hh = 1, Hi = 1, Low = 1, Hig = 1, Urg = 1, Ack = 1, NoAck = 1, Resume = 1;
+  int Value = 0, ValueLimit = 0, User = 0, Format = 0, Logic = 0, BScript = 0, ScriptType = 0;
+  std::string Script;
+  std::vector<int> TelPlace;
+};
+
+struct PluginConfig {
+  int Com = 0;
+  int Baund = 2;
+  int DataBit = 1;
+  std::vector<ConfigPhone> phones;
+  std::vector<ConfigRule> rules;
+};
+
+// Parses the configuration document (code page 936 bytes). False when it has no XML root.
+bool ParsePluginConfig(std::string_view document, PluginConfig& config);
+
+// True when `rule` accepts `event` (the plug-in's rule test).
+bool RuleMatches(const ConfigRule& rule, const AlarmEvent& event);
+
+// The host values a message text may read.
+class TextSource {
+ public:
+  virtual std::string TextValue(std::string_view name) = 0;
+  virtual double NumberValue(std::string_view name) = 0;
+
+ protected:
+  ~TextSource() = default;
+};
+
+// The message text the plug-in composes for `event` and `rule` (code page 936); for a rule whose
+// text is a host script the text holds only the frame, and `runsScript` is set.
+std::string ExpectedAlarmText(const AlarmEvent& event, const ConfigRule& rule, TextSource& source,
+                              bool& runsScript);
+
+// Cuts a text into message pieces of at most 140 bytes without splitting a two-byte character.
+std::vector<std::string> SplitIntoPieces(std::string_view text);
+
+// True for a destination the modem takes: 11 or 12 decimal digits.
+bool IsSendableNumber(std::string_view number);
+
+}  // namespace pagorin::sim

@@ -1,0 +1,65 @@
+// A scenario: the plant's variables and scripts, how the simulation runs, and a timeline of
+// actions, read from a TOML file that people write by hand. Texts are kept in code page 936, the
+// host's encoding, after reading them as UTF-8 from the file.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "plant.h"
+#include "script.h"
+
+namespace pagorin::sim {
+
+struct Step {
+  enum class Kind {
+    kSet,         // set = { "Tank1.PV" = 8.5, "Pump1.State" = "停机" }
+    kAck,         // ack = "Tank1.PV" | "Tank1" | "all"
+    kScript,      // script = '#Pagorin.SendMsg("13800138000", "泵站停机")'
+    kCall,        // call = "ShouldSend", args = [0]
+    kSave,        // save = true | "other.vpa"
+    kReload,      // reload = true | "other.vpa"
+    kUnanswered,  // unanswered = 1: leave the next alarm requests unanswered
+    kWaitFor,     // wait_for = "idle" | { delivered = 3 }, timeout = 60
+    kEnd,         // end = true
+    kUser,        // user = "张工": the logged-in user
+    kSay,         // say = "...": a note in the output
+  };
+  Kind kind = Kind::kEnd;
+  int line = 0;
+  bool hasAt = false;
+  double at = 0;     // seconds of simulated time from the start
+  double after = 0;  // seconds after the previous step finished
+  std::vector<std::pair<std::string, ScriptValue>> values;
+  std::string text;
+  std::vector<ScriptValue> args;
+  int count = 0;
+  bool waitIdle = false;
+  int waitDelivered = -1;
+  double timeout = 60;
+};
+
+struct Scenario {
+  std::string file;        // as given
+  std::string projectDir;  // the project folder
+  std::string archiveName = "project.vpa";
+  double speed = 0;    // simulated seconds per real second; 0 as fast as the modem allows
+  int cycleMs = 50;    // one host cycle
+  double limit = 600;  // the run ends after this many simulated seconds whatever happens
+  std::string user = "operator";
+  std::vector<Variable> variables;
+  std::vector<std::pair<std::string, std::string>> scripts;  // tag -> script
+  std::vector<std::string> modemArgs;                        // passed to the modem simulator
+  int graceMs = 1500;  // real time granted to a modem reply before time runs fast again
+  std::vector<Step> steps;
+};
+
+// Reads a scenario file. On failure `error` reads "file:line: what is wrong".
+bool LoadScenario(const std::string& path, Scenario& scenario, std::string& error);
+// The same from text; `path` names the file in messages and anchors the project folder.
+bool ParseScenario(std::string_view text, const std::string& path, Scenario& scenario,
+                   std::string& error);
+
+}  // namespace pagorin::sim

@@ -1,0 +1,136 @@
+#include "scenario.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/code_page.h"
+
+namespace pagorin::sim {
+namespace {
+
+TEST(Scenario, ReadsVariablesScriptsAndTheTimeline) {
+  const char* text = R"(
+[simulation]
+project = "plant"
+speed = 10
+cycle_ms = 20
+user = "张工"
+
+[modem]
+options = ["--echo", "on"]
+grace_ms = 500
+
+[[variable]]
+name = "Tank1.PV"
+value = 3
+hi = { limit = 4.5, level = 2 }
+lolo = 0.5
+
+[[variable]]
+name = "Pump1.State"
+value = "运行"
+alarm_when = "故障"
+alarm_level = 3
+
+[scripts]
+"Gate1" = '#Pagorin.ShouldSend(1)'
+
+[[step]]
+at = 2
+set = { "Tank1.PV" = 4.6, "Pump1.State" = "故障" }
+[[step]]
+after = 1
+call = "SendMsg"
+args = ["13800138000", "泵站停机"]
+[[step]]
+after = 1
+wait_for = { delivered = 2 }
+timeout = 30
+[[step]]
+after = 0
+unanswered = 2
+[[step]]
+after = 0
+save = "copy.vpa"
+[[step]]
+end = true
+)";
+  Scenario s;
+  std::string error;
+  ASSERT_TRUE(ParseScenario(text, "dir/run.toml", s, error)) << error;
+  EXPECT_EQ(s.projectDir, "dir/plant");
+  EXPECT_EQ(s.speed, 10);
+  EXPECT_EQ(s.cycleMs, 20);
+  EXPECT_EQ(s.user, platform::Utf8ToCp936("张工"));
+  EXPECT_EQ(s.modemArgs, (std::vector<std::string>{"--echo", "on"}));
+  EXPECT_EQ(s.graceMs, 500);
+  ASSERT_EQ(s.variables.size(), 2u);
+  EXPECT_EQ(s.variables[0].type, kNumberType);
+  EXPECT_TRUE(s.variables[0].limits[kHi].enabled);
+  EXPECT_EQ(s.variables[0].limits[kHi].level, 2);
+  EXPECT_DOUBLE_EQ(s.variables[0].limits[kLoLo].limit, 0.5);
+  EXPECT_EQ(s.variables[1].type, kTextType);
+  EXPECT_EQ(s.variables[1].text, platform::Utf8ToCp936("运行"));
+  EXPECT_TRUE(s.variables[1].discrete);
+  EXPECT_EQ(s.variables[1].discreteText, platform::Utf8ToCp936("故障"));
+  ASSERT_EQ(s.scripts.size(), 1u);
+  ASSERT_EQ(s.steps.size(), 6u);
+  EXPECT_EQ(s.steps[0].kind, Step::Kind::kSet);
+  EXPECT_TRUE(s.steps[0].hasAt);
+  EXPECT_EQ(s.steps[0].values.size(), 2u);
+  EXPECT_EQ(s.steps[1].kind, Step::Kind::kCall);
+  EXPECT_EQ(s.steps[1].args[1].text, platform::Utf8ToCp936("泵站停机"));
+  EXPECT_EQ(s.steps[2].waitDelivered, 2);
+  EXPECT_EQ(s.steps[2].timeout, 30);
+  EXPECT_EQ(s.steps[3].count, 2);
+  EXPECT_EQ(s.steps[4].text, "copy.vpa");
+  EXPECT_EQ(s.steps[5].kind, Step::Kind::kEnd);
+  EXPECT_EQ(s.steps[5].line, 44);  // the line of its [[step]]
+}
+
+struct BadScenario {
+  const char* text;
+  const char* message;  // what the error must say, after "file:line: "
+};
+
+class ScenarioErrors : public ::testing::TestWithParam<BadScenario> {};
+
+TEST_P(ScenarioErrors, NameTheFileTheLineAndTheFault) {
+  Scenario s;
+  std::string error;
+  EXPECT_FALSE(ParseScenario(GetParam().text, "plant.toml", s, error));
+  EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScenarioErrors,
+    ::testing::Values(
+        BadScenario{"[[step]]\nat = 1\nsett = { A = 1 }\n", "plant.toml:3: unknown key 'sett'"},
+        BadScenario{"[[step]]\nat = 1\n", "plant.toml:1: a step needs one action"},
+        BadScenario{"[[step]]\nat = 1\nend = true\nack = \"all\"\n",
+                    "plant.toml:4: a step has one action only"},
+        BadScenario{"[[step]]\nat = \"soon\"\nend = true\n", "plant.toml:2: at must be a number"},
+        BadScenario{"[[step]]\nat = 1\nafter = 2\nend = true\n", "plant.toml:2: a step has either"},
+        BadScenario{"[[step]]\nat = 1\nargs = [1]\nend = true\n",
+                    "plant.toml:3: args belong to a 'call' step"},
+        BadScenario{"[[step]]\nat = 1\nwait_for = 3\n", "plant.toml:3: wait_for takes"},
+        BadScenario{"[[step]]\nat = 1\nunanswered = 0\n", "plant.toml:3: unanswered takes a count"},
+        BadScenario{"[[variable]]\nvalue = 1\n", "plant.toml:1: a [[variable]] needs a name"},
+        BadScenario{"[[variable]]\nname = \"A.B\"\nhi = { limit = 1, level = 4 }\n",
+                    "plant.toml:3: level must be 1 (low), 2 (high) or 3 (urgent)"},
+        BadScenario{"[[variable]]\nname = \"A.B\"\nvalue = \"x\"\nhi = 3\n",
+                    "plant.toml:4: only a number variable has limits"},
+        BadScenario{"[[variable]]\nname = \"A.B\"\n[[variable]]\nname = \"A.B\"\n",
+                    "plant.toml:3: variable 'A.B' is defined twice"},
+        BadScenario{"[simulation]\nspeed = -1\n", "plant.toml:2: speed must be above 0"},
+        BadScenario{"[simulation]\nspeed = 1\nspeed = 2\n", "plant.toml:3:"},
+        BadScenario{"[plant]\n", "plant.toml:1: unknown key 'plant' in the scenario"}));
+
+TEST(Scenario, MissingFileIsNamed) {
+  Scenario s;
+  std::string error;
+  EXPECT_FALSE(LoadScenario("no-such-dir/none.toml", s, error));
+  EXPECT_NE(error.find("no-such-dir/none.toml: cannot read"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace pagorin::sim
