@@ -1,23 +1,11 @@
 #include "support/core_modem_peer.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 
 #include "platform/code_page.h"
 
 namespace pagorin::testing {
 namespace {
-
-std::string EnvName(int portNumber) {
-  return "PAGORIN_COM" + std::to_string(portNumber);
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -40,23 +28,12 @@ void AppendUtf8(std::string& out, unsigned codePoint) {
 
 }  // namespace
 
-CoreModemPeer::CoreModemPeer(int portNumber) : portNumber_(portNumber) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) std::abort();
-  const char* name = ptsname(master_);
-  if (name == nullptr) std::abort();
-  slaveName_ = name;
-  termios settings{};
-  if (tcgetattr(master_, &settings) == 0) {
-    cfmakeraw(&settings);
-    tcsetattr(master_, TCSANOW, &settings);
-  }
-  slave_ = open(slaveName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  setenv(EnvName(portNumber_).c_str(), slaveName_.c_str(), 1);
+CoreModemPeer::CoreModemPeer(int portNumber) {
+  pty_.MapToPort(portNumber);
 }
 
 unsigned CoreModemPeer::LineSpeed() const {
-  return detail::TerminalSpeed(slave_);
+  return detail::TerminalSpeed(pty_.slaveKeeper());
 }
 
 void CoreModemPeer::TickUntil(const std::function<void()>& tick, const std::function<bool()>& done,
@@ -68,29 +45,10 @@ void CoreModemPeer::TickUntil(const std::function<void()>& tick, const std::func
   }
 }
 
-CoreModemPeer::~CoreModemPeer() {
-  unsetenv(EnvName(portNumber_).c_str());
-  if (slave_ >= 0) close(slave_);
-  if (master_ >= 0) close(master_);
-}
-
 void CoreModemPeer::ReadFor(int waitMs) {
-  pollfd descriptor{master_, POLLIN, 0};
-  if (poll(&descriptor, 1, waitMs) <= 0 || (descriptor.revents & POLLIN) == 0) return;
-  char buffer[4096];
-  ssize_t got = read(master_, buffer, sizeof buffer);
-  if (got <= 0) return;
-  pending_.append(buffer, static_cast<std::size_t>(got));
-  transcript_.append(buffer, static_cast<std::size_t>(got));
-}
-
-void CoreModemPeer::Answer(const std::string& reply) {
-  std::size_t done = 0;
-  while (done < reply.size()) {
-    ssize_t wrote = write(master_, reply.data() + done, reply.size() - done);
-    if (wrote <= 0) return;
-    done += static_cast<std::size_t>(wrote);
-  }
+  std::string received = pty_.ReadFor(std::chrono::milliseconds(waitMs));
+  pending_ += received;
+  transcript_ += received;
 }
 
 std::string CoreModemPeer::TickAndRead(const std::function<void()>& tick, int ticks) {
@@ -119,13 +77,13 @@ std::vector<DeliveredMessage> CoreModemPeer::Deliver(const std::function<void()>
       pending_.erase(0, end + 1);
       lastProgress = Clock::now();
       if (command == "AT+CMGF=0\r") {
-        Answer("\r\nOK\r\n");
+        pty_.Write("\r\nOK\r\n");
       } else if (command.rfind("AT+CMGS=", 0) == 0) {
-        Answer("\r\n> ");
+        pty_.Write("\r\n> ");
       } else {
         DeliveredMessage message;
         if (DecodePdu(command, message)) delivered.push_back(message);
-        Answer("\r\n+CMGS: 1\r\n\r\nOK\r\n");
+        pty_.Write("\r\n+CMGS: 1\r\n\r\nOK\r\n");
       }
     }
   }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/pty_pair.h"
+
 namespace pagorin::testing {
 
 // One message as the phone sees it.
@@ -20,11 +22,8 @@ struct DeliveredMessage {
 
 class CoreModemPeer {
  public:
-  // Opens a pseudo-terminal and maps COM`portNumber` to its slave. Aborts the test program when
-  // no pseudo-terminal can be had.
+  // Opens a pseudo-terminal and maps COM`portNumber` to its slave.
   explicit CoreModemPeer(int portNumber);
-  // Removes the mapping and closes the pseudo-terminal.
-  ~CoreModemPeer();
   CoreModemPeer(const CoreModemPeer&) = delete;
   CoreModemPeer& operator=(const CoreModemPeer&) = delete;
 
@@ -43,7 +42,6 @@ class CoreModemPeer {
 
   // Every byte the plug-in wrote so far, in order.
   const std::string& Transcript() const noexcept { return transcript_; }
-  const std::string& SlaveName() const noexcept { return slaveName_; }
 
   // The line settings the plug-in's port put on the slave: bits per second and data bits.
   unsigned LineSpeed() const;
@@ -54,13 +52,8 @@ class CoreModemPeer {
  private:
   // Reads what arrived within `waitMs`; appends it to the pending bytes and the transcript.
   void ReadFor(int waitMs);
-  void Answer(const std::string& reply);
 
-  int portNumber_;
-  int master_ = -1;
-  // Held open from the start so the settings can be read after the port locked the device.
-  int slave_ = -1;
-  std::string slaveName_;
+  PtyPair pty_;
   std::string pending_;
   std::string transcript_;
 };
