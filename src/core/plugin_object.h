@@ -73,9 +73,11 @@ class PluginObject final : public SuperWizard, public Configuration {
 
   // True when a copy of `event` in the same condition stood in the previous answer.
   bool IsKnown(const AlarmEvent& event) const noexcept;
-  // Queues the message of `event` for every phone entry of every rule that accepts it.
+  // Queues the message of `event` for every phone entry of every rule that accepts it, rule by
+  // rule and phone by phone. Throws only std::bad_alloc.
   void DispatchAlarm(const AlarmEvent& event);
   // Queues `text`, cut into message pieces, to `number`; pieces the modem refuses are dropped.
+  // Throws only std::bad_alloc.
   void QueueText(const std::string& number, const std::string& text);
 
   HostApplication* host;
