@@ -13,16 +13,6 @@ using detail::NextChar;
 
 namespace {
 
-// A tag name the node scanner reads back as one name: it starts like a name and holds no byte
-// that would end it or break the tag.
-bool IsWritableTagName(const char* name) noexcept {
-  if (name == nullptr || !Is(name[0], detail::kNameStart)) return false;
-  for (const char* p = name; *p != 0; ++p) {
-    if (Is(*p, detail::kNameEnd) || *p == '<') return false;
-  }
-  return true;
-}
-
 // An attribute name the attribute search reads back as one word.
 bool IsWritableAttributeName(const char* name) noexcept {
   if (name == nullptr || name[0] == 0) return false;
@@ -30,6 +20,11 @@ bool IsWritableAttributeName(const char* name) noexcept {
     if (Is(*p, detail::kTokenDelim) || *p == '"' || *p == '\'') return false;
   }
   return true;
+}
+
+// A tag name that the node scanner and TagName both read back whole.
+bool IsWritableTagName(const char* name) noexcept {
+  return name != nullptr && Is(name[0], detail::kNameStart) && IsWritableAttributeName(name);
 }
 
 }  // namespace
@@ -173,7 +168,7 @@ void MarkupDocument::FindAttribute(int pos, const char* name, AttributeSpan& spa
         closed = end < tagEnd;
         next = closed ? end + 1 : end;
       } else {
-        const std::uint16_t stop = afterEquals ? detail::kValueEnd : detail::kAttrWordEnd;
+        const std::uint32_t stop = afterEquals ? detail::kValueEnd : detail::kAttrWordEnd;
         while (end < tagEnd && !Is(text[end], stop))
           end = NextChar(text, end, tagEnd);
         if (end == start) ++end;
@@ -245,7 +240,9 @@ bool MarkupDocument::SetAttribute(int pos, const char* name, const char* value) 
   if (pos <= 0 || pos >= nextFreeRecord_ || onElement_ != 1) return false;
   if (!IsWritableAttributeName(name)) return false;
   try {
-    const std::string quotedValue = "\"" + EncodeText(value, kEncodeQuotes) + "\"";
+    const std::string encoded = EncodeText(value, kEncodeQuotes);
+    if (encoded.empty() && value != nullptr && value[0] != 0) return false;  // out of memory
+    const std::string quotedValue = "\"" + encoded + "\"";
     AttributeSpan span;
     FindAttribute(pos, name, span);
     int offset = 0;
@@ -385,10 +382,13 @@ bool MarkupDocument::AddElement(const char* name, const char* data, int options)
     if (!bare) {
       const std::string content =
           (options & kAsCData) != 0 ? WrapCData(data) : EncodeText(data, options);
+      // Both give an empty text only when they ran out of memory.
+      if (content.empty() && ((options & kAsCData) != 0 || data[0] != 0)) return false;
       if (content.size() > detail::kMaxTextLength) return false;
       markup.reserve(content.size() + 2 * static_cast<std::size_t>(nameLength) + 5);
       markup.append("<").append(name).append(">").append(content);
       markup.append("</").append(name).append(">");
+      if (markup.size() > detail::kMaxTextLength) return false;
       added.length = static_cast<int>(markup.size());
       added.startTagLength = nameLength + 2;
       added.endTagLength = nameLength + 3;

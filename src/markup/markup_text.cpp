@@ -85,7 +85,7 @@ std::string MarkupDocument::EncodeText(const char* text, int options) noexcept {
   if (text == nullptr) return {};
   try {
     const std::size_t n = std::strlen(text);
-    const std::uint16_t escaped =
+    const std::uint32_t escaped =
         (options & kEncodeQuotes) != 0 ? detail::kEscapeQuoted : detail::kEscape;
     const bool keepReferences = (options & kKeepReferences) != 0;
     std::string out;

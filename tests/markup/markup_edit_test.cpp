@@ -278,7 +278,8 @@ TEST(MarkupEdit, RefusedEditsChangeNothing) {
   for (const char* name : {static_cast<const char*>(nullptr), "", "a b", "a>", "a=b", "a\"", "/"}) {
     EXPECT_FALSE(doc.SetAttribute(doc.CurrentPos(), name, "1"));
   }
-  for (const char* name : {static_cast<const char*>(nullptr), "", "1a", "a b", "a/", "a>", "<"}) {
+  for (const char* name :
+       {static_cast<const char*>(nullptr), "", "1a", "a b", "a/", "a>", "<", "a?b", "a=b"}) {
     EXPECT_FALSE(doc.AddElement(name, "", Doc::kAsChild));
   }
   EXPECT_FALSE(doc.SetAttribute(99, "x", "1"));
