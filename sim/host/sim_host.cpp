@@ -667,6 +667,7 @@ void SimHost::Transcript(const TranscriptLine& line) {
     }
     if (line.text.find("<Ctrl-Z>") != std::string::npos) pduWritten_ = true;
     lastCommandMs_ = simMs_;
+    lastCommandText_ = line.text;
     log_.Emit("at", {{"dir", "tx"}, {"text", line.text}}, "  AT >> " + line.text);
   } else {
     if (dialogueOpen_ && pduWritten_ && line.text.find("OK") != std::string::npos) {
@@ -675,7 +676,15 @@ void SimHost::Transcript(const TranscriptLine& line) {
       consecutiveTimeouts_ = 0;
       ++counters_.sent;
     }
-    log_.Emit("at", {{"dir", "rx"}, {"text", line.text}}, "  AT << " + line.text);
+    // A modem with echo on repeats each command before it answers; the repeat says nothing new.
+    std::string command = lastCommandText_;
+    if (!command.empty() && command.size() >= 8 &&
+        command.compare(command.size() - 8, 8, "<Ctrl-Z>") == 0) {
+      command.resize(command.size() - 8);
+    }
+    bool echo = !command.empty() && line.text == command;
+    log_.Emit("at", {{"dir", "rx"}, {"text", line.text}, {"echo", echo}},
+              echo ? "  AT << (echo)" : "  AT << " + line.text);
   }
 }
 

@@ -166,6 +166,7 @@ class SimHost final : public HostApplication, public ScriptContext, public TextS
   bool pduWritten_ = false;
   int consecutiveTimeouts_ = 0;
   std::uint64_t lastCommandMs_ = 0;
+  std::string lastCommandText_;
   std::uint64_t lastActivityMs_ = 0;
 
   // Time.

@@ -1,0 +1,352 @@
+// The whole road: veltrane-sim with the plug-in module and the modem simulator, checked on the
+// simulator's JSON events and on the modem simulator's log of the messages it decoded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "file_archive.h"
+#include "platform/archive.h"
+#include "platform/code_page.h"
+#include "plugin_config.h"
+#include "run_sim.h"
+#include "support/temp_dir.h"
+
+namespace pagorin::sim {
+namespace {
+
+using nlohmann::json;
+using pagorin::testing::ReadFileBytes;
+using pagorin::testing::TempDir;
+using pagorin::testing::WriteFileBytes;
+using testing::RunSim;
+using testing::SimRun;
+
+// One phone book entry and one rule that takes every alarm of Tank1 to it.
+constexpr const char* kOnePhoneConfig =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+    "<XML Version=\"1\" Com=\"1\" Baund=\"2\" DataBit=\"1\" TelCount=\"1\" VarCount=\"1\">\r\n"
+    "<Tel0 TelNum=\"13800138000\" Desc=\"值班室\"></Tel0>\r\n"
+    "<Var0 VarName=\"Tank1.PV\" Desc=\"清水池\" Ll=\"1\" Lo=\"1\" Hh=\"1\" Hi=\"1\" Low=\"1\" "
+    "Hig=\"1\" Urg=\"1\" Ack=\"1\" NoAck=\"1\" Resume=\"1\" Value=\"1\" ValueLimit=\"0\" "
+    "User=\"0\" Format=\"0\" Logic=\"0\" BScript=\"0\" Script=\"\" ScriptType=\"0\" "
+    "VarCount=\"1\" TelPlace0=\"0\"></Var0>\r\n"
+    "</XML>\r\n";
+
+constexpr const char* kTank = R"toml(
+[[variable]]
+name = "Tank1.PV"
+value = 3.0
+hi = { limit = 4.5, level = 2 }
+lo = { limit = 1.0, level = 1 }
+)toml";
+
+struct Road {
+  TempDir dir;
+  SimRun run;
+  std::vector<json> phone;  // the modem simulator's log, one object per accepted message
+
+  void Project(const std::string& configUtf8, const std::string& scenario) {
+    WriteFileBytes(dir.File(kConfigFileName), platform::Utf8ToCp936(configUtf8));
+    WriteFileBytes(dir.File("scenario.toml"), scenario);
+  }
+  void Run(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--json", "run", dir.File("scenario.toml"), "--modem-log",
+                                     dir.File("modem.jsonl")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    run = RunSim(args);
+    std::string log = ReadFileBytes(dir.File("modem.jsonl"));
+    std::size_t start = 0;
+    while (start < log.size()) {
+      std::size_t end = log.find('\n', start);
+      if (end == std::string::npos) end = log.size();
+      auto line = json::parse(log.substr(start, end - start), nullptr, false);
+      if (!line.is_discarded()) phone.push_back(line);
+      start = end + 1;
+    }
+  }
+  std::vector<json> Commands() const {
+    std::vector<json> commands;
+    for (const auto& e : run.Events("at")) {
+      if (e["dir"] == "tx") commands.push_back(e);
+    }
+    return commands;
+  }
+  const json& Summary() const {
+    static const json none;
+    auto summary = run.Events("summary");
+    return summary.empty() ? none : run.events[IndexOf("summary")];
+  }
+  std::size_t IndexOf(const std::string& name) const {
+    for (std::size_t i = 0; i < run.events.size(); ++i) {
+      if (run.events[i]["event"] == name) return i;
+    }
+    return run.events.size();
+  }
+};
+
+TEST(Road, TheWaterworksDemoDeliversItsTextsToEachPhoneInOrder) {
+  Road road;
+  std::string examples = PAGORIN_EXAMPLES_DIR;
+  std::string config = ReadFileBytes(examples + "/waterworks/Kestrova_Configure.utf8.ini");
+  ASSERT_FALSE(config.empty());
+  road.Project(config, ReadFileBytes(examples + "/waterworks/scenario.toml"));
+  road.Run();
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"+8613800138000", "清水池液位报警:高报,高级,未确认,数值4.6,限值4.5,用户张工"},
+      {"+8613912345678", "清水池液位报警:高报,高级,未确认,数值4.6,限值4.5,用户张工"},
+      {"+8613800138000", "1号泵出口压力报警:高高报,紧急,未确认,"},
+      {"+8613698765432", "1号泵出口压力报警:高高报,紧急,未确认,"},
+      {"+8613800138000", "清水池液位报警:高报,高级,恢复数值3,限值4.5,用户张工"},
+      {"+8613912345678", "清水池液位报警:高报,高级,恢复数值3,限值4.5,用户张工"},
+      {"+8613912345678", "1号泵报警:1号泵故障停机,请立即到现场检查"},
+      {"+8613800138000", "出厂水余氯报警:0.150000"},
+      {"+8613800138000", "泵站停机检修,预计两小时后恢复供水"},
+      {"+8613912345678", "泵站停机检修,预计两小时后恢复供水"},
+      {"+8613698765432", "进水闸门开度过低,请到现场检查"},
+      {"+8613698765432", "进水闸门报警:"},
+  };
+  ASSERT_EQ(road.phone.size(), expected.size()) << road.run.output;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(road.phone[i]["number"], expected[i].first) << i;
+    EXPECT_EQ(road.phone[i]["text"], expected[i].second) << i;
+    EXPECT_EQ(road.phone[i]["alphabet"], "UCS2") << i;
+  }
+  // What the simulator said would be queued is what arrived.
+  auto queued = road.run.Events("queued");
+  ASSERT_EQ(queued.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ("+86" + queued[i]["number"].get<std::string>(), expected[i].first) << i;
+    EXPECT_EQ(queued[i]["text"], expected[i].second) << i;
+  }
+  const json& summary = road.Summary();
+  EXPECT_EQ(summary["delivered"], 12);
+  EXPECT_EQ(summary["sent"], 12);
+  EXPECT_EQ(summary["dropped"], 0);
+  EXPECT_EQ(summary["timeouts"], 0);
+  EXPECT_LT(summary["wallSeconds"].get<double>(), 30.0);
+  // Nothing went out while sending was off (simulated seconds 14 to 20).
+  for (const auto& command : road.Commands()) {
+    double t = command["t"].get<double>();
+    EXPECT_FALSE(t > 14.0 && t < 20.0) << command.dump();
+  }
+}
+
+TEST(Road, ASilentModemSeesThreeModeCommandsTenSecondsApartThenTheNextMessage) {
+  Road road;
+  road.Project(kOnePhoneConfig, std::string(kTank) + R"toml(
+[modem]
+grace_ms = 300
+[[step]]
+at = 1
+call = "SendMsg"
+args = ["13800138000,13912345678", "泵站停机"]
+[[step]]
+at = 45
+end = true
+)toml");
+  road.Run({"--modem-arg=--silent"});
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+  auto commands = road.Commands();
+  ASSERT_GE(commands.size(), 4u) << road.run.output;
+  for (std::size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(commands[i]["text"], "AT+CMGF=0") << i;
+  for (std::size_t i = 1; i < 4; ++i) {
+    double gap = commands[i]["t"].get<double>() - commands[i - 1]["t"].get<double>();
+    EXPECT_GE(gap, 10.0) << i;
+    EXPECT_LE(gap, 10.3) << i;
+  }
+  EXPECT_EQ(road.run.Events("dropped").size(), 1u);
+  EXPECT_TRUE(road.phone.empty());
+}
+
+class EchoSetting : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(EchoSetting, TheTextArrivesWhateverTheModemEchoes) {
+  Road road;
+  road.Project(kOnePhoneConfig, std::string(kTank) + R"toml(
+[[step]]
+at = 2
+set = { "Tank1.PV" = 4.75 }
+[[step]]
+after = 0
+wait_for = { delivered = 1 }
+timeout = 30
+)toml");
+  road.Run({"--modem-arg=--echo", std::string("--modem-arg=") + GetParam()});
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+  ASSERT_EQ(road.phone.size(), 1u) << road.run.output;
+  EXPECT_EQ(road.phone[0]["text"], "清水池报警:高报,高级,未确认,数值4.75");
+  EXPECT_EQ(road.Commands().size(), 3u);  // mode, length, PDU: every reply recognised at once
+  int echoes = 0;
+  for (const auto& e : road.run.Events("at"))
+    echoes += e.value("echo", false) ? 1 : 0;
+  EXPECT_EQ(echoes, std::string(GetParam()) == "on" ? 3 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OnAndOff, EchoSetting, ::testing::Values("on", "off"));
+
+TEST(Road, ShouldSendZeroHoldsMessagesUntilShouldSendOne) {
+  Road road;
+  road.Project(kOnePhoneConfig, std::string(kTank) + R"toml(
+[[step]]
+at = 1
+script = "#Pagorin.ShouldSend(0)"
+[[step]]
+at = 2
+script = '#Pagorin.SendMsg("13800138000", "第一条")'
+[[step]]
+at = 3
+set = { "Tank1.PV" = 0.5 }
+[[step]]
+at = 20
+call = "ShouldSend"
+args = [1]
+[[step]]
+after = 0
+wait_for = { delivered = 2 }
+timeout = 30
+)toml");
+  road.Run();
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+  ASSERT_EQ(road.phone.size(), 2u) << road.run.output;
+  EXPECT_EQ(road.phone[0]["text"], "第一条");
+  EXPECT_EQ(road.phone[1]["text"], "清水池报警:低报,低级,未确认,数值0.5");
+  auto commands = road.Commands();
+  ASSERT_FALSE(commands.empty());
+  EXPECT_GE(commands.front()["t"].get<double>(), 20.0);
+  EXPECT_EQ(road.run.Events("queued").size(), 2u);
+}
+
+TEST(Road, AProjectStoredAndReloadedKeepsEveryRecord) {
+  Road road;
+  std::string examples = PAGORIN_EXAMPLES_DIR;
+  road.Project(ReadFileBytes(examples + "/waterworks/Kestrova_Configure.utf8.ini"),
+               std::string(kTank) + R"toml(
+[[step]]
+at = 2
+save = "first.vpa"
+[[step]]
+after = 1
+reload = "first.vpa"
+[[step]]
+after = 1
+save = "second.vpa"
+[[step]]
+after = 1
+end = true
+)toml");
+  std::string original =
+      platform::Utf8ToCp936(ReadFileBytes(examples + "/waterworks/Kestrova_Configure.utf8.ini"));
+  road.Run();
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+  std::string first = ReadFileBytes(road.dir.File("first.vpa"));
+  std::string second = ReadFileBytes(road.dir.File("second.vpa"));
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first, second);
+
+  // The archive holds the version and the configuration document, which is also the file.
+  MemoryArchive archive(first);
+  std::int32_t version = 0;
+  std::string document;
+  ASSERT_TRUE(archive::ReadInt32(archive, version));
+  ASSERT_TRUE(archive::ReadString(archive, document));
+  EXPECT_EQ(version, 1);
+  EXPECT_EQ(document, ReadFileBytes(road.dir.File(kConfigFileName)));
+
+  PluginConfig before, after;
+  ASSERT_TRUE(ParsePluginConfig(original, before));
+  ASSERT_TRUE(ParsePluginConfig(document, after));
+  ASSERT_EQ(after.phones.size(), 3u);
+  ASSERT_EQ(after.rules.size(), 5u);
+  for (std::size_t i = 0; i < before.phones.size(); ++i) {
+    EXPECT_EQ(after.phones[i].TelNum, before.phones[i].TelNum);
+    EXPECT_EQ(after.phones[i].Desc, before.phones[i].Desc);
+  }
+  for (std::size_t i = 0; i < before.rules.size(); ++i) {
+    const ConfigRule& a = after.rules[i];
+    const ConfigRule& b = before.rules[i];
+    EXPECT_EQ(a.VarName, b.VarName) << i;
+    EXPECT_EQ(a.Desc, b.Desc) << i;
+    EXPECT_EQ(a.Script, b.Script) << i;
+    EXPECT_EQ(a.TelPlace, b.TelPlace) << i;
+    EXPECT_EQ(std::tie(a.Ll, a.Lo, a.Hh, a.Hi, a.Low, a.Hig, a.Urg, a.Ack, a.NoAck, a.Resume),
+              std::tie(b.Ll, b.Lo, b.Hh, b.Hi, b.Low, b.Hig, b.Urg, b.Ack, b.NoAck, b.Resume))
+        << i;
+    EXPECT_EQ(std::tie(a.Value, a.ValueLimit, a.User, a.Format, a.Logic, a.BScript, a.ScriptType),
+              std::tie(b.Value, b.ValueLimit, b.User, b.Format, b.Logic, b.BScript, b.ScriptType))
+        << i;
+  }
+}
+
+TEST(Road, AnUnansweredAlarmRequestIsAbandonedAfterFourSeconds) {
+  Road road;
+  road.Project(kOnePhoneConfig, std::string(kTank) + R"toml(
+[[step]]
+at = 2
+unanswered = 1
+[[step]]
+at = 12
+end = true
+)toml");
+  road.Run();
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+  auto left = road.run.Events("request_unanswered");
+  auto abandoned = road.run.Events("request_timed_out");
+  ASSERT_EQ(left.size(), 1u) << road.run.output;
+  ASSERT_EQ(abandoned.size(), 1u) << road.run.output;
+  double waited = abandoned[0]["t"].get<double>() - left[0]["t"].get<double>();
+  EXPECT_GT(waited, 4.0);
+  EXPECT_LE(waited, 4.2);
+  // The next request follows at least a second after the abandonment.
+  bool next = false;
+  for (const auto& request : road.run.Events("request")) {
+    double t = request["t"].get<double>();
+    if (t > abandoned[0]["t"].get<double>()) {
+      EXPECT_GE(t - abandoned[0]["t"].get<double>(), 1.0);
+      next = true;
+      break;
+    }
+  }
+  EXPECT_TRUE(next);
+}
+
+TEST(Road, TheFirstAnswerFullOfAlarmsSendsNothing) {
+  Road road;
+  road.Project(kOnePhoneConfig, R"toml(
+[[variable]]
+name = "Tank1.PV"
+value = 9.0
+hi = { limit = 4.5, level = 2 }
+hihi = { limit = 8, level = 3 }
+[[variable]]
+name = "Tank1.State"
+value = "故障"
+alarm_when = "故障"
+[[step]]
+at = 6
+say = "nothing went out"
+[[step]]
+at = 6
+set = { "Tank1.PV" = 0.5 }
+[[step]]
+after = 0
+wait_for = { delivered = 1 }
+timeout = 20
+)toml");
+  road.Run();
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+  auto baseline = road.run.Events("baseline");
+  ASSERT_EQ(baseline.size(), 1u);
+  EXPECT_EQ(baseline[0]["count"], 3);
+  for (const auto& command : road.Commands())
+    EXPECT_GE(command["t"].get<double>(), 6.0);
+  // Only the change after the baseline reaches the phone: the two high alarms resumed.
+  ASSERT_GE(road.phone.size(), 1u);
+  EXPECT_EQ(road.phone[0]["text"], "清水池报警:高报,高级,恢复数值0.5");
+}
+
+}  // namespace
+}  // namespace pagorin::sim
