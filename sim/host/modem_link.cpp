@@ -212,7 +212,9 @@ void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
   if (ready <= 0) {
     // A prompt ("> ") ends no line: show what came once the modem has paused.
     if (!rxLine_.empty() && Clock::now() - lastRx_ > std::chrono::milliseconds(30)) {
-      lines.push_back({false, Printable(rxLine_)});
+      if (rxLine_.find_first_not_of(' ') != std::string::npos) {
+        lines.push_back({false, Printable(rxLine_)});
+      }
       rxLine_.clear();
     }
     return;
@@ -258,6 +260,10 @@ void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
 
 void SerialRelay::FromPlugin(const char* data, std::size_t size,
                              std::vector<TranscriptLine>& lines) {
+  if (rxLine_.find_first_not_of(' ') != std::string::npos) {
+    lines.push_back({false, Printable(rxLine_)});
+  }
+  rxLine_.clear();
   for (std::size_t i = 0; i < size; ++i) {
     char c = data[i];
     if (c == '\r' || c == 0x1A) {
@@ -289,11 +295,18 @@ void SerialRelay::FromModem(const char* data, std::size_t size,
   for (std::size_t i = 0; i < size; ++i) {
     char c = data[i];
     if (c == '\n') {
-      if (!rxLine_.empty()) lines.push_back({false, Printable(rxLine_)});
+      if (rxLine_.find_first_not_of(' ') != std::string::npos) {
+        lines.push_back({false, Printable(rxLine_)});
+      }
       rxLine_.clear();
     } else if (c != '\r') {
       rxLine_.push_back(c);
     }
+  }
+  // The prompt ends no line; show it as soon as it is there, apart from what follows it.
+  if (!rxLine_.empty() && rxLine_[0] == '>') {
+    lines.push_back({false, Printable(rxLine_)});
+    rxLine_.clear();
   }
 }
 

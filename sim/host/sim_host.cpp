@@ -20,6 +20,9 @@ namespace {
 
 std::atomic<std::uint32_t> g_ticks{0};
 
+// The host cycle, in milliseconds, while the modem owes a reply.
+constexpr int kBusyCycleMs = 2;
+
 using Json = nlohmann::json;
 
 std::int64_t RealMicros() {
@@ -716,7 +719,12 @@ void SimHost::AdvanceTime(int stepMs) {
   // merely because time is simulated.
   double rate = speed_;
   if (realModem_) rate = 1;
-  if (relay_ && relay_->Busy(graceMs_) && (rate == 0 || rate > 1)) rate = 1;
+  if (relay_ && relay_->Busy(graceMs_)) {
+    if (rate == 0 || rate > 1) rate = 1;
+    // Short cycles while the dialogue runs, so that the plug-in sees each reply a moment after
+    // it came and answers it without waiting for a whole cycle of real time.
+    stepMs = std::min(stepMs, kBusyCycleMs);
+  }
   std::int64_t now = RealMicros();
   if (rate != anchorRate_) {
     anchorRate_ = rate;
