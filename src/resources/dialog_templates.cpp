@@ -1,0 +1,139 @@
+#include "resources/dialog_templates.h"
+
+#include <array>
+
+namespace pagorin {
+namespace {
+
+using K = ControlKind;
+namespace cs = control_style;
+
+constexpr std::uint32_t kButton = cs::kTabStop;
+constexpr std::uint32_t kCheck = cs::kTabStop;
+constexpr std::uint32_t kLineEdit = cs::kTabStop | cs::kBorder | cs::kAutoHScroll;
+constexpr std::uint32_t kDropDown = cs::kTabStop | cs::kVScroll;
+constexpr std::uint32_t kReportList =
+    cs::kTabStop | cs::kBorder | cs::kReport | cs::kSingleSelection | cs::kShowSelectionAlways;
+constexpr std::string_view kFace = "宋体";
+
+// The main settings dialog.
+constexpr std::array kSettingsControls{
+    ControlTemplate{3000, K::kListView, "", {6, 6, 116, 142}, kReportList},
+    ControlTemplate{3028, K::kPushButton, "添加号码", {8, 152, 36, 14}, kButton},
+    ControlTemplate{3030, K::kPushButton, "修改号码", {46, 152, 36, 14}, kButton},
+    ControlTemplate{3029, K::kPushButton, "删除号码", {84, 152, 36, 14}, kButton},
+    ControlTemplate{3001, K::kListView, "", {124, 6, 156, 142}, kReportList},
+    ControlTemplate{3033, K::kPushButton, "添加变量", {134, 152, 40, 14}, kButton},
+    ControlTemplate{3032, K::kPushButton, "修改变量", {179, 152, 40, 14}, kButton},
+    ControlTemplate{3031, K::kPushButton, "删除变量", {224, 152, 40, 14}, kButton},
+    ControlTemplate{kNoControlId, K::kGroupBox, "通讯设置", {6, 170, 274, 32}, 0},
+    ControlTemplate{kNoControlId, K::kLabel, "串口选择:", {10, 184, 36, 8}, 0},
+    ControlTemplate{3002, K::kDropDownList, "", {47, 182, 48, 54}, kDropDown},
+    ControlTemplate{kNoControlId, K::kLabel, "波特率:", {106, 184, 28, 8}, 0},
+    ControlTemplate{3003, K::kDropDownList, "", {136, 182, 48, 54}, kDropDown},
+    ControlTemplate{kNoControlId, K::kLabel, "数据位:", {194, 184, 28, 8}, 0},
+    ControlTemplate{3004, K::kDropDownList, "", {225, 182, 48, 54}, kDropDown},
+    ControlTemplate{kNoControlId, K::kGroupBox, "发送控制", {6, 208, 274, 32}, 0},
+    ControlTemplate{3038, K::kCheckBox, "发送", {19, 221, 57, 12}, kCheck},
+    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {174, 244, 50, 14}, kButton},
+    ControlTemplate{kIdCancel, K::kPushButton, "取消", {228, 244, 50, 14}, kButton},
+    ControlTemplate{
+        kNoControlId, K::kLabel, "注:发送控制开关,控制报警是否发送", {100, 222, 155, 9}, 0},
+};
+
+// The phone pick dialog.
+constexpr std::array kPhonePickControls{
+    ControlTemplate{kNoControlId, K::kLabel, "手机号选择:", {10, 10, 48, 10}, 0},
+    ControlTemplate{3007, K::kDropDownList, "", {58, 7, 143, 53}, kDropDown},
+    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {95, 33, 50, 14}, kButton},
+    ControlTemplate{kIdCancel, K::kPushButton, "取消", {151, 33, 50, 14}, kButton},
+};
+
+// The phone edit dialog.
+constexpr std::array kPhoneEditControls{
+    ControlTemplate{kNoControlId, K::kLabel, "手机号:", {7, 7, 31, 8}, 0},
+    ControlTemplate{3008, K::kEdit, "", {43, 7, 110, 13}, kLineEdit},
+    ControlTemplate{kNoControlId, K::kLabel, "说明:", {7, 28, 26, 8}, 0},
+    ControlTemplate{3009, K::kEdit, "", {43, 27, 110, 13}, kLineEdit},
+    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {54, 49, 50, 14}, kButton},
+    ControlTemplate{kIdCancel, K::kPushButton, "取消", {110, 49, 50, 14}, kButton},
+};
+
+// The variable alarm rule dialog. The radio buttons 3033 and 3034 stand on the top edges of the
+// two untitled group boxes they head; the last group box ends the format group.
+constexpr std::array kRuleControls{
+    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {185, 309, 50, 14}, kButton},
+    ControlTemplate{kIdCancel, K::kPushButton, "取消", {243, 309, 50, 14}, kButton},
+    ControlTemplate{kNoControlId, K::kLabel, "变量选择:", {7, 9, 37, 8}, 0},
+    ControlTemplate{3009, K::kEdit, "", {47, 7, 205, 13}, kLineEdit},
+    ControlTemplate{3010, K::kPushButton, "?", {256, 7, 14, 14}, kButton},
+    ControlTemplate{kNoControlId, K::kLabel, "说明:", {7, 27, 21, 8}, 0},
+    ControlTemplate{3011, K::kEdit, "", {47, 25, 205, 13}, kLineEdit},
+    ControlTemplate{3000, K::kListView, "", {7, 44, 120, 248}, kReportList},
+    ControlTemplate{3029, K::kPushButton, "添加号码", {8, 296, 36, 14}, kButton},
+    ControlTemplate{3030, K::kPushButton, "修改号码", {49, 296, 36, 14}, kButton},
+    ControlTemplate{3031, K::kPushButton, "删除号码", {90, 296, 36, 14}, kButton},
+    ControlTemplate{kNoControlId, K::kGroupBox, "过滤选项", {136, 41, 153, 147}, 0},
+    ControlTemplate{3035, K::kRadioButton, "或逻辑", {151, 63, 38, 10}, kCheck | cs::kGroupStart},
+    ControlTemplate{3036, K::kRadioButton, "与逻辑", {222, 63, 38, 10}, kCheck},
+    ControlTemplate{kNoControlId, K::kGroupBox, "报警类型", {141, 80, 143, 40}, 0},
+    ControlTemplate{3014, K::kCheckBox, "低低报", {151, 91, 40, 10}, kCheck},
+    ControlTemplate{3015, K::kCheckBox, "低报", {222, 91, 32, 10}, kCheck},
+    ControlTemplate{3016, K::kCheckBox, "高高报", {151, 105, 40, 10}, kCheck},
+    ControlTemplate{3017, K::kCheckBox, "高报", {222, 105, 32, 10}, kCheck},
+    ControlTemplate{kNoControlId, K::kGroupBox, "报警级别", {141, 123, 142, 28}, 0},
+    ControlTemplate{3018, K::kCheckBox, "低级", {151, 136, 32, 10}, kCheck},
+    ControlTemplate{3019, K::kCheckBox, "高级", {197, 136, 32, 10}, kCheck},
+    ControlTemplate{3020, K::kCheckBox, "紧急", {241, 136, 32, 10}, kCheck},
+    ControlTemplate{kNoControlId, K::kGroupBox, "确认状态", {141, 154, 142, 28}, 0},
+    ControlTemplate{3021, K::kCheckBox, "确认", {152, 167, 32, 10}, kCheck},
+    ControlTemplate{3022, K::kCheckBox, "未确认", {197, 167, 40, 10}, kCheck},
+    ControlTemplate{3023, K::kCheckBox, "恢复", {244, 167, 32, 10}, kCheck},
+    ControlTemplate{kNoControlId, K::kGroupBox, "短信显示", {136, 192, 153, 112}, 0},
+    ControlTemplate{kNoControlId, K::kGroupBox, "", {141, 202, 143, 28}, 0},
+    ControlTemplate{3024, K::kCheckBox, "数值", {153, 216, 32, 10}, kCheck},
+    ControlTemplate{3025, K::kCheckBox, "限值", {198, 216, 32, 10}, kCheck},
+    ControlTemplate{3028, K::kCheckBox, "用户", {243, 216, 32, 10}, kCheck},
+    ControlTemplate{kNoControlId, K::kGroupBox, "", {141, 232, 143, 68}, 0},
+    ControlTemplate{3027, K::kPushButton, "变量选择", {229, 243, 50, 14}, kButton},
+    ControlTemplate{3026,
+                    K::kEdit,
+                    "",
+                    {146, 261, 133, 34},
+                    cs::kTabStop | cs::kBorder | cs::kMultiLine | cs::kVScroll},
+    ControlTemplate{
+        3033, K::kRadioButton, "默认格式", {146, 202, 45, 10}, kCheck | cs::kGroupStart},
+    ControlTemplate{3034, K::kRadioButton, "自定义格式", {146, 232, 53, 10}, kCheck},
+    ControlTemplate{kNoControlId, K::kGroupBox, "逻辑选择", {141, 52, 143, 24}, cs::kGroupStart},
+};
+
+constexpr std::array kTemplates{
+    DialogTemplate{kSettingsDialogId, "短消息发送设置", 286, 264, dialog_style::kStandard, kFace, 9,
+                   kSettingsControls},
+    DialogTemplate{kPluginWindowId, "", 340, 254, dialog_style::kStandard, kFace, 9, {}},
+    DialogTemplate{kPhonePickDialogId, "请选择需要报警的手机号", 208, 54, dialog_style::kStandard,
+                   kFace, 9, kPhonePickControls},
+    DialogTemplate{kPhoneEditDialogId, "增加手机号码", 167, 70, dialog_style::kStandard, kFace, 9,
+                   kPhoneEditControls},
+    DialogTemplate{kRuleDialogId, "变量报警短消息设置", 300, 330, dialog_style::kStandard, kFace, 9,
+                   kRuleControls},
+};
+
+}  // namespace
+
+const DialogTemplate* FindDialogTemplate(int id) noexcept {
+  for (const DialogTemplate& dialog : kTemplates) {
+    if (dialog.id == id) return &dialog;
+  }
+  return nullptr;
+}
+
+const ControlTemplate* FindControl(const DialogTemplate& dialog, int id) noexcept {
+  if (id == kNoControlId) return nullptr;
+  for (const ControlTemplate& control : dialog.controls) {
+    if (control.id == id) return &control;
+  }
+  return nullptr;
+}
+
+}  // namespace pagorin

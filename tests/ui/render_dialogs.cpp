@@ -1,0 +1,177 @@
+// Renders each dialog of the module to a PNG file, once over a fresh configuration and once over
+// a demo configuration, so that the layout and the Chinese texts can be looked at without a
+// display. Each picture carries a strip with the window title above the dialog's client area.
+//
+//   render_dialogs [folder]
+//
+// The folder defaults to $PAGORIN_DIALOG_PNG_DIR, else to the build folder. Runs on the offscreen
+// platform when there is no display.
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "config/configuration.h"
+#include "platform/code_page.h"
+#include "ui/fake_host.h"
+#include "ui/phone_dialogs.h"
+#include "ui/plugin_window_dialog.h"
+#include "ui/qt/qt_dialog.h"
+#include "ui/rule_dialog.h"
+#include "ui/settings_dialog.h"
+
+#ifndef PAGORIN_RENDER_DEFAULT_DIR
+#define PAGORIN_RENDER_DEFAULT_DIR "."
+#endif
+
+namespace {
+
+using pagorin::AlarmRule;
+using pagorin::Configuration;
+using pagorin::DialogController;
+using pagorin::PhoneEntry;
+
+std::string Cp(const char* utf8) {
+  return pagorin::platform::Utf8ToCp936(utf8);
+}
+
+void AddPhone(Configuration& config, const char* number, const char* desc) {
+  auto entry = std::make_unique<PhoneEntry>();
+  entry->TelNum = number;
+  entry->Desc = Cp(desc);
+  config.phoneBook.push_back(std::move(entry));
+}
+
+AlarmRule& AddRule(Configuration& config, const char* varName, std::vector<int> places,
+                   const char* desc) {
+  auto rule = std::make_unique<AlarmRule>();
+  rule->VarName = varName;
+  rule->TelPlace = std::move(places);
+  rule->Desc = Cp(desc);
+  config.alarmRules.push_back(std::move(rule));
+  return *config.alarmRules.back();
+}
+
+// Three phone entries with Chinese descriptions and rules of both text formats.
+void FillDemo(Configuration& config) {
+  AddPhone(config, "13800138000", "值班室张工");
+  AddPhone(config, "13912345678", "泵房李师傅");
+  AddPhone(config, "15088886666", "厂长");
+  AddRule(config, "Tank1.PV", {0, 1}, "一号储罐液位");
+  AlarmRule& pressure = AddRule(config, "Boiler.Pressure", {0, 1, 2}, "锅炉压力");
+  pressure.Value = 1;
+  pressure.ValueLimit = 1;
+  pressure.User = 1;
+  pressure.Ll = 0;
+  pressure.Lo = 0;
+  AlarmRule& pump = AddRule(config, "Pump3.Status", {2}, "三号泵故障");
+  pump.Format = 1;
+  pump.Logic = 1;
+  pump.Script = Cp("三号泵停机,请尽快处理!");
+  AddRule(config, "Flow.Total", {}, "");
+  config.Com = 1;
+  config.Baund = 5;
+}
+
+int failures = 0;
+
+// Shows the dialog of `controller`, lets `prepare` act on it, and saves the picture as `name`.
+void Render(const QString& folder, const QString& name, DialogController& controller,
+            const std::function<void(pagorin::qt::QtDialog&)>& prepare = {}) {
+  pagorin::qt::QtDialog dialog(controller, nullptr);
+  if (prepare) prepare(dialog);
+  dialog.show();
+  QApplication::processEvents();
+  const QPixmap client = dialog.grab();
+  dialog.hide();
+
+  const QFontMetrics metrics(dialog.font());
+  const int strip = metrics.height() + 10;
+  QImage picture(client.width(), client.height() + strip, QImage::Format_ARGB32);
+  picture.fill(QColor(0x2B, 0x57, 0x9A));
+  QPainter painter(&picture);
+  painter.setFont(dialog.font());
+  painter.setPen(Qt::white);
+  painter.drawText(QRect(8, 0, client.width() - 16, strip), Qt::AlignVCenter | Qt::AlignLeft,
+                   dialog.windowTitle());
+  painter.drawPixmap(0, strip, client);
+  painter.end();
+
+  const QString path = QDir(folder).filePath(name);
+  if (picture.save(path, "PNG")) {
+    std::printf("%s  %dx%d\n", path.toLocal8Bit().constData(), client.width(), client.height());
+  } else {
+    std::fprintf(stderr, "cannot write %s\n", path.toLocal8Bit().constData());
+    ++failures;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QString folder = QString::fromLocal8Bit(PAGORIN_RENDER_DEFAULT_DIR);
+  if (const char* fromEnvironment = std::getenv("PAGORIN_DIALOG_PNG_DIR")) {
+    folder = QString::fromLocal8Bit(fromEnvironment);
+  }
+  if (argc > 1) folder = QString::fromLocal8Bit(argv[1]);
+  if (!QDir().mkpath(folder)) {
+    std::fprintf(stderr, "cannot create %s\n", folder.toLocal8Bit().constData());
+    return 1;
+  }
+  if (!pagorin::qt::EnsureApplication()) return 1;
+
+  pagorin::testing::DialogTestHost host;
+  {
+    const pagorin::DialogTemplate& font = *pagorin::FindDialogTemplate(pagorin::kSettingsDialogId);
+    const QFont dialogFont = pagorin::qt::DialogFont(font);
+    const pagorin::qt::DialogUnits units(dialogFont);
+    std::printf("font %s %dpt, base units %d x %d\n",
+                QFontInfo(dialogFont).family().toUtf8().constData(), dialogFont.pointSize(),
+                units.baseWidth(), units.baseHeight());
+  }
+
+  // A fresh configuration.
+  {
+    Configuration config;
+    pagorin::SettingsDialog settings(config, host);
+    Render(folder, "3000_settings_fresh.png", settings);
+    pagorin::PluginWindowDialog window;
+    Render(folder, "3001_plugin_window.png", window);
+    AlarmRule rule;
+    pagorin::PhonePickDialog pick(config, 0, rule);
+    Render(folder, "3003_phone_pick_fresh.png", pick);
+    PhoneEntry entry;
+    pagorin::PhoneEditDialog edit(config, entry);
+    Render(folder, "3004_phone_edit_fresh.png", edit);
+    pagorin::RuleDialog ruleDialog(config, host, rule);
+    Render(folder, "3005_rule_fresh.png", ruleDialog);
+  }
+
+  // The demo configuration, with rows selected as a user would have them.
+  {
+    Configuration config;
+    FillDemo(config);
+    pagorin::SettingsDialog settings(config, host);
+    Render(folder, "3000_settings_demo.png", settings, [](pagorin::qt::QtDialog& dialog) {
+      dialog.SelectListRow(pagorin::settings_ids::kPhoneList, 1);
+      dialog.SelectListRow(pagorin::settings_ids::kRuleList, 1);
+    });
+    pagorin::PhonePickDialog pick(config, 1, *config.alarmRules[0]);
+    Render(folder, "3003_phone_pick_demo.png", pick);
+    pagorin::PhoneEditDialog edit(config, *config.phoneBook[1]);
+    Render(folder, "3004_phone_edit_demo.png", edit);
+    pagorin::RuleDialog pressure(config, host, *config.alarmRules[1]);
+    Render(folder, "3005_rule_demo_default_format.png", pressure,
+           [](pagorin::qt::QtDialog& dialog) {
+             dialog.SelectListRow(pagorin::rule_ids::kPhoneList, 0);
+           });
+    pagorin::RuleDialog pump(config, host, *config.alarmRules[2]);
+    Render(folder, "3005_rule_demo_custom_format.png", pump);
+  }
+  return failures == 0 ? 0 : 1;
+}
