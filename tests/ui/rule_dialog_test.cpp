@@ -154,6 +154,11 @@ TEST_F(RuleDialogTest, SwitchingFormatsOnlyChangesTheEnabling) {
   for (int id : kDefaultTextChecks)
     EXPECT_TRUE(view.enabled(id));
   EXPECT_EQ(rule.Format, 0);
+  // With the default format the custom text is not handed to the compiler.
+  view.SetText(ids::kCustomTextEdit, "bad script");
+  view.Click(kIdOk);
+  EXPECT_EQ(view.endResult(), kIdOk);
+  EXPECT_TRUE(host.calls.empty());
 }
 
 TEST_F(RuleDialogTest, SwitchingToCustomInRunModeKeepsTheCustomTextLocked) {
@@ -200,16 +205,6 @@ TEST_F(RuleDialogTest, CustomTextIsCompiledOutsideRunModeOnly) {
   EXPECT_EQ(view.endResult(), kIdOk);
   EXPECT_EQ(rule.Script, "bad script");
   EXPECT_EQ(rule.Format, 1);
-}
-
-TEST_F(RuleDialogTest, DefaultFormatDoesNotCompileTheText) {
-  AlarmRule rule;
-  Open(rule);
-  view.SetText(ids::kVariableEdit, "Tank1.PV");
-  view.SetText(ids::kCustomTextEdit, "bad script");
-  view.Click(kIdOk);
-  EXPECT_EQ(view.endResult(), kIdOk);
-  EXPECT_TRUE(host.calls.empty());
 }
 
 TEST_F(RuleDialogTest, FreshRuleWithAnExistingVariableIsRejected) {
@@ -384,16 +379,6 @@ TEST_F(RuleDialogTest, InsertingTheSameVariableTwiceAppendsItTwice) {
   EXPECT_EQ(host.calls,
             (std::vector<std::string>{"SelectVariable 0 0 ", "SelectVariable 0 0 Tank1.PV"}));
   EXPECT_EQ(view.text(ids::kCustomTextEdit), Cp("液位:") + "Tank1.PVTank1.PV");
-}
-
-TEST_F(RuleDialogTest, CheckBoxClicksKeepTheOtherInput) {
-  AlarmRule rule;
-  Open(rule);
-  view.SetText(ids::kVariableEdit, "Tank9.PV");
-  view.ClickCheck(ids::kHiCheck, 0);
-  EXPECT_EQ(view.text(ids::kVariableEdit), "Tank9.PV");
-  EXPECT_EQ(view.check(ids::kHiCheck), 0);
-  EXPECT_FALSE(view.ended());
 }
 
 }  // namespace
