@@ -3,4 +3,6 @@
 // is never called.
 extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions();
 
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
