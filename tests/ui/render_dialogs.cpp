@@ -2,10 +2,11 @@
 // a demo configuration, so that the layout and the Chinese texts can be looked at without a
 // display. Each picture carries a strip with the window title above the dialog's client area.
 //
-//   render_dialogs [folder]
+//   render_dialogs [folder [configuration-file]]
 //
-// The folder defaults to $PAGORIN_DIALOG_PNG_DIR, else to the build folder. Runs on the offscreen
-// platform when there is no display.
+// The folder defaults to $PAGORIN_DIALOG_PNG_DIR, else to the build folder. The demo pictures
+// show the given configuration file (a project's Kestrova_Configure.ini), else a built-in demo
+// configuration. Runs on the offscreen platform when there is no display.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "config/configuration.h"
+#include "markup/markup_document.h"
 #include "platform/code_page.h"
 #include "ui/fake_host.h"
 #include "ui/phone_dialogs.h"
@@ -155,22 +157,46 @@ int main(int argc, char** argv) {
   // The demo configuration, with rows selected as a user would have them.
   {
     Configuration config;
-    FillDemo(config);
+    if (argc > 2) {
+      config.configPath = argv[2];
+      pagorin::MarkupDocument document;
+      pagorin::LoadConfiguration(config, document);
+      std::printf("demo configuration from %s: %zu phones, %zu rules\n", argv[2],
+                  config.phoneBook.size(), config.alarmRules.size());
+      config.configPath.clear();
+    }
+    // The pictures need three phone entries and three rules at least.
+    if (config.phoneBook.size() < 3 || config.alarmRules.size() < 3) {
+      config.ClearPhoneBook();
+      config.ClearAlarmRules();
+      FillDemo(config);
+    }
     pagorin::SettingsDialog settings(config, host);
     Render(folder, "3000_settings_demo.png", settings, [](pagorin::qt::QtDialog& dialog) {
       dialog.SelectListRow(pagorin::settings_ids::kPhoneList, 1);
       dialog.SelectListRow(pagorin::settings_ids::kRuleList, 1);
     });
-    pagorin::PhonePickDialog pick(config, 1, *config.alarmRules[0]);
-    Render(folder, "3003_phone_pick_demo.png", pick);
+    pagorin::PhonePickDialog phonePick(config, 1, *config.alarmRules[0]);
+    Render(folder, "3003_phone_pick_demo.png", phonePick);
     pagorin::PhoneEditDialog edit(config, *config.phoneBook[1]);
     Render(folder, "3004_phone_edit_demo.png", edit);
-    pagorin::RuleDialog pressure(config, host, *config.alarmRules[1]);
+    // One rule of each text format, the one with the most phone entries.
+    const auto pick = [&](int format) -> AlarmRule& {
+      AlarmRule* found = nullptr;
+      for (const auto& rule : config.alarmRules) {
+        if (rule->Format != format) continue;
+        if (found == nullptr || rule->TelPlace.size() > found->TelPlace.size()) {
+          found = rule.get();
+        }
+      }
+      return found != nullptr ? *found : *config.alarmRules[0];
+    };
+    pagorin::RuleDialog pressure(config, host, pick(0));
     Render(folder, "3005_rule_demo_default_format.png", pressure,
            [](pagorin::qt::QtDialog& dialog) {
              dialog.SelectListRow(pagorin::rule_ids::kPhoneList, 0);
            });
-    pagorin::RuleDialog pump(config, host, *config.alarmRules[2]);
+    pagorin::RuleDialog pump(config, host, pick(1));
     Render(folder, "3005_rule_demo_custom_format.png", pump);
   }
   return failures == 0 ? 0 : 1;
