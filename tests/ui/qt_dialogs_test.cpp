@@ -290,5 +290,29 @@ TEST_F(QtDialogs, AnyParentThatIsNotALiveWidgetIsIgnored) {
   }
 }
 
+// Each case runs in a fresh process (the application object is made once per process): the
+// module makes the application object itself and ends on the offscreen platform instead of
+// aborting when there is no display or the display cannot be reached.
+void StartWithoutUsableDisplay(const char* display) {
+  ::unsetenv("QT_QPA_PLATFORM");
+  ::unsetenv("WAYLAND_DISPLAY");
+  if (display == nullptr) {
+    ::unsetenv("DISPLAY");
+  } else {
+    ::setenv("DISPLAY", display, 1);
+  }
+  const bool madeHere = QCoreApplication::instance() == nullptr && qt::EnsureApplication();
+  void* window = GetUiFactory().CreateHiddenWindow(nullptr);
+  const bool offscreen = QGuiApplication::platformName() == QStringLiteral("offscreen");
+  GetUiFactory().DestroyHiddenWindow(window);
+  std::exit(madeHere && window != nullptr && offscreen ? 0 : 1);
+}
+
+TEST(QtApplicationDeathTest, FallsBackToOffscreenWithoutADisplay) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(StartWithoutUsableDisplay(nullptr), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(StartWithoutUsableDisplay(":97"), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace pagorin
