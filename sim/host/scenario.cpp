@@ -240,7 +240,8 @@ void ReadScenario(const toml::table& root, Scenario& scenario) {
   if (const toml::node* node = root.get("simulation")) {
     const toml::table* sim = node->as_table();
     if (sim == nullptr) Fail(*node, "[simulation] must be a table");
-    OnlyKeys(*sim, {"project", "archive", "speed", "cycle_ms", "limit", "user"}, "[simulation]");
+    OnlyKeys(*sim, {"project", "archive", "speed", "cycle_ms", "limit", "user", "select_variable"},
+             "[simulation]");
     if (const toml::node* n = sim->get("project")) {
       std::filesystem::path base = std::filesystem::path(scenario.file).parent_path();
       scenario.projectDir = (base / String(*n, "project")).lexically_normal().string();
@@ -261,6 +262,9 @@ void ReadScenario(const toml::table& root, Scenario& scenario) {
     }
     if (const toml::node* n = sim->get("limit")) scenario.limit = Number(*n, "limit");
     if (const toml::node* n = sim->get("user")) scenario.user = Cp936(String(*n, "user"));
+    if (const toml::node* n = sim->get("select_variable")) {
+      scenario.selectVariable = Cp936(String(*n, "select_variable"));
+    }
   }
   if (const toml::node* node = root.get("modem")) {
     const toml::table* modem = node->as_table();

@@ -49,6 +49,7 @@ struct Scenario {
   int cycleMs = 50;    // one host cycle
   double limit = 600;  // the run ends after this many simulated seconds whatever happens
   std::string user = "operator";
+  std::string selectVariable;  // what the host answers when the plug-in lets the user pick one
   std::vector<Variable> variables;
   std::vector<std::pair<std::string, std::string>> scripts;  // tag -> script
   std::vector<std::string> modemArgs;                        // passed to the modem simulator

@@ -205,7 +205,9 @@ bool SimHost::SaveProject(const std::string& archivePath) {
 std::string SimHost::SelectVariable(int, int, const char* current) noexcept {
   try {
     std::string chosen = current != nullptr ? current : "";
-    if (isatty(STDIN_FILENO) && !plant_.Variables().empty()) {
+    if (!selectAnswer_.empty()) {
+      chosen = selectAnswer_;
+    } else if (isatty(STDIN_FILENO) && !plant_.Variables().empty()) {
       std::fprintf(stderr, "Choose a variable (Enter keeps \"%s\"):\n", Utf8(chosen).c_str());
       for (std::size_t i = 0; i < plant_.Variables().size(); ++i) {
         std::fprintf(stderr, "  %zu  %s\n", i + 1, Utf8(plant_.Variables()[i].name).c_str());
@@ -810,6 +812,7 @@ int SimHost::Run(const Scenario& scenario, const HostOptions& options) {
   speed_ = options.speed >= 0 ? options.speed : scenario.speed;
   graceMs_ = scenario.graceMs;
   userName_ = scenario.user;
+  selectAnswer_ = scenario.selectVariable;
   for (const auto& [tag, script] : scenario.scripts)
     scripts_[tag] = script;
   std::string error;
@@ -1175,6 +1178,7 @@ int SimHost::Settings(const std::string& projectDir, const std::string& archiveN
                       const Scenario* plant, const HostOptions& options) {
   std::string error;
   if (plant != nullptr) {
+    selectAnswer_ = plant->selectVariable;
     for (const Variable& variable : plant->variables)
       plant_.AddVariable(variable, error);
     for (const auto& [tag, script] : plant->scripts)

@@ -147,6 +147,7 @@ class SimHost final : public HostApplication, public ScriptContext, public TextS
   std::map<std::string, std::string> scripts_;  // tag -> attached script
   std::string selectedScript_;
   std::string userName_ = "operator";
+  std::string selectAnswer_;  // the scripted answer to SelectVariable; empty: ask or keep
   int runMode_ = 0;
   bool verbose_ = false;
 

@@ -350,3 +350,43 @@ timeout = 20
 
 }  // namespace
 }  // namespace pagorin::sim
+
+namespace pagorin::sim {
+namespace {
+
+TEST(Road, ALongTextGoesOutInPiecesOfAtMost140Bytes) {
+  Road road;
+  // The rule's text is the value of Msg.Text, 80 two-byte characters, after the 11-byte frame
+  // 清水池报警: so that a character starts at byte 139.
+  std::string config = kOnePhoneConfig;
+  config.replace(config.find("Format=\"0\""), 10, "Format=\"1\"");
+  config.replace(config.find("BScript=\"0\" Script=\"\" ScriptType=\"0\""), 36,
+                 "BScript=\"1\" Script=\"Msg.Text\" ScriptType=\"5\"");
+  std::string text;
+  for (int i = 0; i < 8; ++i)
+    text += "一二三四五六七八九十";
+  road.Project(config, std::string(kTank) + "[[variable]]\nname = \"Msg.Text\"\nvalue = \"" + text +
+                           "\"\n" + R"toml(
+[[step]]
+at = 2
+set = { "Tank1.PV" = 5 }
+[[step]]
+after = 0
+wait_for = { delivered = 2 }
+timeout = 30
+)toml");
+  road.Run();
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+  auto queued = road.run.Events("queued");
+  ASSERT_EQ(queued.size(), 2u) << road.run.output;
+  EXPECT_EQ(queued[0]["pieces"], 2);
+  ASSERT_EQ(road.phone.size(), 2u);
+  std::string whole =
+      road.phone[0]["text"].get<std::string>() + road.phone[1]["text"].get<std::string>();
+  EXPECT_EQ(whole, "清水池报警:" + text);
+  // The character that starts at byte 139 opens the second piece instead of being split.
+  EXPECT_EQ(platform::Utf8ToCp936(road.phone[0]["text"].get<std::string>()).size(), 139u);
+}
+
+}  // namespace
+}  // namespace pagorin::sim
