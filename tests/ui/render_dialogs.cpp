@@ -6,14 +6,17 @@
 //
 // The folder defaults to $PAGORIN_DIALOG_PNG_DIR, else to the build folder. The demo pictures
 // show the given configuration file (a project's Kestrova_Configure.ini), else a built-in demo
-// configuration. Runs on the offscreen platform when there is no display.
+// configuration; a file named *.utf8.ini is read as UTF-8. Runs on the offscreen platform when
+// there is no display.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -159,6 +162,19 @@ int main(int argc, char** argv) {
     Configuration config;
     if (argc > 2) {
       config.configPath = argv[2];
+      // An example project keeps its configuration in UTF-8 ("*.utf8.ini"); the module reads
+      // code page 936, so such a file is converted into the picture folder first.
+      const std::string source = argv[2];
+      const std::string utf8Suffix = ".utf8.ini";
+      if (source.size() > utf8Suffix.size() &&
+          source.compare(source.size() - utf8Suffix.size(), utf8Suffix.size(), utf8Suffix) == 0) {
+        std::ifstream in(source, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        config.configPath = QDir(folder).filePath("demo_configuration.ini").toStdString();
+        std::ofstream(config.configPath, std::ios::binary | std::ios::trunc)
+            << pagorin::platform::Utf8ToCp936(text);
+      }
       pagorin::MarkupDocument document;
       pagorin::LoadConfiguration(config, document);
       std::printf("demo configuration from %s: %zu phones, %zu rules\n", argv[2],
