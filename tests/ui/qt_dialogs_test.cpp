@@ -259,9 +259,9 @@ TEST_F(QtDialogs, HiddenWindowIgnoresOkAndCancel) {
   auto* window = static_cast<QWidget*>(handle);
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(qt::TemplateIdOf(window), kPluginWindowId);
+  window->show();  // the size in dialog units is applied when the window is first shown
   EXPECT_EQ(window->size(),
             QSize(qt::DialogUnits(window->font()).X(340), qt::DialogUnits(window->font()).Y(254)));
-  window->show();
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QApplication::sendEvent(window, &escape);
   static_cast<QDialog*>(window)->accept();

@@ -180,20 +180,14 @@ void QtDialog::Build() {
                  Qt::WindowCloseButtonHint);
   setProperty(kTemplateIdProperty, controller_.TemplateId());
   if (template_ == nullptr) return;
-  const QFont font = DialogFont(*template_);
-  setFont(font);
-  const DialogUnits units(font);
   setWindowTitle(FromUtf8(template_->caption));
-  setFixedSize(units.X(template_->width), units.Y(template_->height));
-  // A group box is a plain frame whose top line runs through the middle of its title, as in the
-  // native dialogs; a control standing on that line hides it the same way the title does.
-  const int titleHalf = QFontMetrics(font).height() / 2;
-  setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
-                               "QGroupBox::title { subcontrol-origin: margin;"
-                               " subcontrol-position: top left; left: %2px; padding: 0px 1px;"
-                               " background-color: palette(window); }")
-                    .arg(titleHalf)
-                    .arg(units.X(2)));
+  if (template_->controls.empty()) {
+    // A window without controls (the hidden window) takes its font and size when it is first
+    // shown, so one that stays hidden never loads a font.
+    InitializeController();
+    return;
+  }
+  const DialogUnits units = ApplyTemplateFont();
 
   QButtonGroup* radioGroup = nullptr;
   QWidget* previousStop = nullptr;
@@ -227,11 +221,38 @@ void QtDialog::Build() {
   for (QWidget* box : groupBoxes)
     box->lower();
 
+  InitializeController();
+}
+
+void QtDialog::InitializeController() noexcept {
   try {
     controller_.Initialize(*this);
   } catch (...) {
     // A dialog that could not be filled still opens; its controller handles what it can.
   }
+}
+
+DialogUnits QtDialog::ApplyTemplateFont() {
+  fontApplied_ = true;
+  const QFont font = DialogFont(*template_);
+  setFont(font);
+  const DialogUnits units(font);
+  setFixedSize(units.X(template_->width), units.Y(template_->height));
+  // A group box is a plain frame whose top line runs through the middle of its title, as in the
+  // native dialogs; a control standing on that line hides it the same way the title does.
+  const int titleHalf = QFontMetrics(font).height() / 2;
+  setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
+                               "QGroupBox::title { subcontrol-origin: margin;"
+                               " subcontrol-position: top left; left: %2px; padding: 0px 1px;"
+                               " background-color: palette(window); }")
+                    .arg(titleHalf)
+                    .arg(units.X(2)));
+  return units;
+}
+
+void QtDialog::setVisible(bool visible) {
+  if (visible && !fontApplied_ && template_ != nullptr) ApplyTemplateFont();
+  QDialog::setVisible(visible);
 }
 
 QWidget* QtDialog::MakeControl(const ControlTemplate& control, const DialogUnits& units) {

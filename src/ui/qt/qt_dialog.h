@@ -100,12 +100,16 @@ class QtDialog final : public QDialog, public DialogView {
   // QDialog: Enter, Escape and the close box reach the controller as OK and Cancel.
   void accept() override;
   void reject() override;
+  // Applies the template's font and size first if that was left for the first showing.
+  void setVisible(bool visible) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Build();
+  void InitializeController() noexcept;
+  DialogUnits ApplyTemplateFont();
   QWidget* MakeControl(const ControlTemplate& control, const DialogUnits& units);
   void Dispatch(int id, DialogEvent event) noexcept;
   QWidget* Control(int id) const;
@@ -115,6 +119,7 @@ class QtDialog final : public QDialog, public DialogView {
   const DialogTemplate* template_;
   std::map<int, QWidget*> controls_;
   std::map<QWidget*, QButtonGroup*> radioGroups_;
+  bool fontApplied_ = false;
 };
 
 }  // namespace pagorin::qt
