@@ -34,17 +34,18 @@ class MarkupDocument {
   static constexpr std::uint32_t kFlagDocumentError = 0x800000;
 
   // One element of the index. Position 0 is the document record (start 0, length of the text).
+  // Plain data: the index leaves unused slots unwritten, so value-initialize one made by hand.
   struct ElementRecord {
-    std::int32_t start = 0;           // offset of the element's '<'
-    std::int32_t length = 0;          // start tag through end tag (start tag only when none)
-    std::int32_t startTagLength = 0;  // '<' through '>' of the start tag
-    std::int32_t endTagLength = 0;    // 0 when there is no end tag
-    std::int32_t level = 0;           // 0 at the document level
-    std::uint32_t flags = 0;          // kFlag... bits
-    std::int32_t parent = 0;          // 0 at the document level
-    std::int32_t firstChild = 0;      // 0 when none
-    std::int32_t next = 0;            // 0 for the last sibling
-    std::int32_t previous = 0;        // for a first child: the last child of the same parent
+    std::int32_t start;           // offset of the element's '<'
+    std::int32_t length;          // start tag through end tag (start tag only when none)
+    std::int32_t startTagLength;  // '<' through '>' of the start tag
+    std::int32_t endTagLength;    // 0 when there is no end tag
+    std::int32_t level;           // 0 at the document level
+    std::uint32_t flags;          // kFlag... bits
+    std::int32_t parent;          // 0 at the document level
+    std::int32_t firstChild;      // 0 when none
+    std::int32_t next;            // 0 for the last sibling
+    std::int32_t previous;        // for a first child: the last child of the same parent
   };
 
   MarkupDocument();

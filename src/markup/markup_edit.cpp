@@ -377,7 +377,7 @@ bool MarkupDocument::AddElement(const char* name, const char* data, int options)
     const int nameLength = static_cast<int>(std::strlen(name));
     if (nameLength > static_cast<int>(detail::kMaxTextLength / 4)) return false;
     std::string markup;
-    ElementRecord added;
+    ElementRecord added{};
     const bool bare = data == nullptr || ((options & kNoEndTag) != 0 && data[0] == 0);
     if (!bare) {
       const std::string content =
