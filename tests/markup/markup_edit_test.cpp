@@ -62,6 +62,11 @@ struct AddChildCase {
   const char* expected;
 };
 
+// Printed by name in test listings (the raw bytes would include padding).
+void PrintTo(const AddChildCase& c, std::ostream* out) {
+  *out << ::testing::PrintToString(std::string(c.text));
+}
+
 class MarkupAddChild : public ::testing::TestWithParam<AddChildCase> {};
 
 TEST_P(MarkupAddChild, OpensUpTheParent) {
@@ -178,6 +183,11 @@ struct SetAttributeCase {
   const char* value;
   const char* expected;
 };
+
+// Printed by name in test listings (the raw bytes would include padding).
+void PrintTo(const SetAttributeCase& c, std::ostream* out) {
+  *out << ::testing::PrintToString(std::string(c.text));
+}
 
 class MarkupSetAttribute : public ::testing::TestWithParam<SetAttributeCase> {};
 

@@ -17,6 +17,11 @@ struct ParseCase {
   const char* errorText;
 };
 
+// Printed by name in test listings (the raw bytes would include padding).
+void PrintTo(const ParseCase& c, std::ostream* out) {
+  *out << ::testing::PrintToString(std::string(c.text));
+}
+
 class MarkupParseErrors : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(MarkupParseErrors, LeavesTheFirstMessage) {

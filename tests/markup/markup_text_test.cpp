@@ -20,6 +20,11 @@ struct CodecCase {
   const char* expected;
 };
 
+// Printed by name in test listings (the raw bytes would include padding).
+void PrintTo(const CodecCase& c, std::ostream* out) {
+  *out << ::testing::PrintToString(std::string(c.input));
+}
+
 class MarkupEncodeText : public ::testing::TestWithParam<CodecCase> {};
 
 TEST_P(MarkupEncodeText, EscapesTheMarkupCharacters) {
