@@ -6,6 +6,7 @@ namespace pagorin::sim {
 
 void EventLog::Emit(std::string_view event, nlohmann::json fields, std::string_view human) {
   double t = clock_ ? clock_() : 0.0;
+  if (listener_) listener_(event, fields, human);
   if (json_) {
     nlohmann::json line = nlohmann::json::object();
     line["t"] = static_cast<double>(static_cast<long long>(t * 1000.0)) / 1000.0;

@@ -21,10 +21,16 @@ class EventLog {
   // One event: `fields` go into the JSON form, `human` is the line shown to a person.
   void Emit(std::string_view event, nlohmann::json fields, std::string_view human);
 
+  // Also hands every event to `listener` (a window onto the run).
+  using Listener = std::function<void(std::string_view event, const nlohmann::json& fields,
+                                      std::string_view human)>;
+  void SetListener(Listener listener) { listener_ = std::move(listener); }
+
  private:
   std::FILE* out_;
   bool json_;
   std::function<double()> clock_;
+  Listener listener_;
 };
 
 // Code page 936 bytes as UTF-8 for output.

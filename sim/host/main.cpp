@@ -12,6 +12,9 @@
 #include "event_log.h"
 #include "scenario.h"
 #include "sim_host.h"
+#ifdef VELTRANE_SIM_WITH_QT
+#include "window_qt.h"
+#endif
 
 // The plug-in reads its millisecond clock from the host process when the host exports this
 // function; the simulator drives it so that simulated time can run faster than real time.
@@ -100,6 +103,16 @@ int main(int argc, char** argv) {
                   "(default: the scenario's)");
   run->add_flag("--verbose", options.verbose, "also show every alarm request and answer");
 
+#ifdef VELTRANE_SIM_WITH_QT
+  auto* window = app.add_subcommand(
+      "window",
+      "run a scenario in a window: variables, alarms, messages, the plug-in's properties");
+  window->add_option("scenario", scenarioPath, "the scenario file")->required();
+  window->add_option("--modem", options.modemDevice, "a real modem's serial device");
+  window->add_option("--modem-sim", options.modemSimPath, "the modem simulator program");
+  window->add_option("--modem-arg", options.modemArgs, "an option for the modem simulator");
+  window->add_option("--speed", options.speed, "simulated seconds per real second (default 1)");
+#endif
   auto* functions = app.add_subcommand("functions", "list the plug-in's script functions");
   auto* settings = app.add_subcommand(
       "settings", "open the plug-in's settings for a project folder and store the project on OK");
@@ -137,5 +150,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
+#ifdef VELTRANE_SIM_WITH_QT
+  if (*window) return pagorin::sim::RunWindow(host, log, scenario, options, argc, argv);
+#endif
   return host.Run(scenario, options);
 }

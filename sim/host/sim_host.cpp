@@ -803,8 +803,17 @@ bool SimHost::CheckScenario(const Scenario& scenario, std::string& error) {
 }
 
 int SimHost::Run(const Scenario& scenario, const HostOptions& options) {
+  int code = Begin(scenario, options);
+  if (code != 0) return code;
+  while (StepOnce()) {
+  }
+  return Finish();
+}
+
+int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
   verbose_ = options.verbose;
-  auto wallStart = std::chrono::steady_clock::now();
+  scenario_ = &scenario;
+  wallStart_ = std::chrono::steady_clock::now();
   projectDir_ = std::filesystem::absolute(scenario.projectDir).lexically_normal().string();
   while (projectDir_.size() > 1 && projectDir_.back() == '/')
     projectDir_.pop_back();
@@ -829,7 +838,6 @@ int SimHost::Run(const Scenario& scenario, const HostOptions& options) {
   std::string envName = "PAGORIN_COM" + std::to_string(portNumber);
 
   // The modem: a real one when asked for, else the simulator behind our relay.
-  std::string workDir;
   if (!options.modemDevice.empty()) {
     realModem_ = true;
     setenv(envName.c_str(), options.modemDevice.c_str(), 1);
@@ -846,14 +854,14 @@ int SimHost::Run(const Scenario& scenario, const HostOptions& options) {
                 "error: cannot make a work folder");
       return 1;
     }
-    workDir = templ;
+    workDir_ = templ;
     std::string logPath =
-        options.modemLogPath.empty() ? workDir + "/modem-log.jsonl" : options.modemLogPath;
+        options.modemLogPath.empty() ? workDir_ + "/modem-log.jsonl" : options.modemLogPath;
     unlink(logPath.c_str());
     std::vector<std::string> modemArgs = scenario.modemArgs;
     modemArgs.insert(modemArgs.end(), options.modemArgs.begin(), options.modemArgs.end());
     modem_ = std::make_unique<ModemProcess>();
-    if (!modem_->Start(options.modemSimPath, modemArgs, workDir, logPath, error)) {
+    if (!modem_->Start(options.modemSimPath, modemArgs, workDir_, logPath, error)) {
       log_.Emit("error", {{"text", error}}, "error: " + error);
       return 1;
     }
@@ -922,47 +930,52 @@ int SimHost::Run(const Scenario& scenario, const HostOptions& options) {
   plugin_->Start(0);
   log_.Emit("started", {}, "project running");
 
-  std::size_t next = 0;
-  std::uint64_t stepBase = 0;  // when the previous step finished
-  std::uint64_t waitStart = 0;
-  bool waiting = false;
+  return 0;
+}
+
+bool SimHost::StepOnce() {
+  const Scenario& scenario = *scenario_;
+  if (ended_) return false;
   const std::uint64_t limitMs = static_cast<std::uint64_t>(scenario.limit * 1000.0);
-  while (!ended_) {
-    Cycle();
-    while (!ended_ && next < scenario.steps.size()) {
-      const Step& step = scenario.steps[next];
-      std::uint64_t due = step.hasAt ? static_cast<std::uint64_t>(step.at * 1000.0)
-                                     : stepBase + static_cast<std::uint64_t>(step.after * 1000.0);
-      if (simMs_ < due) break;
-      if (step.kind == Step::Kind::kWaitFor) {
-        if (!waiting) {
-          waiting = true;
-          waitStart = simMs_;
-        }
-        bool done = step.waitIdle ? (!relay_ || !relay_->Busy(graceMs_)) && !answerDue_ &&
-                                        !dialogueOpen_ && simMs_ - lastActivityMs_ >= 2000
-                                  : counters_.delivered >= step.waitDelivered;
-        if (!done && simMs_ - waitStart < static_cast<std::uint64_t>(step.timeout * 1000.0)) break;
-        waiting = false;
-        if (!done) {
-          exitCode_ = 3;
-          log_.Emit("wait_timeout", {{"line", step.line}},
-                    "warning: the wait of line " + std::to_string(step.line) + " ran out after " +
-                        Number(step.timeout) + " s");
-        }
-      } else if (!RunStep(step)) {
-        break;
+  Cycle();
+  while (!ended_ && nextStep_ < scenario.steps.size()) {
+    const Step& step = scenario.steps[nextStep_];
+    std::uint64_t due = step.hasAt ? static_cast<std::uint64_t>(step.at * 1000.0)
+                                   : stepBase_ + static_cast<std::uint64_t>(step.after * 1000.0);
+    if (simMs_ < due) break;
+    if (step.kind == Step::Kind::kWaitFor) {
+      if (!waiting_) {
+        waiting_ = true;
+        waitStart_ = simMs_;
       }
-      stepBase = simMs_;
-      ++next;
+      bool done = step.waitIdle ? (!relay_ || !relay_->Busy(graceMs_)) && !answerDue_ &&
+                                      !dialogueOpen_ && simMs_ - lastActivityMs_ >= 2000
+                                : counters_.delivered >= step.waitDelivered;
+      if (!done && simMs_ - waitStart_ < static_cast<std::uint64_t>(step.timeout * 1000.0)) break;
+      waiting_ = false;
+      if (!done) {
+        exitCode_ = 3;
+        log_.Emit("wait_timeout", {{"line", step.line}},
+                  "warning: the wait of line " + std::to_string(step.line) + " ran out after " +
+                      Number(step.timeout) + " s");
+      }
+    } else if (!RunStep(step)) {
+      break;
     }
-    if (next >= scenario.steps.size()) ended_ = true;
-    if (simMs_ >= limitMs && !ended_) {
-      log_.Emit("limit", {}, "the run reached its limit of " + Number(scenario.limit) + " s");
-      ended_ = true;
-    }
-    if (!ended_) AdvanceTime(scenario.cycleMs);
+    stepBase_ = simMs_;
+    ++nextStep_;
   }
+  // A scripted run ends after its last step; in a window the user ends it.
+  if (nextStep_ >= scenario.steps.size() && !interactive_) ended_ = true;
+  if (simMs_ >= limitMs && !ended_ && !interactive_) {
+    log_.Emit("limit", {}, "the run reached its limit of " + Number(scenario.limit) + " s");
+    ended_ = true;
+  }
+  if (!ended_) AdvanceTime(scenario.cycleMs);
+  return !ended_;
+}
+
+int SimHost::Finish() {
   // What is still on the line shows up before the summary.
   Pump(50);
   if (dialogueOpen_ && simMs_ - lastCommandMs_ >= 10000 && consecutiveTimeouts_ == 2) {
@@ -975,11 +988,12 @@ int SimHost::Run(const Scenario& scenario, const HostOptions& options) {
   runMode_ = 0;
   if (modem_) modem_->Stop();
   Pump(0);
-  double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+  double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart_).count();
   Summary(wall);
-  if (!workDir.empty()) {
+  if (!workDir_.empty()) {
     std::error_code ignored;
-    std::filesystem::remove_all(workDir, ignored);
+    std::filesystem::remove_all(workDir_, ignored);
   }
   return exitCode_;
 }
@@ -1199,6 +1213,41 @@ int SimHost::Settings(const std::string& projectDir, const std::string& archiveN
   if (result == 1 && !SaveProject(archivePath)) return 1;
   DestroyPlugin();
   return 0;
+}
+
+}  // namespace pagorin::sim
+
+namespace pagorin::sim {
+
+void SimHost::AcknowledgeAlarms(const std::string& which) {
+  std::vector<AlarmChange> changes;
+  int count = plant_.Acknowledge(which, changes);
+  log_.Emit("ack", {{"target", Utf8(which)}, {"count", count}},
+            "operator acknowledges " + Utf8(which) + " (" + std::to_string(count) + " alarm(s))");
+  ReportChanges(changes);
+}
+
+int SimHost::OpenSettings() {
+  if (plugin_ == nullptr) return 0;
+  int result = plugin_->ShowSettings();
+  log_.Emit("settings", {{"result", result}},
+            result == 1 ? "settings confirmed with OK" : "settings closed without OK");
+  if (result == 1) ReadPluginConfig();
+  return result;
+}
+
+}  // namespace pagorin::sim
+
+namespace pagorin::sim {
+
+void SimHost::SetVariableFromText(const std::string& name, const std::string& utf8Text) {
+  const Variable* variable = plant_.Find(name);
+  if (variable == nullptr) return;
+  if (variable->type == kTextType) {
+    WriteVariable(name, ScriptValue::Text(Cp936(utf8Text)));
+  } else {
+    WriteVariable(name, ScriptValue::Number(std::strtod(utf8Text.c_str(), nullptr)));
+  }
 }
 
 }  // namespace pagorin::sim

@@ -3,6 +3,7 @@
 // through a scenario on the host's steady run loop.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -64,6 +65,26 @@ class SimHost final : public HostApplication, public ScriptContext, public TextS
 
   // Runs a scenario from start to end; returns the process exit code.
   int Run(const Scenario& scenario, const HostOptions& options);
+
+  // The same in three parts, for a caller with a loop of its own: Begin (0 when the run could
+  // start, else the exit code), StepOnce (one host cycle; false once the run ended), Finish (the
+  // summary; the exit code). `scenario` must outlive the run.
+  int Begin(const Scenario& scenario, const HostOptions& options);
+  bool StepOnce();
+  int Finish();
+  // A run that does not end after the last step of its scenario, only when ended.
+  void SetInteractive(bool interactive) noexcept { interactive_ = interactive; }
+  void End() noexcept { ended_ = true; }
+
+  // For a window onto the run.
+  const Plant& GetPlant() const noexcept { return plant_; }
+  double SimSeconds() const noexcept { return static_cast<double>(simMs_) / 1000.0; }
+  // The operator acknowledges the alarms of a variable, a tag, or "all".
+  void AcknowledgeAlarms(const std::string& which);
+  // Sets a variable from text typed by a user (UTF-8): a number for a number variable.
+  void SetVariableFromText(const std::string& name, const std::string& utf8Text);
+  // Opens the plug-in's settings while the project runs; 1 when they ended with OK.
+  int OpenSettings();
   // Prints the plug-in's script functions with their parameters and help texts.
   int ListFunctions(const HostOptions& options);
   // Opens the plug-in's settings for a project folder and stores the project on OK; the
@@ -177,6 +198,15 @@ class SimHost final : public HostApplication, public ScriptContext, public TextS
   double anchorRate_ = -1;
   std::int64_t anchorRealUs_ = 0;
 
+  // The run.
+  const Scenario* scenario_ = nullptr;
+  std::chrono::steady_clock::time_point wallStart_{};
+  std::string workDir_;
+  std::size_t nextStep_ = 0;
+  std::uint64_t stepBase_ = 0;  // when the previous step finished
+  std::uint64_t waitStart_ = 0;
+  bool waiting_ = false;
+  bool interactive_ = false;
   bool ended_ = false;
   int exitCode_ = 0;
   Counters counters_;

@@ -390,3 +390,36 @@ timeout = 30
 
 }  // namespace
 }  // namespace pagorin::sim
+
+#ifdef VELTRANE_SIM_WITH_QT
+namespace pagorin::sim {
+namespace {
+
+TEST(Road, TheWindowRunsTheScenarioOffscreenAndShowsItsState) {
+  Road road;
+  road.Project(kOnePhoneConfig, std::string(kTank) + R"toml(
+[simulation]
+speed = 50
+[[step]]
+at = 2
+set = { "Tank1.PV" = 4.75 }
+[[step]]
+after = 0
+wait_for = { delivered = 1 }
+timeout = 30
+[[step]]
+after = 0
+end = true
+)toml");
+  road.run =
+      RunSim({"--json", "window", road.dir.File("scenario.toml")},
+             {"QT_QPA_PLATFORM=offscreen", "VELTRANE_SIM_PICTURE=" + road.dir.File("w.png")});
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+  ASSERT_EQ(road.run.Events("delivered").size(), 1u) << road.run.output;
+  EXPECT_EQ(road.run.Events("delivered")[0]["text"], "清水池报警:高报,高级,未确认,数值4.75");
+  EXPECT_GT(ReadFileBytes(road.dir.File("w.png")).size(), 1000u);
+}
+
+}  // namespace
+}  // namespace pagorin::sim
+#endif
