@@ -310,6 +310,10 @@ void SerialRelay::FromModem(const char* data, std::size_t size,
   }
 }
 
+bool SerialRelay::AwaitingReply(int graceMs) const {
+  return awaiting_ && Clock::now() - commandTime_ < std::chrono::milliseconds(graceMs);
+}
+
 bool SerialRelay::Busy(int graceMs) const {
   auto now = Clock::now();
   if (awaiting_ && now - commandTime_ < std::chrono::milliseconds(graceMs)) return true;

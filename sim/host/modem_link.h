@@ -77,6 +77,8 @@ class SerialRelay {
   // True while a command waits for its reply, for at most `graceMs` of real time after it was
   // written, and shortly after reply bytes came in (so that the plug-in's reader sees them).
   bool Busy(int graceMs) const;
+  // True while a command waits for its reply, for at most `graceMs` of real time.
+  bool AwaitingReply(int graceMs) const;
 
   std::uint64_t CommandsRelayed() const noexcept { return commands_; }
 

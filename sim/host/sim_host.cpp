@@ -645,6 +645,8 @@ void SimHost::Pump(int waitMs) {
   if (relay_) relay_->Pump(waitMs, lines);
   for (const auto& line : lines)
     Transcript(line);
+  // The modem writes its log before its final reply; the phone's line reads better after it.
+  if (relay_ && relay_->AwaitingReply(graceMs_)) return;
   for (const auto& line : modemLog_.NewLines())
     Delivered(line);
 }
