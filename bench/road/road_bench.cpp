@@ -69,6 +69,13 @@ class QuietHost final : public HostApplication {
   std::string project;
 };
 
+// A new folder under the system's temporary folder.
+std::string TempFolder() {
+  std::string path = (std::filesystem::temp_directory_path() / "road-bench-XXXXXX").string();
+  if (mkdtemp(path.data()) == nullptr) std::abort();
+  return path;
+}
+
 Plant PlantWithAlarms(int count) {
   Plant plant;
   std::string error;
@@ -106,9 +113,8 @@ void HostCycleWithModule(benchmark::State& state) {
   grantpt(master);
   unlockpt(master);
   setenv("PAGORIN_COM1", ptsname(master), 1);
-  char dir[] = "/tmp/road-bench-XXXXXX";
   QuietHost host;
-  host.project = mkdtemp(dir);
+  host.project = TempFolder();
   PluginModule module;
   std::string error;
   if (!module.Load(ROAD_MODULE, error)) {
@@ -150,8 +156,7 @@ void HostCycleWithModule(benchmark::State& state) {
 // Writes a project with `alarms` tags, each with a rule to one phone, and a scenario that raises
 // every alarm at 1 s and ends when all messages reached the modem's log.
 std::string RoadProject(int alarms) {
-  char dir[] = "/tmp/road-bench-XXXXXX";
-  std::string project = mkdtemp(dir);
+  std::string project = TempFolder();
   std::string config =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<XML Version=\"1\" Com=\"0\" Baund=\"2\" "
       "DataBit=\"1\" TelCount=\"1\" VarCount=\"" +

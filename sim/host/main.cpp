@@ -66,8 +66,7 @@ std::string DefaultModemSim() {
 #ifdef PAGORIN_SIM_MODEM
                         PAGORIN_SIM_MODEM,
 #endif
-                        dir + "/../modem/gsm-modem-sim", dir + "/gsm-modem-sim",
-                        "/usr/local/bin/gsm-modem-sim"});
+                        dir + "/../modem/gsm-modem-sim", dir + "/gsm-modem-sim"});
 }
 
 }  // namespace

@@ -847,11 +847,10 @@ int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
               "real modem at " + options.modemDevice + " as COM" + std::to_string(portNumber) +
                   "; time runs at real speed and the AT dialogue is not shown");
   } else {
-    char pattern[] = "/tmp/veltrane-sim-XXXXXX";
-    const char* tmp = getenv("TMPDIR");
-    std::string templ = tmp != nullptr && *tmp != '\0' ? std::string(tmp) + "/veltrane-sim-XXXXXX"
-                                                       : std::string(pattern);
-    if (mkdtemp(templ.data()) == nullptr) {
+    std::error_code noTemp;
+    std::string templ =
+        (std::filesystem::temp_directory_path(noTemp) / "veltrane-sim-XXXXXX").string();
+    if (noTemp || mkdtemp(templ.data()) == nullptr) {
       log_.Emit("error", {{"text", "cannot make a work folder"}},
                 "error: cannot make a work folder");
       return 1;
