@@ -665,8 +665,8 @@ void SimHost::Transcript(const TranscriptLine& line) {
           log_.Emit("dropped", {}, "  a message was dropped after its third time-out");
         } else {
           log_.Emit("timeout", {{"count", consecutiveTimeouts_}},
-                    "  no reply in time: time-out " + std::to_string(consecutiveTimeouts_) +
-                        ", the message starts again");
+                    "  no usable reply (time-out or refusal): attempt " +
+                        std::to_string(consecutiveTimeouts_) + " failed, the message starts again");
         }
       }
       dialogueOpen_ = true;
@@ -979,7 +979,9 @@ bool SimHost::StepOnce() {
 int SimHost::Finish() {
   // What is still on the line shows up before the summary.
   Pump(50);
-  if (dialogueOpen_ && simMs_ - lastCommandMs_ >= 10000 && consecutiveTimeouts_ == 2) {
+  // The plug-in gives the final reply after a message longer than the other replies.
+  const std::uint64_t replyWindowMs = pduWritten_ ? 60000 : 10000;
+  if (dialogueOpen_ && simMs_ - lastCommandMs_ >= replyWindowMs && consecutiveTimeouts_ == 2) {
     ++counters_.dropped;
     ++counters_.timeouts;
     dialogueOpen_ = false;
@@ -1147,7 +1149,7 @@ void SimHost::Summary(double wallSeconds) {
     std::snprintf(line, sizeof line,
                   "  messages    %d queued (%d from alarms, %d from scripts), %d refused, %d sent, "
                   "%d delivered to phones, %d dropped, %d not sent\n"
-                  "  modem       %d commands, %d time-outs",
+                  "  modem       %d commands, %d failed attempts (time-out or refusal)",
                   queued, c.queuedAlarm, c.queuedScript, c.refused, c.sent, c.delivered, c.dropped,
                   waiting, c.commands, c.timeouts);
   }

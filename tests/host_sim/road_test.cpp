@@ -423,3 +423,34 @@ end = true
 }  // namespace
 }  // namespace pagorin::sim
 #endif
+
+namespace pagorin::sim {
+namespace {
+
+TEST(Road, AModemThatLosesTheFinalOkGetsTheMessageThreeTimesThenItIsDropped) {
+  Road road;
+  road.Project(kOnePhoneConfig, std::string(kTank) + R"toml(
+[modem]
+grace_ms = 300
+[[step]]
+at = 1
+call = "SendMsg"
+args = ["13800138000", "泵站停机"]
+[[step]]
+at = 250
+end = true
+)toml");
+  road.Run({"--modem-arg=--drop-final-ok"});
+  ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
+  ASSERT_EQ(road.phone.size(), 3u) << road.run.output;
+  for (const auto& message : road.phone)
+    EXPECT_EQ(message["text"], "泵站停机");
+  const json& summary = road.Summary();
+  EXPECT_EQ(summary["sent"], 0);
+  EXPECT_EQ(summary["delivered"], 3);
+  EXPECT_EQ(summary["dropped"], 1);
+  EXPECT_EQ(summary["commands"], 9);
+}
+
+}  // namespace
+}  // namespace pagorin::sim
