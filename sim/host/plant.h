@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "core/alarm_event.h"
+#include "core/host_application.h"
 
 namespace pagorin::sim {
 
 // The host's type codes of variables.
-inline constexpr int kNumberType = 1;
-inline constexpr int kTextType = 5;
+inline constexpr int kNumberType = kIntegerVariable;
+inline constexpr int kTextType = kTextVariable;
 
 // Alarm kinds as the host reports them.
 inline constexpr std::uint8_t kLoLo = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "core/host_application.h"
 #include "platform/code_page.h"
 
 namespace pagorin::sim {
@@ -211,7 +212,7 @@ std::string ExpectedAlarmText(const AlarmEvent& event, const ConfigRule& rule, T
     if (rule.ValueLimit) content += Cp(",限值") + TrimmedNumber(static_cast<double>(event.limit));
     if (rule.User) content += Cp(",用户") + source.TextValue("$UserName");
   } else if (rule.BScript) {
-    if (rule.ScriptType == 5) {
+    if (rule.ScriptType == kTextVariable) {
       content = source.TextValue(rule.Script);
     } else {
       char buffer[512];

@@ -53,6 +53,8 @@ std::string Normalise(std::string_view body) {
   return out;
 }
 
+}  // namespace
+
 std::string Escaped(std::string_view text) {
   std::string out;
   for (char c : text) {
@@ -72,8 +74,6 @@ std::string Escaped(std::string_view text) {
   }
   return out;
 }
-
-}  // namespace
 
 AtInterpreter::AtInterpreter(ModemBehaviour behaviour) : behaviour_(std::move(behaviour)) {
   Reset();

@@ -13,6 +13,9 @@
 
 namespace pagorin::sim {
 
+// `bytes` readable on one line: CR and LF as \r and \n, other control and non-ASCII bytes as \xHH.
+std::string Escaped(std::string_view bytes);
+
 // How the simulated modem behaves, including the faults it is told to show.
 struct ModemBehaviour {
   bool echo = true;          // echo of received characters after reset (ATE1)

@@ -22,6 +22,8 @@
 
 namespace {
 
+using pagorin::sim::Escaped;
+
 using pagorin::platform::ErrorText;
 using pagorin::platform::RetryOnEintr;
 using pagorin::sim::AtInterpreter;
@@ -76,25 +78,6 @@ struct Settings {
   int firstReference = 0;
   bool trace = false;
 };
-
-std::string Escaped(std::string_view bytes) {
-  std::string out;
-  for (char c : bytes) {
-    auto byte = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (byte >= 0x20 && byte < 0x7F) {
-      out.push_back(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      out += hex;
-    }
-  }
-  return out;
-}
 
 bool OpenPseudoTerminal(FileDescriptor& master, std::string& slavePath) {
   master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));

@@ -10,23 +10,7 @@
 namespace pagorin {
 namespace {
 
-// String-table ids of the message words.
-enum StringId : int {
-  kLoLoWord = 1,
-  kLoWord = 2,
-  kHiHiWord = 3,
-  kHiWord = 4,
-  kLowLevelWord = 5,
-  kHighLevelWord = 6,
-  kUrgentLevelWord = 7,
-  kUnacknowledgedWord = 8,
-  kAcknowledgedWord = 9,
-  kResumedWord = 10,
-  kValuePattern = 11,
-  kLimitPattern = 12,
-  kMessageFrame = 13,
-  kUserPattern = 25,
-};
+using namespace string_id;
 
 int KindWord(int kind) noexcept {
   switch (kind) {
@@ -109,7 +93,7 @@ std::string DefaultContent(const AlarmEvent& event, const AlarmRule& rule, HostA
 std::string CustomContent(const AlarmRule& rule, HostApplication& host) {
   std::string content;
   if (rule.BScript != 0) {
-    if (rule.ScriptType == 5) {
+    if (rule.ScriptType == kTextVariable) {
       host.GetTextValue(rule.Script.c_str(), content);
     } else {
       double value = 0.0;

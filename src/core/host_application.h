@@ -12,6 +12,10 @@ namespace pagorin {
 
 class PluginWindow;
 
+// Type codes of host variables.
+inline constexpr int kIntegerVariable = 1;
+inline constexpr int kTextVariable = 5;
+
 class HostApplication {
  public:
   // Lets the user pick a variable; returns its name (what comes back when the user cancels is

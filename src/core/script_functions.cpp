@@ -8,13 +8,9 @@
 namespace pagorin {
 namespace {
 
-// Help-text ids in the string table.
-constexpr int kPropDlgHelp = 27;
-constexpr int kSendMsgHelp = 30;
-constexpr int kShouldSendHelp = 31;
-
-constexpr int kIntegerType = 1;
-constexpr int kTextType = 5;
+using string_id::kPropDlgHelp;
+using string_id::kSendMsgHelp;
+using string_id::kShouldSendHelp;
 
 std::string TextArgument(const HostParam& param) {
   return param.textValue != nullptr ? std::string(param.textValue) : std::string();
@@ -38,10 +34,10 @@ std::vector<std::string> SplitNumberList(std::string_view list) {
 void PluginObject::RegisterFunctions() noexcept {
   host->RegisterFunction(kPropDlgFunction, "PropDlg", LoadString(kPropDlgHelp).c_str());
   host->RegisterFunction(kSendMsgFunction, "SendMsg", LoadString(kSendMsgHelp).c_str());
-  host->AddFunctionParameter(kSendMsgFunction, kTextType, "TelNum");
-  host->AddFunctionParameter(kSendMsgFunction, kTextType, "Content");
+  host->AddFunctionParameter(kSendMsgFunction, kTextVariable, "TelNum");
+  host->AddFunctionParameter(kSendMsgFunction, kTextVariable, "Content");
   host->RegisterFunction(kShouldSendFunction, "ShouldSend", LoadString(kShouldSendHelp).c_str());
-  host->AddFunctionParameter(kShouldSendFunction, kIntegerType, "Flag");
+  host->AddFunctionParameter(kShouldSendFunction, kIntegerVariable, "Flag");
 }
 
 int PluginObject::CallFunction(int functionId, int /*unused1*/, const HostParam* params,

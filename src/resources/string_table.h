@@ -5,6 +5,43 @@
 
 namespace pagorin {
 
+// The ids of the table, named once for every user of the table.
+namespace string_id {
+// Alarm message words; a trailing comma belongs to the word.
+inline constexpr int kLoLoWord = 1;
+inline constexpr int kLoWord = 2;
+inline constexpr int kHiHiWord = 3;
+inline constexpr int kHiWord = 4;
+inline constexpr int kLowLevelWord = 5;
+inline constexpr int kHighLevelWord = 6;
+inline constexpr int kUrgentLevelWord = 7;
+inline constexpr int kUnacknowledgedWord = 8;
+inline constexpr int kAcknowledgedWord = 9;
+inline constexpr int kResumedWord = 10;
+inline constexpr int kValuePattern = 11;  // "%f"
+inline constexpr int kLimitPattern = 12;  // "%f"
+inline constexpr int kMessageFrame = 13;  // label, content
+inline constexpr int kUserPattern = 25;   // user name
+// Dialog texts.
+inline constexpr int kPhoneLibraryHeading = 14;
+inline constexpr int kDescHeading = 15;
+inline constexpr int kVariableHeading = 16;
+inline constexpr int kPhoneCountHeading = 17;
+inline constexpr int kPhoneExists = 18;     // number, description
+inline constexpr int kVariableExists = 19;  // variable name
+inline constexpr int kAddPhoneTitle = 20;
+inline constexpr int kModifyPhoneTitle = 21;
+inline constexpr int kWrongPhoneNumber = 22;
+inline constexpr int kPhoneHeading = 23;
+inline constexpr int kDescriptionPrefix = 24;
+inline constexpr int kChooseVariable = 26;
+inline constexpr int kScriptError = 29;
+// Help texts of the script functions.
+inline constexpr int kPropDlgHelp = 27;
+inline constexpr int kSendMsgHelp = 30;
+inline constexpr int kShouldSendHelp = 31;
+}  // namespace string_id
+
 // The text of string `id` in code page 936; an empty text for an id the table does not hold.
 // The table is converted from its UTF-8 source once, on first use; the reference stays valid for
 // the life of the process. Any thread.

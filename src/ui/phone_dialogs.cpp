@@ -9,11 +9,7 @@
 namespace pagorin {
 namespace {
 
-constexpr int kAddPhoneTitle = 20;
-constexpr int kModifyPhoneTitle = 21;
-constexpr int kPhoneExists = 18;
-constexpr int kWrongPhoneNumber = 22;
-constexpr int kDescriptionPrefix = 24;
+using namespace string_id;
 
 constexpr std::size_t kMinNumberLength = 8;
 constexpr std::size_t kMaxNumberLength = 15;

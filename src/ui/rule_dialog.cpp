@@ -12,11 +12,7 @@
 namespace pagorin {
 namespace {
 
-constexpr int kPhoneColumnHeading = 23;
-constexpr int kDescColumnHeading = 15;
-constexpr int kVariableExists = 19;
-constexpr int kChooseVariable = 26;
-constexpr int kScriptError = 29;
+using namespace string_id;
 
 constexpr int kFormatRadios[] = {rule_ids::kDefaultFormatRadio, rule_ids::kCustomFormatRadio};
 constexpr int kLogicRadios[] = {rule_ids::kOrLogicRadio, rule_ids::kAndLogicRadio};
@@ -61,8 +57,7 @@ void RuleDialog::OnInitDialog() {
   formatIndex_ = rule_.Format;
   logicIndex_ = rule_.Logic;
 
-  PrepareReportList(view(), rule_ids::kPhoneList,
-                    {{kPhoneColumnHeading, 90}, {kDescColumnHeading, 79}});
+  PrepareReportList(view(), rule_ids::kPhoneList, {{kPhoneHeading, 90}, {kDescHeading, 79}});
   for (int phoneIndex : rule_.TelPlace)
     AppendPhoneRow(phoneIndex);
 

@@ -6,6 +6,7 @@
 #include "config/configuration.h"
 #include "core/host_application.h"
 #include "platform/text_format.h"
+#include "resources/string_table.h"
 #include "ui/list_setup.h"
 #include "ui/phone_dialogs.h"
 #include "ui/rule_dialog.h"
@@ -13,10 +14,7 @@
 namespace pagorin {
 namespace {
 
-constexpr int kPhoneLibraryHeading = 14;
-constexpr int kDescHeading = 15;
-constexpr int kVariableHeading = 16;
-constexpr int kPhoneCountHeading = 17;
+using namespace string_id;
 
 constexpr const char* kPortNames[] = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"};
 constexpr int kBaudRates[] = {2400, 4800, 9600, 14400, 19200, 115200};
