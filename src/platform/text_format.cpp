@@ -7,24 +7,24 @@
 namespace pagorin::platform {
 namespace {
 
-struct Spec {
+struct FieldFormat {
   bool leftAlign = false;
   bool zeroPad = false;
   int width = 0;
   int precision = -1;
 };
 
-void Pad(std::string& out, std::string_view body, const Spec& spec, bool numeric) {
-  std::size_t width = static_cast<std::size_t>(spec.width);
+void Pad(std::string& out, std::string_view body, const FieldFormat& field, bool numeric) {
+  std::size_t width = static_cast<std::size_t>(field.width);
   if (body.size() >= width) {
     out += body;
     return;
   }
   std::size_t fill = width - body.size();
-  if (spec.leftAlign) {
+  if (field.leftAlign) {
     out += body;
     out.append(fill, ' ');
-  } else if (spec.zeroPad && numeric) {
+  } else if (field.zeroPad && numeric) {
     std::size_t sign = (!body.empty() && (body[0] == '-' || body[0] == '+')) ? 1 : 0;
     out += body.substr(0, sign);
     out.append(fill, '0');
@@ -79,19 +79,20 @@ std::string FormatText(std::string_view pattern, std::initializer_list<FormatArg
       ++i;
       continue;
     }
-    Spec spec;
+    FieldFormat field;
     while (i < pattern.size() && (pattern[i] == '-' || pattern[i] == '0')) {
-      (pattern[i] == '-' ? spec.leftAlign : spec.zeroPad) = true;
+      (pattern[i] == '-' ? field.leftAlign : field.zeroPad) = true;
       ++i;
     }
-    while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9' && spec.width < 1000) {
-      spec.width = spec.width * 10 + (pattern[i++] - '0');
+    while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9' && field.width < 1000) {
+      field.width = field.width * 10 + (pattern[i++] - '0');
     }
     if (i < pattern.size() && pattern[i] == '.') {
-      spec.precision = 0;
+      field.precision = 0;
       ++i;
-      while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9' && spec.precision < 100) {
-        spec.precision = spec.precision * 10 + (pattern[i++] - '0');
+      while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9' &&
+             field.precision < 100) {
+        field.precision = field.precision * 10 + (pattern[i++] - '0');
       }
     }
     if (i >= pattern.size()) {
@@ -106,10 +107,10 @@ std::string FormatText(std::string_view pattern, std::initializer_list<FormatArg
         case 's':
           if (auto* text = std::get_if<std::string_view>(arg)) {
             std::string_view body = *text;
-            if (spec.precision >= 0 && body.size() > static_cast<std::size_t>(spec.precision)) {
-              body = body.substr(0, static_cast<std::size_t>(spec.precision));
+            if (field.precision >= 0 && body.size() > static_cast<std::size_t>(field.precision)) {
+              body = body.substr(0, static_cast<std::size_t>(field.precision));
             }
-            Pad(out, body, spec, false);
+            Pad(out, body, field, false);
             done = true;
           }
           break;
@@ -130,13 +131,13 @@ std::string FormatText(std::string_view pattern, std::initializer_list<FormatArg
               auto bits = static_cast<std::uint32_t>(*number);
               body = Digits(bits, conversion == 'u' ? 10 : 16, conversion == 'X');
             }
-            Pad(out, body, spec, true);
+            Pad(out, body, field, true);
             done = true;
           }
           break;
         case 'f':
           if (auto* real = std::get_if<double>(arg)) {
-            Pad(out, FixedPoint(*real, spec.precision), spec, true);
+            Pad(out, FixedPoint(*real, field.precision), field, true);
             done = true;
           }
           break;

@@ -10,8 +10,8 @@ void PrepareReportList(DialogView& view, int listId,
   view.SetListRowHeight(listId, kRowHeight);
   view.AddListExtendedStyles(listId, kListGridLines | kListFullRowSelect | kListOneClickActivate);
   int column = 0;
-  for (const ListColumnSpec& spec : columns) {
-    view.InsertListColumn(listId, column, LoadString(spec.headingStringId), spec.width, true);
+  for (const ListColumnSpec& heading : columns) {
+    view.InsertListColumn(listId, column, LoadString(heading.headingStringId), heading.width, true);
     ++column;
   }
 }
