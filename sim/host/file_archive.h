@@ -18,19 +18,22 @@ class FileArchive final : public Archive {
   // Writes what was stored to the file. False (with the reason) when that failed.
   bool Commit(std::string& error);
 
-  bool IsStoring() const noexcept override { return storing_; }
-  bool Write(const void* data, std::size_t size) noexcept override;
-  std::size_t Read(void* data, std::size_t size) noexcept override;
+  bool IsStoring() const noexcept override { return memory_.IsStoring(); }
+  bool Write(const void* data, std::size_t size) noexcept override {
+    return memory_.Write(data, size);
+  }
+  std::size_t Read(void* data, std::size_t size) noexcept override {
+    return memory_.Read(data, size);
+  }
 
-  const std::string& Bytes() const noexcept { return bytes_; }
+  const std::string& Bytes() const noexcept { return memory_.Bytes(); }
   // Bytes of a loading archive that nobody read.
-  std::size_t Unread() const noexcept { return bytes_.size() - readPos_; }
+  std::size_t Unread() const noexcept { return memory_.Unread(); }
 
  private:
   std::string path_;
-  std::string bytes_;
-  std::size_t readPos_ = 0;
-  bool storing_ = false;
+  // The bytes in memory; the file is only read whole or written whole.
+  MemoryArchive memory_{std::string()};
 };
 
 }  // namespace pagorin::sim

@@ -53,6 +53,8 @@ class MemoryArchive final : public Archive {
   }
 
   const std::string& Bytes() const noexcept { return bytes_; }
+  // Bytes of a loading archive that nobody read yet.
+  std::size_t Unread() const noexcept { return bytes_.size() - readPos_; }
 
  private:
   std::string bytes_;
