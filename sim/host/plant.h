@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/alarm_event.h"
-#include "core/host_application.h"
+#include "host/alarm_event.h"
+#include "host/host_application.h"
 
 namespace pagorin::sim {
 
@@ -19,16 +19,11 @@ inline constexpr int kNumberType = kIntegerVariable;
 inline constexpr int kTextType = kTextVariable;
 
 // Alarm kinds as the host reports them.
-inline constexpr std::uint8_t kLoLo = 0;
-inline constexpr std::uint8_t kLo = 1;
-inline constexpr std::uint8_t kHi = 2;
-inline constexpr std::uint8_t kHiHi = 3;
-inline constexpr std::uint8_t kDiscrete = 230;
-
-// Acknowledgement states.
-inline constexpr std::uint8_t kUnacknowledged = 0;
-inline constexpr std::uint8_t kAcknowledged = 1;
-inline constexpr std::uint8_t kResumed = 2;
+inline constexpr std::uint8_t kLoLo = kKindLoLo;
+inline constexpr std::uint8_t kLo = kKindLo;
+inline constexpr std::uint8_t kHi = kKindHi;
+inline constexpr std::uint8_t kHiHi = kKindHiHi;
+inline constexpr std::uint8_t kDiscrete = kKindOther;
 
 struct AlarmLimit {
   bool enabled = false;

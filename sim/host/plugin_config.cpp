@@ -5,7 +5,7 @@
 #include <cstring>
 #include <map>
 
-#include "core/host_application.h"
+#include "host/host_application.h"
 #include "platform/code_page.h"
 
 namespace pagorin::sim {

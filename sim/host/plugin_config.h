@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/alarm_event.h"
+#include "host/alarm_event.h"
 
 namespace pagorin::sim {
 

@@ -1010,7 +1010,8 @@ void SimHost::Cycle() {
   std::memset(&block, 0xCC, sizeof block);
   if (plugin_->GetRequest(&code, &subCode, &flags, 0, &blockSize, &block) == 1) {
     ++counters_.requests;
-    bool wellFormed = code == 1007 && subCode == 1000 && flags == 0 && blockSize == 24 &&
+    bool wellFormed = code == kAlarmRequestCode && subCode == kAlarmRequestSubCode &&
+                      flags == kAlarmRequestFlags && blockSize == kAlarmRequestBlockSize &&
                       block.first == 0 && block.limits[0] == -1 && block.limits[1] == -1 &&
                       block.limits[2] == -1 && block.limits[3] == -1 && block.flag20 == 0 &&
                       block.flag21 == 1;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/super_wizard.h"
+#include "host/super_wizard.h"
 #include "event_log.h"
 #include "modem_link.h"
 #include "plant.h"

@@ -4,25 +4,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "core/alarm_event.h"
+#include "host/alarm_event.h"
 
 namespace pagorin {
 namespace {
-
-constexpr std::uint8_t kKindLoLo = 0;
-constexpr std::uint8_t kKindLo = 1;
-constexpr std::uint8_t kKindHi = 2;
-constexpr std::uint8_t kKindHiHi = 3;
-// Alarms outside the four limit kinds; every rule's kind filter lets them through.
-constexpr std::uint8_t kKindOther = 230;
-
-constexpr std::uint8_t kLevelLow = 1;
-constexpr std::uint8_t kLevelHigh = 2;
-constexpr std::uint8_t kLevelUrgent = 3;
-
-constexpr std::uint8_t kUnacknowledged = 0;
-constexpr std::uint8_t kAcknowledged = 1;
-constexpr std::uint8_t kResumed = 2;
 
 // The tag that alarms of the rule's variable carry: the variable name up to its first '.', or
 // nothing when it has none.

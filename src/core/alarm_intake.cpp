@@ -127,8 +127,8 @@ int PluginObject::GetRequest(std::int16_t* code, std::int16_t* subCode, std::int
   lastRequestTick = now;
   *code = kAlarmRequestCode;
   *subCode = kAlarmRequestSubCode;
-  *flags = 0;
-  *blockSize = static_cast<std::int32_t>(sizeof(AlarmRequest));
+  *flags = kAlarmRequestFlags;
+  *blockSize = kAlarmRequestBlockSize;
   block->first = 0;
   for (std::int32_t& limit : block->limits)
     limit = -1;

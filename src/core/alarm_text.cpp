@@ -14,13 +14,13 @@ using namespace string_id;
 
 int KindWord(int kind) noexcept {
   switch (kind) {
-    case 0:
+    case kKindLoLo:
       return kLoLoWord;
-    case 1:
+    case kKindLo:
       return kLoWord;
-    case 2:
+    case kKindHi:
       return kHiWord;
-    case 3:
+    case kKindHiHi:
       return kHiHiWord;
     default:
       return 0;
@@ -29,11 +29,11 @@ int KindWord(int kind) noexcept {
 
 int LevelWord(int level) noexcept {
   switch (level) {
-    case 1:
+    case kLevelLow:
       return kLowLevelWord;
-    case 2:
+    case kLevelHigh:
       return kHighLevelWord;
-    case 3:
+    case kLevelUrgent:
       return kUrgentLevelWord;
     default:
       return 0;
@@ -42,11 +42,11 @@ int LevelWord(int level) noexcept {
 
 int StateWord(int ackState) noexcept {
   switch (ackState) {
-    case 0:
+    case kUnacknowledged:
       return kUnacknowledgedWord;
-    case 1:
+    case kAcknowledged:
       return kAcknowledgedWord;
-    case 2:
+    case kResumed:
       return kResumedWord;
     default:
       return 0;

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "config/alarm_rule.h"
-#include "core/alarm_event.h"
-#include "core/host_application.h"
+#include "host/alarm_event.h"
+#include "host/host_application.h"
 
 namespace pagorin {
 

@@ -12,7 +12,7 @@
 #include "config/configuration.h"
 #include "core/alarm_intake.h"
 #include "core/plugin_window.h"
-#include "core/super_wizard.h"
+#include "host/super_wizard.h"
 #include "markup/markup_document.h"
 #include "modem/sms_modem.h"
 
@@ -24,10 +24,6 @@ inline constexpr const char* kPluginName = "Pagorin";
 // Milliseconds between two alarm requests, and after which an unanswered request is abandoned.
 inline constexpr std::uint32_t kRequestSpacingMs = 1000;
 inline constexpr std::uint32_t kRequestAbandonMs = 4000;
-
-// The request the plug-in makes for the list of standing alarms.
-inline constexpr std::int16_t kAlarmRequestCode = 1007;
-inline constexpr std::int16_t kAlarmRequestSubCode = 1000;
 
 // The baud rate for the configuration's baud-rate index; 9600 for an index outside the table.
 int BaudRateForIndex(int baudIndex) noexcept;

@@ -1,5 +1,5 @@
-// The framework's project archive as host and plug-in share it: a byte stream that either stores
-// or loads, and the binary forms of the two value kinds the plug-in puts in it.
+// The binary forms of the two value kinds the plug-in puts in the host's project archive, and an
+// archive over bytes in memory.
 //
 // Forms, little-endian:
 //   int32   4 bytes, two's complement.
@@ -14,19 +14,9 @@
 #include <string>
 #include <string_view>
 
-namespace pagorin {
+#include "host/archive.h"
 
-// A byte stream in one direction. Implementations never throw.
-class Archive {
- public:
-  virtual ~Archive() = default;
-  // True when the archive is being written, false when it is being read.
-  virtual bool IsStoring() const noexcept = 0;
-  // Appends `size` bytes; false when the medium did not take all of them.
-  virtual bool Write(const void* data, std::size_t size) noexcept = 0;
-  // Reads up to `size` bytes into `data`; returns how many were read (fewer at the end).
-  virtual std::size_t Read(void* data, std::size_t size) noexcept = 0;
-};
+namespace pagorin {
 
 // An archive over bytes in memory: empty and storing, or loading from given bytes.
 class MemoryArchive final : public Archive {

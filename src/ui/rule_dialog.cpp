@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "config/configuration.h"
-#include "core/host_application.h"
+#include "host/host_application.h"
 #include "platform/text_format.h"
 #include "resources/string_table.h"
 #include "ui/list_setup.h"

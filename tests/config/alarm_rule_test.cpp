@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/alarm_event.h"
+#include "host/alarm_event.h"
 
 namespace pagorin {
 namespace {

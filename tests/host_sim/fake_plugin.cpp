@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/super_wizard.h"
+#include "host/super_wizard.h"
 #include "platform/archive.h"
 #include "platform/tick.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/host_application.h"
+#include "host/host_application.h"
 
 namespace pagorin::testing {
 

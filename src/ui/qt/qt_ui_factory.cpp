@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "config/configuration.h"
-#include "core/host_application.h"
+#include "host/host_application.h"
 #include "ui/plugin_window_dialog.h"
 #include "ui/qt/qt_dialog.h"
 #include "ui/settings_dialog.h"

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string>
 
-#include "core/alarm_event.h"
-#include "core/host_application.h"
-#include "platform/archive.h"
+#include "host/alarm_event.h"
+#include "host/host_application.h"
+#include "host/archive.h"
 
 namespace pagorin {
 

@@ -11,6 +11,32 @@ namespace pagorin {
 
 static_assert(std::endian::native == std::endian::little, "the host records are little-endian");
 
+// Alarm kinds (AlarmEvent::kind).
+inline constexpr std::uint8_t kKindLoLo = 0;
+inline constexpr std::uint8_t kKindLo = 1;
+inline constexpr std::uint8_t kKindHi = 2;
+inline constexpr std::uint8_t kKindHiHi = 3;
+// Alarms outside the four limit kinds, such as discrete alarms.
+inline constexpr std::uint8_t kKindOther = 230;
+
+// Priority levels (AlarmEvent::level).
+inline constexpr std::uint8_t kLevelLow = 1;
+inline constexpr std::uint8_t kLevelHigh = 2;
+inline constexpr std::uint8_t kLevelUrgent = 3;
+
+// Acknowledgement states (AlarmEvent::ackState).
+inline constexpr std::uint8_t kUnacknowledged = 0;
+inline constexpr std::uint8_t kAcknowledged = 1;
+inline constexpr std::uint8_t kResumed = 2;
+
+// The request for the list of standing alarms: its code, sub-code and flags, and the sizes of
+// its parameter block and of each record of the answer.
+inline constexpr std::int16_t kAlarmRequestCode = 1007;
+inline constexpr std::int16_t kAlarmRequestSubCode = 1000;
+inline constexpr std::int16_t kAlarmRequestFlags = 0;
+inline constexpr std::int32_t kAlarmRequestBlockSize = 24;
+inline constexpr std::size_t kAlarmEventSize = 320;
+
 struct AlarmEvent {
   std::int32_t eventId;   // with eventSubId, the identity of the alarm for its life
   char tagName[96];       // code page 936, zero-terminated within the 96 bytes
@@ -25,7 +51,7 @@ struct AlarmEvent {
   std::uint8_t reserved116[204];
 };
 
-static_assert(sizeof(AlarmEvent) == 320);
+static_assert(sizeof(AlarmEvent) == kAlarmEventSize);
 static_assert(offsetof(AlarmEvent, eventId) == 0);
 static_assert(offsetof(AlarmEvent, tagName) == 4);
 static_assert(offsetof(AlarmEvent, ackState) == 100);
@@ -45,7 +71,7 @@ struct AlarmRequest {
   std::uint8_t unused22[2];
 };
 
-static_assert(sizeof(AlarmRequest) == 24);
+static_assert(sizeof(AlarmRequest) == kAlarmRequestBlockSize);
 static_assert(offsetof(AlarmRequest, flag20) == 20);
 static_assert(offsetof(AlarmRequest, flag21) == 21);
 

@@ -1,0 +1,53 @@
+# Fails when a source folder includes a header of a folder it may not depend on. The layers, from
+# the bottom: host (what the host and the module share), platform, then markup, modem and
+# resources, then config, then ui, then core. ui reaches nothing of core; core reaches ui only
+# through the factory header. The simulators see only the host interface and platform services.
+#
+#   cmake -DSOURCE_DIR=<repository> -P check_layers.cmake
+set(allowed_host host)
+set(allowed_platform host platform)
+set(allowed_markup host platform markup)
+set(allowed_modem host platform modem)
+set(allowed_resources host platform resources)
+set(allowed_config host platform markup config)
+set(allowed_ui host platform markup config resources ui)
+set(allowed_core host platform markup modem resources config core ui/ui_factory.h)
+set(allowed_sim host platform sim)
+
+set(violations "")
+foreach(folder host platform markup modem resources config ui core sim)
+  if(folder STREQUAL "sim")
+    set(root "${SOURCE_DIR}/sim")
+  else()
+    set(root "${SOURCE_DIR}/src/${folder}")
+  endif()
+  file(GLOB_RECURSE sources "${root}/*.h" "${root}/*.cpp")
+  foreach(source IN LISTS sources)
+    file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"[a-z_0-9]+/")
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([^\"]+)\".*" "\\1" header "${line}")
+      string(REGEX REPLACE "/.*" "" target "${header}")
+      if(folder STREQUAL "sim" AND NOT target MATCHES "^(host|platform)$")
+        # The simulators' own headers are named by their own folders (modem/, host/...).
+        if(EXISTS "${root}/${header}" OR EXISTS "${SOURCE_DIR}/sim/${header}")
+          continue()
+        endif()
+      endif()
+      set(ok FALSE)
+      foreach(permitted IN LISTS allowed_${folder})
+        if(target STREQUAL permitted OR header STREQUAL permitted)
+          set(ok TRUE)
+        endif()
+      endforeach()
+      if(NOT ok)
+        file(RELATIVE_PATH relative "${SOURCE_DIR}" "${source}")
+        list(APPEND violations "${relative} includes ${header}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n  " text)
+  message(FATAL_ERROR "Includes against the layering:\n  ${text}")
+endif()
