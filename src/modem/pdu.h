@@ -11,6 +11,13 @@
 
 namespace pagorin {
 
+// One SMS-SUBMIT as the modem takes it: the command announcing its length and the PDU line
+// written after the prompt. A message is one part, or several parts of a concatenated text.
+struct SmsPart {
+  std::string lengthCommand;  // "AT+CMGS=<TPDU octets>\r"
+  std::string pduLine;        // the PDU in hexadecimal, then Ctrl-Z and a carriage return
+};
+
 // Switches the modem to PDU mode; sent as these 10 bytes before every message.
 inline constexpr std::string_view kModeCommand = "AT+CMGF=0\r";
 
