@@ -1,7 +1,7 @@
-// The module's sender of short messages: a first-in, first-out queue of encoded messages and the
-// AT dialogue that sends the oldest one through the GSM modem on the serial port, one step per
-// Tick. All operations run on the owner's thread; only the port's receive buffer is shared with
-// the port's reader thread.
+// The module's sender of short messages: a queue of encoded messages ordered by priority and the
+// AT dialogue that sends them through the GSM modem on the serial port, one step per Tick. All
+// operations run on the owner's thread; only the port's receive buffer is shared with the port's
+// reader thread. The observer is called on the owner's thread, from Tick.
 #pragma once
 
 #include <cstddef>
@@ -10,20 +10,113 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "modem/modem_status.h"
+#include "modem/pdu.h"
 #include "modem/serial_port.h"
 
 namespace pagorin {
 
-// One queued message, encoded when it was queued.
-struct SmsRequest {
-  std::string addressDigits;  // 12 swapped semi-octet characters of the destination
-  std::string userDataHex;    // UCS2 text as upper-case hexadecimal, 4 to 280 characters
+// Priorities of a queued message: higher leaves first; equal ones first in, first out.
+inline constexpr int kPriorityScript = 0;
+inline constexpr int kPriorityLow = 1;
+inline constexpr int kPriorityHigh = 2;
+inline constexpr int kPriorityUrgent = 3;
+
+// The priority of an alarm message for an alarm level (1 low, 2 high, 3 urgent); an unknown
+// level counts as low.
+constexpr int PriorityForAlarmLevel(int level) noexcept {
+  return level >= kPriorityLow && level <= kPriorityUrgent ? level : kPriorityLow;
+}
+
+// One message to one number: its parts go out one AT+CMGS each; the message is sent when every
+// part was accepted by the network.
+struct QueuedSms {
+  std::uint64_t id = 0;            // unique for the life of the module; 0: assign one
+  int priority = kPriorityScript;  // kPriorityScript .. kPriorityUrgent
+  std::string number;              // the destination as dialled (11 or 12 digits)
+  std::string text;                // the whole text, code page 936, kept for the history
+  std::vector<SmsPart> parts;      // at least one; each one AT+CMGS command and PDU line
+  std::uint32_t ageMs = 0;         // age the message already had when queued (a reload)
+};
+
+// The owner's view of the fates. Called on the owner's thread from SmsModem::Tick; a call may
+// not call back into the SmsModem except for its const accessors.
+class SmsObserver {
+ public:
+  // Every part of message `id` was accepted; `references` holds each part's message reference
+  // (+CMGS: <mr>, -1 where the modem gave none), in part order; `attempts` counts attempts.
+  virtual void OnSent(std::uint64_t id, const std::vector<int>& references,
+                      int attempts) noexcept = 0;
+  // An attempt of message `id` failed (kind Temporary: it stays queued and is tried again) or
+  // the message ended unsent (Permanent, Expired, Refused).
+  virtual void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept = 0;
+  // The modem's health changed (port, SIM, registration, signal or last failure).
+  virtual void OnStatusChanged(const ModemStatus& status) noexcept = 0;
+
+ protected:
+  ~SmsObserver() = default;
 };
 
 class SmsModem {
  public:
-  // Where the dialogue stands for the head request.
+  // How long a message is retried after temporary failures, counted from when it was queued.
+  static constexpr std::uint32_t kDefaultMaxAgeMs = 24u * 60u * 60u * 1000u;
+
+  SmsModem() noexcept;
+  // Stops the sender (taking the modem out of PDU entry first), closes the port and drops what
+  // is still queued without telling the observer.
+  ~SmsModem();
+  SmsModem(const SmsModem&) = delete;
+  SmsModem& operator=(const SmsModem&) = delete;
+
+  // Starts the sender on COM`portNumber` (no parity, one stop bit) and tries to open it at once.
+  // Returns 1 when the port opened, else 0 (Status().portError says why); either way the sender
+  // keeps the port open from then on, reopening it with a back-off, and messages are accepted.
+  // A second call changes nothing and returns whether the port is open.
+  int Open(int portNumber, int baudRate, int byteSize) noexcept;
+
+  // Queues a one-part message of `text` (code page 936, cut to 70 UTF-16 units) to `number` (11
+  // or 12 digits) with `priority`. Returns 1 when queued; 0 before Open, or when the number or
+  // the text is refused.
+  int Enqueue(const std::string& number, const std::string& text,
+              int priority = kPriorityScript) noexcept;
+
+  // Queues `message` (at least one part) and returns its id (message.id when not 0, else a new
+  // one from NewMessageId); 0 when nothing was queued (before Open, no parts, out of memory).
+  std::uint64_t Submit(QueuedSms message) noexcept;
+
+  // A message id never handed out before in this module's life (ids start at 1).
+  std::uint64_t NewMessageId() noexcept;
+
+  // The send switch: while off, no new message is started (one in the dialogue is finished)
+  // and the queue is kept. On at first.
+  void SetSendEnabled(bool enabled) noexcept;
+
+  // How long messages are retried after temporary failures; 0 or above 30 days is taken as
+  // the default.
+  void SetMaxAge(std::uint32_t milliseconds) noexcept;
+
+  // The observer of fates and status; nullptr: no one. Not owned; it must outlive the SmsModem
+  // or be replaced before it goes.
+  void SetObserver(SmsObserver* observer) noexcept;
+
+  // The owner's periodic call: tells the observer what happened since the last call and lets
+  // the sender look at the clock. Never waits for the modem.
+  void Tick() noexcept;
+
+  // The modem's health as last seen by the sender. Throws only std::bad_alloc.
+  ModemStatus Status() const;
+  // Messages queued and not yet sent or ended, the one in the dialogue included.
+  std::size_t queueLength() const noexcept;
+  // The port number given to Open (1 before it).
+  int portNumber() const noexcept { return portNumber_; }
+  // True once Open was called.
+  bool started() const noexcept { return opened_; }
+
+  // Where the dialogue stands for the message in it (one step per Tick until the dialogue is
+  // rewritten).
   enum class State : int {
     StartRequest = 0,   // nothing written yet; the next Tick writes the mode command
     WaitModeReply = 1,  // mode command written; awaiting OK (or a prompt)
@@ -35,66 +128,44 @@ class SmsModem {
   // after the PDU line, which the network may take half a minute to give.
   static constexpr std::uint32_t kReplyTimeoutMs = 10000;
   static constexpr std::uint32_t kSendReplyTimeoutMs = 60000;
-  // A request that meets this many time-outs (error replies included) is dropped.
+  // A message that meets this many time-outs (error replies included) is dropped.
   static constexpr int kMaxTimeouts = 3;
 
-  SmsModem() noexcept;
-  // Drops every queued request unsent, then closes the port.
-  virtual ~SmsModem();
-  SmsModem(const SmsModem&) = delete;
-  SmsModem& operator=(const SmsModem&) = delete;
-
-  // Opens COM`portNumber` with no parity and one stop bit. Returns 1 when open, else 0; the
-  // result decides whether Enqueue accepts messages.
-  int Open(int portNumber, int baudRate, int byteSize) noexcept;
-
-  // Queues a message to `number` (11 or 12 digits) with `text` (code page 936, cut to 70 UTF-16
-  // units). Returns 1 when queued, 0 when the port is not open or the number or text is refused.
-  int Enqueue(const std::string& number, const std::string& text) noexcept;
-
-  // Advances the dialogue by at most one step, writing at most one command. Never waits for the
-  // modem; returns at once when the queue is empty.
-  void Tick() noexcept;
-
   State state() const noexcept { return state_; }
-  std::size_t queueLength() const noexcept { return requests_.size(); }
   int timeoutCount() const noexcept { return timeoutCount_; }
-  int portOpen() const noexcept { return portOpen_; }
   const SerialPort& port() const noexcept { return port_; }
 
  private:
+  struct Entry {
+    QueuedSms message;
+    std::size_t nextPart = 0;
+    std::vector<int> references;
+    int attempts = 0;
+  };
+
   // Empties the receive buffer, writes the command and restarts the reply clock.
   void SendCommand(std::string_view bytes) noexcept;
-  // 1 when `limit` milliseconds passed since the last write (a time-out, counted), else 0.
   int CheckTimeout(std::uint32_t limit) noexcept;
-  // Counts a time-out of the head request, drops it at the third and restarts the dialogue.
   void CountTimeout(std::uint32_t now) noexcept;
-  // The reply examination shared by the waiting states. True with `reply` set to the text
-  // received since the last command, CR and LF removed, when it is worth searching; false when
-  // the Tick ends here: a time-out, nothing new, or an error reply (counted as a time-out).
   bool ReadReply(std::uint32_t limit, std::string& reply) noexcept;
-  void ClearRequests() noexcept;
-  void DropHeadRequest() noexcept;
+  // The message in the dialogue, chosen by priority when none is.
+  Entry* Head() noexcept;
+  void FinishHead(bool sent, const std::string& result) noexcept;
 
+  int portNumber_ = 1;
+  bool opened_ = false;
+  bool sendEnabled_ = true;
+  std::uint32_t maxAgeMs_ = kDefaultMaxAgeMs;
+  SmsObserver* observer_ = nullptr;
+  std::uint64_t lastId_ = 0;
   State state_ = State::StartRequest;
-  std::deque<std::unique_ptr<SmsRequest>> requests_;
-  int portOpen_ = 0;
+  std::deque<Entry> queues_[kPriorityUrgent + 1];
+  Entry* head_ = nullptr;
+  int headPriority_ = 0;
   SerialPort port_;
   std::uint32_t lastWriteTick_ = 0;
   int timeoutCount_ = 0;
+  ModemStatus status_;
 };
-
-namespace detail {
-
-// True when `reply` (CR and LF removed) ends in a final error result of the modem: "ERROR",
-// "+CMS ERROR: <code>" or "+CME ERROR: <code>".
-bool EndsInErrorReply(std::string_view reply) noexcept;
-
-// True when `token` begins within the last five characters of `reply`. Replies are looked for
-// only there, so that text sent before the reply (an echo of the command) is never taken for
-// it: at most three characters may follow an OK and four a >.
-bool ReplyTailContains(std::string_view reply, std::string_view token) noexcept;
-
-}  // namespace detail
 
 }  // namespace pagorin

@@ -63,7 +63,7 @@ TEST_F(PluginObjectTest, ComIndexSelectsThePortNumber) {
   plugin->Com = 2;  // COM3
   CoreModemPeer com1(1);
   StartRunning();
-  EXPECT_EQ(plugin->modem.port().portNumber(), 3);
+  EXPECT_EQ(plugin->modem.portNumber(), 3);
   EXPECT_EQ(peer->LineSpeed(), 9600u);
 }
 

@@ -72,14 +72,14 @@ class SmsModemDialogue : public ::testing::Test {
   int received = 0;
 };
 
-TEST(SmsModem, RefusesMessagesWithoutAnOpenPort) {
+TEST(SmsModem, RefusesMessagesBeforeOpenAndAcceptsThemAfterAFailedOne) {
   SmsModem modem;
   EXPECT_EQ(modem.Enqueue(kNumber, "AB"), 0);
-  EXPECT_EQ(modem.Open(65, 9600, 8), 0);
-  EXPECT_EQ(modem.Enqueue(kNumber, "AB"), 0);
   EXPECT_EQ(modem.queueLength(), 0u);
-  modem.Tick();
-  EXPECT_EQ(modem.state(), State::StartRequest);
+  // Once the project runs, a port that did not open is no reason to refuse an alarm message.
+  EXPECT_EQ(modem.Open(65, 9600, 8), 0);
+  EXPECT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  EXPECT_EQ(modem.queueLength(), 1u);
 }
 
 TEST_F(SmsModemDialogue, RefusesBadNumbersAndEmptyText) {
@@ -301,6 +301,53 @@ TEST_F(SmsModemDialogue, SendsTwoRequestsInOrder) {
   Reply(kFinalOk);
   EXPECT_TRUE(TickWritesNothing());
   EXPECT_EQ(modem.queueLength(), 0u);
+}
+
+struct RecordingObserver final : SmsObserver {
+  void OnSent(std::uint64_t id, const std::vector<int>& references,
+              int attempts) noexcept override {
+    sent.push_back({id, references, attempts});
+  }
+  void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept override {
+    failed.push_back({id, failure.kind});
+  }
+  void OnStatusChanged(const ModemStatus& status) noexcept override { statuses.push_back(status); }
+  struct Sent {
+    std::uint64_t id;
+    std::vector<int> references;
+    int attempts;
+    bool operator==(const Sent&) const = default;
+  };
+  std::vector<Sent> sent;
+  std::vector<std::pair<std::uint64_t, SmsFailureKind>> failed;
+  std::vector<ModemStatus> statuses;
+};
+
+TEST_F(SmsModemDialogue, SendsByPriorityAndTellsTheObserver) {
+  RecordingObserver observer;
+  modem.SetObserver(&observer);
+  QueuedSms script{0, kPriorityScript, kNumber, "AB", {{kCmgsAB, kPduAB}}};
+  const std::uint64_t scriptId = modem.Submit(script);
+  QueuedSms urgent{0,
+                   kPriorityUrgent,
+                   "13800138000",
+                   "C",
+                   {{"AT+CMGS=017\r", "0011000D91683108108300F0000801020043\x1A\r"}}};
+  const std::uint64_t urgentId = modem.Submit(urgent);
+  EXPECT_NE(scriptId, 0u);
+  EXPECT_GT(urgentId, scriptId);
+  for (const std::string& cmgs : {std::string("AT+CMGS=017\r"), kCmgsAB}) {
+    ASSERT_EQ(TickWrites(), kMode);
+    Reply("\r\nOK\r\n");
+    ASSERT_EQ(TickWrites(), cmgs);
+    Reply("\r\n> ");
+    TickWrites();
+    Reply(kFinalOk);
+    EXPECT_TRUE(TickWritesNothing());
+  }
+  EXPECT_EQ(observer.sent,
+            (std::vector<RecordingObserver::Sent>{{urgentId, {-1}, 1}, {scriptId, {-1}, 1}}));
+  modem.SetObserver(nullptr);
 }
 
 TEST_F(SmsModemDialogue, TickCounterWrapDoesNoHarm) {
