@@ -70,9 +70,23 @@ constexpr std::array kStrings{
                 "参数  \t:Flag-有报警时是否发送短信开关 0-不发送 其他值-发送\r\n"
                 "说明  \t:有报警时是否发送短信的控制开关\r\n"
                 "示例  \t:#Pagorin.ShouldSend(0);//不发送短信"},
+    // The outbox and the send history.
+    StringEntry{60, "入队时间,结束时间,手机号码,说明,来源,内容,尝试次数,参考号,状态,原因"},
+    StringEntry{61, "已发送"},
+    StringEntry{62, "发送失败"},
+    StringEntry{63, "已拒绝"},
+    StringEntry{64, "等待发送"},
+    StringEntry{65, "发送队列已满"},
+    StringEntry{66, "手机号码无效"},
+    StringEntry{67, "短信内容为空"},
+    StringEntry{68, "串口未打开"},
+    StringEntry{69, "等待时间过长,已放弃"},
+    StringEntry{70, "内容过长,已截断"},
+    StringEntry{71, "无法写入发件箱文件"},
+    StringEntry{72, "短信猫发送失败"},
 };
 
-constexpr int kMaxId = 31;
+constexpr int kMaxId = 79;
 
 struct ConvertedTable {
   std::array<std::string, kMaxId + 1> texts;

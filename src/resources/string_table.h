@@ -40,6 +40,20 @@ inline constexpr int kScriptError = 29;
 inline constexpr int kPropDlgHelp = 27;
 inline constexpr int kSendMsgHelp = 30;
 inline constexpr int kShouldSendHelp = 31;
+// The outbox and the send history: the history file's heading, the final states and the reasons.
+inline constexpr int kHistoryHeading = 60;
+inline constexpr int kSentWord = 61;
+inline constexpr int kFailedWord = 62;
+inline constexpr int kRefusedWord = 63;
+inline constexpr int kWaitingWord = 64;
+inline constexpr int kQueueFullReason = 65;
+inline constexpr int kWrongNumberReason = 66;
+inline constexpr int kEmptyTextReason = 67;
+inline constexpr int kPortClosedReason = 68;
+inline constexpr int kExpiredReason = 69;
+inline constexpr int kTextCutNote = 70;
+inline constexpr int kOutboxWriteReason = 71;
+inline constexpr int kModemFailedReason = 72;
 }  // namespace string_id
 
 // The text of string `id` in code page 936; an empty text for an id the table does not hold.

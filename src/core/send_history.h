@@ -1,0 +1,91 @@
+// The send history: one line for every message that ended (sent, failed or refused), in a CSV
+// file of the project folder that a spreadsheet opens as it is.
+//
+// The file is UTF-8 and starts with a byte-order mark. A spreadsheet on Chinese Windows reads a
+// CSV without one in the ANSI code page; the mark makes it read UTF-8, which also holds every
+// character a phone-book description or a script text may bring, and which every other tool
+// reads too. Phone numbers are written as ="13800138000" so that they stay text, and a text that
+// begins like a formula (=, +, -, @) gets a leading apostrophe so that it is never run as one.
+//
+// The file is rotated by size: when a line would take it past the limit it becomes
+// Pagorin_SendHistory.1.csv (the older ones move up, the oldest is removed) and a new file with
+// the heading begins. Owned and used by one thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/append_file.h"
+
+namespace pagorin {
+
+enum class HistoryState : std::uint8_t {
+  kSent = 0,
+  kFailed = 1,
+  kRefused = 2,  // never queued: the queue was full, the number or text was not accepted
+};
+
+// One message's life. Texts are code page 936 bytes.
+struct HistoryEntry {
+  std::int64_t queuedAt = 0;  // seconds since 1970 UTC
+  std::int64_t endedAt = 0;   // sent, failed or refused; 0 when not ended
+  std::string number;
+  std::string name;    // phone-book description; may be empty
+  std::string origin;  // the rule's variable, or "script"
+  std::string text;
+  int attempts = 0;
+  std::string reference;  // the modem's message reference(s); empty unless sent
+  HistoryState state = HistoryState::kSent;
+  std::string reason;  // why it failed or was refused, in Chinese; a note (text cut) when sent
+};
+
+class SendHistory {
+ public:
+  static constexpr std::string_view kFileName = "Pagorin_SendHistory.csv";
+  static constexpr std::uint64_t kDefaultMaxFileBytes = 2 * 1024 * 1024;
+  static constexpr int kDefaultFiles = 4;
+
+  using TimeFormatter = std::string (*)(std::int64_t unixSeconds);
+
+  // `files` counts the current file and the rotated ones (at least 1).
+  explicit SendHistory(std::uint64_t maxFileBytes = kDefaultMaxFileBytes, int files = kDefaultFiles,
+                       TimeFormatter formatTime = nullptr) noexcept;
+
+  // Opens (or starts) the history in `folder`. False when the file cannot be opened; Append then
+  // writes nothing. Never throws.
+  bool Open(const std::string& folder) noexcept;
+  void Close() noexcept { file_.Close(); }
+  bool IsOpen() const noexcept { return file_.IsOpen(); }
+
+  // Appends the line of `entry`, rotating first when the line would take the file past the
+  // limit. False when it could not be written. Never throws.
+  bool Append(const HistoryEntry& entry) noexcept;
+
+  // The path of the current file (generation 0) or of a rotated one (1 the newest).
+  std::string FilePath(int generation) const;
+
+  // The byte-order mark and the heading line; every file begins with them.
+  static std::string FileHeading();
+  // The line of `entry` in UTF-8, ending in CR LF. Throws only std::bad_alloc.
+  std::string FormatLine(const HistoryEntry& entry) const;
+  // The Chinese word for a final state, in code page 936.
+  static const std::string& StateWord(HistoryState state) noexcept;
+
+ private:
+  bool Rotate() noexcept;
+
+  std::uint64_t maxFileBytes_;
+  int files_;
+  TimeFormatter formatTime_;
+  std::string folder_;
+  platform::AppendFile file_;
+  std::uint64_t size_ = 0;
+};
+
+// Splits one CSV line into its fields: fields in double quotes may hold commas, doubled quotes
+// and line breaks. Throws only std::bad_alloc.
+std::vector<std::string> SplitCsvLine(std::string_view line);
+
+}  // namespace pagorin

@@ -1,0 +1,185 @@
+#include "core/send_history.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/code_page.h"
+#include "support/temp_dir.h"
+
+namespace pagorin {
+namespace {
+
+using pagorin::testing::ReadFileBytes;
+using pagorin::testing::TempDir;
+
+// Times in UTC, so that the test does not depend on the machine's zone.
+std::string UtcTime(std::int64_t seconds) {
+  const std::int64_t days = seconds / 86400;
+  const std::int64_t rest = seconds % 86400;
+  return "d" + std::to_string(days) + " " + std::to_string(rest);
+}
+
+std::string Cp936(std::string_view utf8) {
+  return platform::Utf8ToCp936(utf8);
+}
+
+// Strict UTF-8: every sequence well formed and shortest, no surrogates.
+bool IsValidUtf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    std::size_t length = b < 0x80                ? 1
+                         : b >= 0xC2 && b < 0xE0 ? 2
+                         : b >= 0xE0 && b < 0xF0 ? 3
+                         : b >= 0xF0 && b < 0xF5 ? 4
+                                                 : 0;
+    if (length == 0 || i + length > bytes.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+    }
+    if (length == 3) {
+      const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+      if ((b == 0xE0 && b1 < 0xA0) || (b == 0xED && b1 >= 0xA0)) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// The lines of a file after its byte-order mark, split at CR LF outside quotes.
+std::vector<std::vector<std::string>> ReadRows(const std::string& path) {
+  std::string bytes = ReadFileBytes(path);
+  EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF")) << path;
+  EXPECT_TRUE(IsValidUtf8(bytes)) << path;
+  std::vector<std::vector<std::string>> rows;
+  std::size_t start = 3;
+  bool quoted = false;
+  for (std::size_t i = 3; i < bytes.size(); ++i) {
+    if (bytes[i] == '"') quoted = !quoted;
+    if (!quoted && bytes[i] == '\n') {
+      rows.push_back(SplitCsvLine(std::string_view(bytes).substr(start, i + 1 - start)));
+      start = i + 1;
+    }
+  }
+  EXPECT_EQ(start, bytes.size()) << "a line without its end in " << path;
+  return rows;
+}
+
+HistoryEntry Entry(int n) {
+  HistoryEntry entry;
+  entry.queuedAt = 86400 + n;
+  entry.endedAt = 86400 + n + 5;
+  entry.number = "13800138000";
+  entry.name = Cp936("值班室");
+  entry.origin = "Tank1.PV";
+  entry.text = Cp936("Tank1报警:高报,紧急 #" + std::to_string(n));
+  entry.attempts = 1;
+  entry.reference = std::to_string(n);
+  entry.state = HistoryState::kSent;
+  return entry;
+}
+
+// The file decodes as UTF-8 with its mark: Chinese texts come out as they went in, and every
+// column stands where the heading says.
+TEST(SendHistory, FileIsUtf8WithMarkAndChineseColumns) {
+  TempDir dir;
+  SendHistory history(SendHistory::kDefaultMaxFileBytes, 4, &UtcTime);
+  ASSERT_TRUE(history.Open(dir.path()));
+  HistoryEntry failed = Entry(2);
+  failed.state = HistoryState::kFailed;
+  failed.attempts = 3;
+  failed.reference.clear();
+  failed.reason = Cp936("短信猫发送失败");
+  HistoryEntry refused = Entry(3);
+  refused.origin = "script";
+  refused.name.clear();
+  refused.state = HistoryState::kRefused;
+  refused.attempts = 0;
+  refused.reference.clear();
+  refused.reason = Cp936("发送队列已满");
+  ASSERT_TRUE(history.Append(Entry(1)));
+  ASSERT_TRUE(history.Append(failed));
+  ASSERT_TRUE(history.Append(refused));
+  history.Close();
+
+  auto rows = ReadRows(dir.File(std::string(SendHistory::kFileName)));
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"入队时间", "结束时间", "手机号码", "说明", "来源",
+                                               "内容", "尝试次数", "参考号", "状态", "原因"}));
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"d1 1", "d1 6", "=13800138000", "值班室", "Tank1.PV",
+                                               "Tank1报警:高报,紧急 #1", "1", "1", "已发送", ""}));
+  EXPECT_EQ(rows[2][8], "发送失败");
+  EXPECT_EQ(rows[2][9], "短信猫发送失败");
+  EXPECT_EQ(rows[2][6], "3");
+  EXPECT_EQ(rows[3][4], "script");
+  EXPECT_EQ(rows[3][8], "已拒绝");
+  EXPECT_EQ(rows[3][9], "发送队列已满");
+
+  // Reopening appends below what is there, without a second heading.
+  ASSERT_TRUE(history.Open(dir.path()));
+  ASSERT_TRUE(history.Append(Entry(4)));
+  EXPECT_EQ(ReadRows(dir.File(std::string(SendHistory::kFileName))).size(), 5u);
+}
+
+TEST(SendHistory, FieldsAreQuotedAndFormulasDefused) {
+  struct Row {
+    const char* text;
+    const char* field;  // the field as written in the line
+  };
+  const Row rows[] = {
+      {"plain", "plain"},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\r\nlines", "\"two\r\nlines\""},
+      {"=1+2", "'=1+2"},
+      {"+86", "'+86"},
+      {"-1,5", "\"'-1,5\""},
+      {"@SUM(A1)", "'@SUM(A1)"},
+  };
+  SendHistory history(SendHistory::kDefaultMaxFileBytes, 4, &UtcTime);
+  for (const Row& row : rows) {
+    HistoryEntry entry = Entry(1);
+    entry.text = row.text;
+    const std::string line = history.FormatLine(entry);
+    EXPECT_NE(line.find(std::string(",") + row.field + ",1,"), std::string::npos)
+        << row.text << " in " << line;
+    std::string expected = row.text;
+    if (row.field[0] == '\'' || row.field[1] == '\'') expected = "'" + expected;
+    EXPECT_EQ(SplitCsvLine(line)[5], expected);
+  }
+  // A number that is not all digits is written as text, with no formula around it.
+  HistoryEntry odd = Entry(1);
+  odd.number = "1380013800x";
+  EXPECT_EQ(SplitCsvLine(history.FormatLine(odd))[2], "1380013800x");
+}
+
+// With a small limit the history keeps its number of files, each under the limit and starting
+// with the mark and the heading, and the newest lines in order without a gap.
+TEST(SendHistory, RotatesBySizeAndKeepsTheNewestLines) {
+  TempDir dir;
+  constexpr std::uint64_t kLimit = 1200;
+  SendHistory history(kLimit, 3, &UtcTime);
+  ASSERT_TRUE(history.Open(dir.path()));
+  constexpr int kEntries = 60;
+  for (int n = 1; n <= kEntries; ++n)
+    ASSERT_TRUE(history.Append(Entry(n)));
+  EXPECT_FALSE(std::filesystem::exists(history.FilePath(3)));
+  std::vector<int> numbers;
+  for (int generation = 2; generation >= 0; --generation) {
+    const std::string path = history.FilePath(generation);
+    ASSERT_TRUE(std::filesystem::exists(path)) << path;
+    EXPECT_LE(std::filesystem::file_size(path), kLimit);
+    auto rows = ReadRows(path);
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[0][0], "入队时间");
+    for (std::size_t i = 1; i < rows.size(); ++i)
+      numbers.push_back(std::stoi(rows[i][7]));
+  }
+  ASSERT_FALSE(numbers.empty());
+  EXPECT_EQ(numbers.back(), kEntries);
+  for (std::size_t i = 1; i < numbers.size(); ++i)
+    EXPECT_EQ(numbers[i], numbers[i - 1] + 1);
+}
+
+}  // namespace
+}  // namespace pagorin
