@@ -1,27 +1,25 @@
 // veltrane-sim's host: it loads the plug-in module exactly as the real host does (dlopen and the
-// two exports), implements every host operation over a simulated plant, and drives the plug-in
-// through a scenario on the host's steady run loop.
+// two exports) and drives the plug-in through a scenario on the host's steady run loop. The host
+// operations are the host services' (host_services.h).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/super_wizard.h"
+#include "dialogue_watch.h"
 #include "event_log.h"
+#include "forecast.h"
+#include "host/super_wizard.h"
+#include "host_services.h"
 #include "modem_link.h"
+#include "paced_clock.h"
 #include "plant.h"
-#include "plugin_config.h"
 #include "scenario.h"
-#include "script.h"
 
 namespace pagorin::sim {
-
-// The simulated millisecond tick count that the plug-in reads as its clock.
-std::uint32_t SimTicks() noexcept;
 
 struct HostOptions {
   std::string modulePath;
@@ -31,13 +29,6 @@ struct HostOptions {
   std::string modemLogPath;            // keep the modem simulator's log here
   double speed = -1;                   // overrides the scenario's speed when >= 0
   bool verbose = false;
-};
-
-struct RegisteredFunction {
-  int id = 0;
-  std::string name;  // code page 936
-  std::string help;
-  std::vector<std::pair<int, std::string>> params;  // type code, name
 };
 
 // The plug-in module, loaded through its two exports.
@@ -58,10 +49,15 @@ class PluginModule {
   DeleteSuperWizardFunction delete_ = nullptr;
 };
 
-class SimHost final : public HostApplication, public ScriptContext, public TextSource {
+// The scenario runner: it loads the module, starts the modem road, and drives the plug-in
+// through the scenario's steps on the host's run loop. What each part owns lives in the part:
+// the host services, the forecast, the dialogue watch and the paced clock.
+class SimHost final {
  public:
   explicit SimHost(EventLog& log);
   ~SimHost();
+  SimHost(const SimHost&) = delete;
+  SimHost& operator=(const SimHost&) = delete;
 
   // Runs a scenario from start to end; returns the process exit code.
   int Run(const Scenario& scenario, const HostOptions& options);
@@ -77,10 +73,10 @@ class SimHost final : public HostApplication, public ScriptContext, public TextS
   void End() noexcept { ended_ = true; }
 
   // For a window onto the run.
-  const Plant& GetPlant() const noexcept { return plant_; }
-  double SimSeconds() const noexcept { return static_cast<double>(simMs_) / 1000.0; }
+  const Plant& GetPlant() const noexcept { return services_.GetPlant(); }
+  double SimSeconds() const noexcept { return clock_.Seconds(); }
   // The operator acknowledges the alarms of a variable, a tag, or "all".
-  void AcknowledgeAlarms(const std::string& which);
+  void AcknowledgeAlarms(const std::string& which) { services_.AcknowledgeAlarms(which); }
   // Sets a variable from text typed by a user (UTF-8): a number for a number variable.
   void SetVariableFromText(const std::string& name, const std::string& utf8Text);
   // Opens the plug-in's settings while the project runs; 1 when they ended with OK.
@@ -92,47 +88,7 @@ class SimHost final : public HostApplication, public ScriptContext, public TextS
   int Settings(const std::string& projectDir, const std::string& archiveName, const Scenario* plant,
                const HostOptions& options);
 
-  // HostApplication
-  std::string SelectVariable(int reserved1, int reserved2, const char* current) noexcept override;
-  int IsRunMode() noexcept override;
-  void AttachScript(const char* tagName, const char* script) noexcept override;
-  int SelectScript(const char* tagName) noexcept override;
-  int CheckScript(const char* script) noexcept override;
-  void RunScript(const char* script) noexcept override;
-  int IsVariable(const char* text) noexcept override;
-  void GetNumberValue(const char* name, double& value) noexcept override;
-  void GetTextValue(const char* name, std::string& value) noexcept override;
-  void RequestTimedOut() noexcept override;
-  void* GetMainWindow() noexcept override;
-  void WatchVariable(const char* name) noexcept override;
-  std::string GetProjectPath(std::string& path) noexcept override;
-  void RegisterFunction(int id, const char* name, const char* help) noexcept override;
-  void AddFunctionParameter(int id, int typeCode, const char* name) noexcept override;
-  void NotifyCreated(int value) noexcept override;
-  void AttachWindow(PluginWindow* window) noexcept override;
-  void GetVariableType(const char* name, int& type) noexcept override;
-
-  // ScriptContext
-  bool HasVariable(std::string_view name) override;
-  ScriptValue ReadVariable(std::string_view name) override;
-  void WriteVariable(std::string_view name, const ScriptValue& value) override;
-  int FunctionArity(std::string_view object, std::string_view function) override;
-  void CallFunction(std::string_view object, std::string_view function,
-                    const std::vector<ScriptValue>& args) override;
-  void Print(std::string_view text) override;
-
-  // TextSource
-  std::string TextValue(std::string_view name) override;
-  double NumberValue(std::string_view name) override;
-
  private:
-  struct Counters {
-    int alarmsRaised = 0, alarmsAcknowledged = 0, alarmsResumed = 0, alarmsCleared = 0;
-    int requests = 0, answered = 0, unanswered = 0, timedOut = 0;
-    int queuedAlarm = 0, queuedScript = 0, refused = 0;
-    int commands = 0, sent = 0, delivered = 0, dropped = 0, timeouts = 0;
-  };
-
   bool LoadModule(const HostOptions& options, std::string& error);
   bool CreatePlugin(std::string& error);
   void DestroyPlugin();
@@ -140,63 +96,29 @@ class SimHost final : public HostApplication, public ScriptContext, public TextS
   bool SaveProject(const std::string& archivePath);
   void ReadPluginConfig();
   bool CheckScenario(const Scenario& scenario, std::string& error);
+  // Starts the modem simulator behind the relay, or names the real modem; false on failure.
+  bool StartModem(const Scenario& scenario, const HostOptions& options);
 
-  void Cycle();
-  void AnswerRequest();
-  void PredictDispatch(const std::vector<AlarmEvent>& records);
   bool RunStep(const Step& step);  // false while a wait is not over
-  void ReportChanges(const std::vector<AlarmChange>& changes);
+  bool WaitIsOver(const Step& step) const;
   void Pump(int waitMs);
-  void Transcript(const TranscriptLine& line);
-  void Delivered(const std::string& jsonLine);
   void AdvanceTime(int stepMs);
-  void Summary(double wallSeconds);
-  const RegisteredFunction* FindFunction(std::string_view name) const;
-  void Call(const RegisteredFunction& function, const std::vector<ScriptValue>& args);
-  std::string AlarmText(const Alarm& alarm) const;
 
   EventLog& log_;
-  Plant plant_;
+  Forecast forecast_;
+  HostServices services_;
+  DialogueWatch watch_;
+  PacedClock clock_;
   PluginModule module_;
   SuperWizard* plugin_ = nullptr;
-  std::string pluginName_;
-  std::string projectDir_;
   std::string archiveName_ = "project.vpa";
-  PluginConfig config_;
-  bool haveConfig_ = false;
-  std::map<int, RegisteredFunction> functions_;
-  std::map<std::string, std::string> scripts_;  // tag -> attached script
-  std::string selectedScript_;
-  std::string userName_ = "operator";
-  std::string selectAnswer_;  // the scripted answer to SelectVariable; empty: ask or keep
-  int runMode_ = 0;
-  bool verbose_ = false;
 
-  // The alarm request cycle.
-  bool answerDue_ = false;
-  int leaveUnanswered_ = 0;
-  bool firstAnswer_ = true;
-  std::vector<AlarmEvent> lastAnswer_;
-
-  // The modem.
+  // The modem road.
   std::unique_ptr<ModemProcess> modem_;
   std::unique_ptr<SerialRelay> relay_;
   LogTail modemLog_;
   bool realModem_ = false;
   int graceMs_ = 1500;
-  bool dialogueOpen_ = false;
-  bool pduWritten_ = false;
-  int consecutiveTimeouts_ = 0;
-  std::uint64_t lastCommandMs_ = 0;
-  std::string lastCommandText_;
-  std::uint64_t lastActivityMs_ = 0;
-
-  // Time.
-  std::uint64_t simMs_ = 0;
-  double speed_ = 0;
-  std::uint64_t anchorSimMs_ = 0;
-  double anchorRate_ = -1;
-  std::int64_t anchorRealUs_ = 0;
 
   // The run.
   const Scenario* scenario_ = nullptr;
@@ -209,7 +131,6 @@ class SimHost final : public HostApplication, public ScriptContext, public TextS
   bool interactive_ = false;
   bool ended_ = false;
   int exitCode_ = 0;
-  Counters counters_;
 };
 
 }  // namespace pagorin::sim

@@ -1,0 +1,79 @@
+#include "dialogue_watch.h"
+
+namespace pagorin::sim {
+
+void DialogueWatch::Transcript(const TranscriptLine& line, std::uint64_t nowMs) {
+  lastActivityMs_ = nowMs;
+  if (line.fromPlugin) {
+    ++counts_.commands;
+    bool modeCommand = line.text.rfind("AT+CMGF", 0) == 0;
+    if (modeCommand) {
+      if (dialogueOpen_) {
+        ++counts_.timeouts;
+        if (++consecutiveTimeouts_ >= 3) {
+          ++counts_.dropped;
+          consecutiveTimeouts_ = 0;
+          log_.Emit("dropped", {}, "  a message was dropped after its third time-out");
+        } else {
+          log_.Emit("timeout", {{"count", consecutiveTimeouts_}},
+                    "  no usable reply (time-out or refusal): attempt " +
+                        std::to_string(consecutiveTimeouts_) + " failed, the message starts again");
+        }
+      }
+      dialogueOpen_ = true;
+      pduWritten_ = false;
+    }
+    if (line.text.find("<Ctrl-Z>") != std::string::npos) pduWritten_ = true;
+    lastCommandMs_ = nowMs;
+    lastCommandText_ = line.text;
+    log_.Emit("at", {{"dir", "tx"}, {"text", line.text}}, "  AT >> " + line.text);
+  } else {
+    if (dialogueOpen_ && pduWritten_ && line.text.find("OK") != std::string::npos) {
+      dialogueOpen_ = false;
+      pduWritten_ = false;
+      consecutiveTimeouts_ = 0;
+      ++counts_.sent;
+    }
+    // A modem with echo on repeats each command before it answers; the repeat says nothing new.
+    std::string command = lastCommandText_;
+    if (!command.empty() && command.size() >= 8 &&
+        command.compare(command.size() - 8, 8, "<Ctrl-Z>") == 0) {
+      command.resize(command.size() - 8);
+    }
+    bool echo = !command.empty() && line.text == command;
+    log_.Emit("at", {{"dir", "rx"}, {"text", line.text}, {"echo", echo}},
+              echo ? "  AT << (echo)" : "  AT << " + line.text);
+  }
+}
+
+void DialogueWatch::Delivered(const std::string& jsonLine, std::uint64_t nowMs) {
+  lastActivityMs_ = nowMs;
+  nlohmann::json message = nlohmann::json::parse(jsonLine, nullptr, false);
+  if (message.is_discarded() || !message.is_object()) {
+    log_.Emit("modem_log", {{"line", jsonLine}}, "  modem: " + jsonLine);
+    return;
+  }
+  ++counts_.delivered;
+  std::string number = message.value("number", message.value("destination", std::string()));
+  std::string text = message.value("text", std::string());
+  std::string part;
+  if (message.contains("part") && message.contains("parts")) {
+    part = " (part " + message["part"].dump() + "/" + message["parts"].dump() + ")";
+  }
+  nlohmann::json fields = message;
+  fields["number"] = number;
+  log_.Emit("delivered", fields, "PHONE " + number + " receives" + part + ": " + text);
+}
+
+void DialogueWatch::Close(std::uint64_t nowMs) {
+  // The plug-in waits longer for the final reply after a message than for the other replies.
+  const std::uint64_t replyWindowMs = pduWritten_ ? 60000 : 10000;
+  if (dialogueOpen_ && nowMs - lastCommandMs_ >= replyWindowMs && consecutiveTimeouts_ == 2) {
+    ++counts_.dropped;
+    ++counts_.timeouts;
+    dialogueOpen_ = false;
+    log_.Emit("dropped", {}, "  a message was dropped after its third time-out");
+  }
+}
+
+}  // namespace pagorin::sim

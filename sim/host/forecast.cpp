@@ -1,0 +1,161 @@
+#include "forecast.h"
+
+#include <cstring>
+
+#include "platform/file_io.h"
+
+namespace pagorin::sim {
+namespace {
+
+bool SameAlarm(const AlarmEvent& a, const AlarmEvent& b) {
+  return a.eventId == b.eventId && a.eventSubId == b.eventSubId &&
+         std::strncmp(a.tagName, b.tagName, sizeof a.tagName) == 0 && a.kind == b.kind &&
+         a.level == b.level && a.ackState == b.ackState;
+}
+
+}  // namespace
+
+bool Forecast::ReadConfig(const std::string& projectDir) {
+  std::string text;
+  std::string why;
+  std::string path = projectDir + "/" + kConfigFileName;
+  config_ = PluginConfig{};
+  haveConfig_ = platform::ReadWholeFile(path, text, why) && ParsePluginConfig(text, config_);
+  return haveConfig_;
+}
+
+void Forecast::Describe() {
+  if (!haveConfig_) return;
+  log_.Emit("configuration",
+            {{"com", config_.Com + 1},
+             {"phones", config_.phones.size()},
+             {"rules", config_.rules.size()}},
+            "configuration: COM" + std::to_string(config_.Com + 1) + ", " +
+                std::to_string(config_.phones.size()) + " phone(s), " +
+                std::to_string(config_.rules.size()) + " rule(s)");
+  for (std::size_t i = 0; i < config_.phones.size(); ++i) {
+    log_.Emit("phone",
+              {{"index", i},
+               {"number", Utf8(config_.phones[i].TelNum)},
+               {"desc", Utf8(config_.phones[i].Desc)}},
+              "  phone " + std::to_string(i) + ": " + Utf8(config_.phones[i].TelNum) + " " +
+                  Utf8(config_.phones[i].Desc));
+  }
+  for (std::size_t i = 0; i < config_.rules.size(); ++i) {
+    const ConfigRule& rule = config_.rules[i];
+    std::string phones;
+    for (int p : rule.TelPlace)
+      phones += (phones.empty() ? "" : ",") + std::to_string(p);
+    log_.Emit("rule", {{"index", i}, {"varName", Utf8(rule.VarName)}, {"desc", Utf8(rule.Desc)}},
+              "  rule " + std::to_string(i) + ": " + Utf8(rule.VarName) + " " + Utf8(rule.Desc) +
+                  (rule.Logic ? " [and]" : " [or]") +
+                  (rule.Format ? (rule.BScript ? " [text from " + Utf8(rule.Script) + "]"
+                                               : std::string(" [host script]"))
+                               : std::string()) +
+                  " -> phones " + phones);
+  }
+}
+
+void Forecast::Restart() {
+  firstAnswer_ = true;
+  lastAnswer_.clear();
+}
+
+void Forecast::Answered(const std::vector<AlarmEvent>& records, TextSource& source) {
+  if (firstAnswer_) {
+    firstAnswer_ = false;
+    lastAnswer_ = records;
+    log_.Emit("baseline", {{"count", records.size()}},
+              "first answer: " + std::to_string(records.size()) +
+                  " standing alarm(s) taken as the baseline, no message for them");
+    return;
+  }
+  for (const AlarmEvent& event : records) {
+    if (event.ackState > 3) continue;
+    bool known = false;
+    for (const AlarmEvent& previous : lastAnswer_) {
+      if (previous.eventId == event.eventId && previous.eventSubId == event.eventSubId) {
+        known = SameAlarm(previous, event);
+        break;
+      }
+    }
+    if (known || !haveConfig_) continue;
+    for (std::size_t r = 0; r < config_.rules.size(); ++r) {
+      const ConfigRule& rule = config_.rules[r];
+      if (!RuleMatches(rule, event) || rule.TelPlace.empty()) continue;
+      std::string label = Utf8(rule.Desc.empty() ? rule.VarName : rule.Desc);
+      log_.Emit("rule_matched",
+                {{"rule", r},
+                 {"varName", Utf8(rule.VarName)},
+                 {"desc", Utf8(rule.Desc)},
+                 {"eventId", event.eventId},
+                 {"phones", rule.TelPlace.size()}},
+                "  rule " + std::to_string(r) + " (" + label + ") matches, " +
+                    std::to_string(rule.TelPlace.size()) + " phone(s)");
+      for (int index : rule.TelPlace) {
+        if (index < 0 || static_cast<std::size_t>(index) >= config_.phones.size()) continue;
+        const ConfigPhone& phone = config_.phones[static_cast<std::size_t>(index)];
+        bool runsScript = false;
+        // The plug-in composed its text during the answer; values have not moved since.
+        std::string text = ExpectedAlarmText(event, rule, source, runsScript);
+        std::vector<std::string> pieces = SplitIntoPieces(text);
+        for (std::size_t p = 0; p < pieces.size(); ++p) {
+          bool ok = IsSendableNumber(phone.TelNum);
+          if (ok) {
+            ++counts_.queuedAlarm;
+          } else {
+            ++counts_.refused;
+          }
+          log_.Emit(ok ? "queued" : "refused",
+                    {{"source", "alarm"},
+                     {"rule", r},
+                     {"number", Utf8(phone.TelNum)},
+                     {"phone", Utf8(phone.Desc)},
+                     {"text", Utf8(pieces[p])},
+                     {"piece", p + 1},
+                     {"pieces", pieces.size()}},
+                    std::string(ok ? "  queued for " : "  refused (bad number) ") +
+                        Utf8(phone.TelNum) + " (" + Utf8(phone.Desc) + ")" +
+                        (pieces.size() > 1 ? " piece " + std::to_string(p + 1) + "/" +
+                                                 std::to_string(pieces.size())
+                                           : "") +
+                        ": " + Utf8(pieces[p]));
+        }
+      }
+    }
+  }
+  lastAnswer_.clear();
+  for (const AlarmEvent& event : records) {
+    if (event.ackState <= 3) lastAnswer_.push_back(event);
+  }
+}
+
+void Forecast::FunctionCalled(const std::string& name, const std::vector<std::string>& texts,
+                              const std::vector<int>& ints) {
+  if (name == "SendMsg" && texts.size() == 2) {
+    std::string list = texts[0] + ",";
+    const std::string& content = texts[1];
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = list.find(',', start)) != std::string::npos;
+         start = comma + 1) {
+      std::string number = list.substr(start, comma - start);
+      if (IsSendableNumber(number) && !content.empty()) {
+        ++counts_.queuedScript;
+        log_.Emit("queued", {{"source", "script"}, {"number", number}, {"text", Utf8(content)}},
+                  "  queued for " + number + ": " + Utf8(content));
+      } else {
+        ++counts_.refused;
+        log_.Emit("refused", {{"source", "script"}, {"number", Utf8(number)}},
+                  "  refused: \"" + Utf8(number) + "\" is no number the modem takes" +
+                      (content.empty() ? " (or the text is empty)" : ""));
+      }
+    }
+  } else if (name == "ShouldSend" && !ints.empty()) {
+    bool on = ints[0] != 0;
+    log_.Emit("sending", {{"on", on}},
+              on ? "  sending switched ON: queued messages go out"
+                 : "  sending switched OFF: messages wait in the queue");
+  }
+}
+
+}  // namespace pagorin::sim

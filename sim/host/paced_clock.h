@@ -1,0 +1,47 @@
+// The simulated clock: milliseconds that the plug-in reads as its tick count, paced against real
+// time at a chosen rate, and never faster than real time while the modem owes a reply.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace pagorin::sim {
+
+// The simulated millisecond tick count that the plug-in reads as its clock.
+std::uint32_t SimTicks() noexcept;
+
+class PacedClock {
+ public:
+  // Microseconds of a monotonic real clock.
+  using RealClock = std::function<std::int64_t()>;
+  // Waits for what the modem sends, at most `waitMs` of real time (0: only what is there).
+  using Pump = std::function<void(int waitMs)>;
+
+  explicit PacedClock(RealClock realClock = {});
+
+  // `speed`: simulated seconds per real second; 0 runs as fast as the modem allows.
+  void SetSpeed(double speed) noexcept { speed_ = speed; }
+  // A real modem: time always runs at real speed.
+  void SetRealTime(bool realTime) noexcept { realTime_ = realTime; }
+
+  std::uint64_t Ms() const noexcept { return simMs_; }
+  double Seconds() const noexcept { return static_cast<double>(simMs_) / 1000.0; }
+
+  // Starts the plug-in's tick count at zero.
+  void Reset() noexcept;
+
+  // Moves simulated time on by `stepMs` (by at most `busyStepMs` when `modemBusy`), pumping the
+  // modem while the real time that the step takes goes by.
+  void Advance(int stepMs, bool modemBusy, int busyStepMs, const Pump& pump);
+
+ private:
+  RealClock realClock_;
+  std::uint64_t simMs_ = 0;
+  double speed_ = 0;
+  bool realTime_ = false;
+  std::uint64_t anchorSimMs_ = 0;
+  double anchorRate_ = -1;
+  std::int64_t anchorRealUs_ = 0;
+};
+
+}  // namespace pagorin::sim

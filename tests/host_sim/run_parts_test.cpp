@@ -1,0 +1,265 @@
+// The parts of a run on their own, without a module or a modem: the paced clock, the dialogue
+// watch, the forecast and the host services.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "dialogue_watch.h"
+#include "forecast.h"
+#include "host_services.h"
+#include "paced_clock.h"
+#include "platform/code_page.h"
+
+namespace pagorin::sim {
+namespace {
+
+// An event log that keeps what it was told.
+struct Recorder {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink{std::tmpfile(), &std::fclose};
+  EventLog log{sink.get(), true};
+  std::vector<std::pair<std::string, nlohmann::json>> events;
+
+  Recorder() {
+    log.SetListener([this](std::string_view event, const nlohmann::json& fields, std::string_view) {
+      events.emplace_back(event, fields);
+    });
+  }
+  std::vector<nlohmann::json> Named(const std::string& name) const {
+    std::vector<nlohmann::json> found;
+    for (const auto& [event, fields] : events) {
+      if (event == name) found.push_back(fields);
+    }
+    return found;
+  }
+};
+
+TEST(PacedClock, PacesSimulatedTimeAgainstRealTimeAndSlowsToRealTimeWhileTheModemIsBusy) {
+  struct Row {
+    const char* what;
+    double speed;
+    bool busy;
+    int stepMs;
+    std::uint64_t simMs;  // simulated time after one step
+    std::int64_t realUs;  // real time the step took
+  } rows[] = {
+      {"as fast as possible", 0, false, 100, 100, 0},
+      {"twice real time", 2, false, 100, 100, 50'000},
+      {"real time", 1, false, 100, 100, 100'000},
+      {"busy modem: short step at real time", 0, true, 100, 2, 2'000},
+      {"busy modem caps a fast rate", 10, true, 100, 2, 2'000},
+      {"busy modem keeps a slow rate", 0.5, true, 100, 2, 4'000},
+  };
+  for (const Row& row : rows) {
+    std::int64_t realUs = 1'000'000;
+    PacedClock clock([&] { return realUs; });
+    clock.SetSpeed(row.speed);
+    clock.Reset();
+    int pumps = 0;
+    clock.Advance(row.stepMs, row.busy, 2, [&](int waitMs) {
+      ++pumps;
+      EXPECT_LE(waitMs, 50) << row.what;
+      realUs += std::max(waitMs, 1) * 1000;  // the pump waits as long as it was allowed to
+    });
+    EXPECT_EQ(clock.Ms(), row.simMs) << row.what;
+    EXPECT_EQ(SimTicks(), row.simMs) << row.what;
+    EXPECT_GE(pumps, 1) << row.what;
+    EXPECT_GE(realUs - 1'000'000, row.realUs) << row.what;
+    EXPECT_LE(realUs - 1'000'000, row.realUs + 1'000) << row.what;
+  }
+}
+
+TEST(PacedClock, ARealModemRunsAtRealSpeedWhateverTheScenarioAsks) {
+  std::int64_t realUs = 0;
+  PacedClock clock([&] { return realUs; });
+  clock.SetSpeed(0);
+  clock.SetRealTime(true);
+  clock.Advance(200, false, 2, [&](int waitMs) { realUs += waitMs * 1000; });
+  EXPECT_EQ(realUs, 200'000);
+}
+
+TranscriptLine Tx(const char* text) {
+  return {true, text};
+}
+TranscriptLine Rx(const char* text) {
+  return {false, text};
+}
+
+TEST(DialogueWatch, TellsSentMessagesFromFailedAttemptsAndDroppedOnes) {
+  const std::vector<TranscriptLine> message = {
+      Tx("AT+CMGF=0"), Rx("OK"), Tx("AT+CMGS=019"), Rx("> "), Tx("0011<Ctrl-Z>"), Rx("OK")};
+  struct Row {
+    const char* what;
+    std::vector<TranscriptLine> lines;
+    DialogueCounts counts;
+    std::size_t dropEvents;
+  } rows[] = {
+      {"one message", message, {3, 1, 0, 0, 0}, 0},
+      {"a silent modem, then the message again",
+       {Tx("AT+CMGF=0"), Tx("AT+CMGF=0"), Rx("OK"), Tx("AT+CMGS=019"), Rx("> "), Tx("0011<Ctrl-Z>"),
+        Rx("OK")},
+       {4, 1, 0, 0, 1},
+       0},
+      {"three failed attempts drop the message",
+       {Tx("AT+CMGF=0"), Tx("AT+CMGF=0"), Tx("AT+CMGF=0"), Tx("AT+CMGF=0")},
+       {4, 0, 0, 1, 3},
+       1},
+      {"a refusal is a failed attempt",
+       {Tx("AT+CMGF=0"), Rx("ERROR"), Tx("AT+CMGF=0"), Rx("OK")},
+       {2, 0, 0, 0, 1},
+       0},
+  };
+  for (const Row& row : rows) {
+    Recorder recorder;
+    DialogueWatch watch(recorder.log);
+    std::uint64_t now = 0;
+    for (const auto& line : row.lines)
+      watch.Transcript(line, now += 100);
+    const DialogueCounts& c = watch.Counts();
+    EXPECT_EQ(c.commands, row.counts.commands) << row.what;
+    EXPECT_EQ(c.sent, row.counts.sent) << row.what;
+    EXPECT_EQ(c.dropped, row.counts.dropped) << row.what;
+    EXPECT_EQ(c.timeouts, row.counts.timeouts) << row.what;
+    EXPECT_EQ(recorder.Named("dropped").size(), row.dropEvents) << row.what;
+    EXPECT_FALSE(watch.Quiet(now + 1999)) << row.what;
+  }
+}
+
+TEST(DialogueWatch, MarksTheEchoOfACommandAndCountsWhatReachedAPhone) {
+  Recorder recorder;
+  DialogueWatch watch(recorder.log);
+  watch.Transcript(Tx("AT+CMGF=0"), 10);
+  watch.Transcript(Rx("AT+CMGF=0"), 20);
+  watch.Transcript(Rx("OK"), 30);
+  watch.Delivered(R"({"destination":"+8613800138000","text":"hi","part":1,"parts":2})", 40);
+  watch.Delivered("not json", 50);
+  auto at = recorder.Named("at");
+  ASSERT_EQ(at.size(), 3u);
+  EXPECT_TRUE(at[1]["echo"].get<bool>());
+  EXPECT_FALSE(at[2]["echo"].get<bool>());
+  auto delivered = recorder.Named("delivered");
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0]["number"], "+8613800138000");
+  EXPECT_EQ(recorder.Named("modem_log").size(), 1u);
+  EXPECT_EQ(watch.Counts().delivered, 1);
+  EXPECT_TRUE(watch.Quiet(50 + 2000) == false);  // the mode command is still unanswered by a PDU
+}
+
+AlarmEvent Record(std::int32_t id, const char* tag, std::uint8_t kind, std::uint8_t level) {
+  AlarmEvent e;
+  std::memset(&e, 0, sizeof e);
+  e.eventId = id;
+  std::strncpy(e.tagName, tag, sizeof e.tagName - 1);
+  e.kind = kind;
+  e.level = level;
+  e.ackState = kUnacknowledged;
+  e.value = 5;
+  e.limit = 4.5f;
+  return e;
+}
+
+class NoValues final : public TextSource {
+ public:
+  std::string TextValue(std::string_view) override { return {}; }
+  double NumberValue(std::string_view) override { return 0; }
+};
+
+TEST(Forecast, TakesTheFirstAnswerAsBaselineAndExpectsMessagesForNewAlarmsOnly) {
+  PluginConfig config;
+  config.phones.push_back({"13800138000", "duty"});
+  config.phones.push_back({"123", "bad number"});
+  ConfigRule rule;
+  rule.VarName = "Tank1.PV";
+  rule.TelPlace = {0, 1, 5};  // 5: no such entry
+  config.rules.push_back(rule);
+  struct Row {
+    const char* what;
+    bool haveConfig;
+    int matched, queued, refused;
+  } rows[] = {{"with a configuration", true, 1, 1, 1}, {"without one", false, 0, 0, 0}};
+  for (const Row& row : rows) {
+    Recorder recorder;
+    Forecast forecast(recorder.log);
+    if (row.haveConfig) forecast.SetConfig(config);
+    NoValues values;
+    const AlarmEvent hi = Record(1, "Tank1", kKindHi, 2);
+    const AlarmEvent hihi = Record(2, "Tank1", kKindHiHi, 3);
+    forecast.Answered({hi}, values);        // the baseline
+    forecast.Answered({hi, hihi}, values);  // hihi is new
+    forecast.Answered({hi, hihi}, values);  // nothing new
+    EXPECT_EQ(recorder.Named("baseline").size(), 1u) << row.what;
+    EXPECT_EQ(static_cast<int>(recorder.Named("rule_matched").size()), row.matched) << row.what;
+    EXPECT_EQ(forecast.Counts().queuedAlarm, row.queued) << row.what;
+    EXPECT_EQ(forecast.Counts().refused, row.refused) << row.what;
+    forecast.Restart();
+    forecast.Answered({hi, hihi, Record(3, "Tank1", kKindLo, 1)}, values);
+    EXPECT_EQ(recorder.Named("baseline").size(), 2u) << row.what;
+  }
+}
+
+TEST(Forecast, ExpectsOneMessagePerSendableNumberOfASendCall) {
+  Recorder recorder;
+  Forecast forecast(recorder.log);
+  forecast.FunctionCalled("SendMsg", {"13800138000,12345,013912345678", "text"}, {0, 0});
+  EXPECT_EQ(forecast.Counts().queuedScript, 2);
+  EXPECT_EQ(forecast.Counts().refused, 1);
+  forecast.FunctionCalled("SendMsg", {"13800138000", ""}, {0, 0});
+  EXPECT_EQ(forecast.Counts().refused, 2);
+  forecast.FunctionCalled("ShouldSend", {""}, {0});
+  auto sending = recorder.Named("sending");
+  ASSERT_EQ(sending.size(), 1u);
+  EXPECT_FALSE(sending[0]["on"].get<bool>());
+}
+
+TEST(HostServices, CountsAlarmsAsValuesMoveAndTheOperatorAcknowledges) {
+  Recorder recorder;
+  Forecast forecast(recorder.log);
+  HostServices services(recorder.log, forecast);
+  Variable tank;
+  tank.name = "Tank1.PV";
+  tank.number = 3;
+  tank.limits[kHi] = {true, 4.5, 2};
+  std::string error;
+  ASSERT_TRUE(services.GetPlant().AddVariable(tank, error)) << error;
+
+  services.WriteVariable("Tank1.PV", ScriptValue::Number(5));
+  services.AcknowledgeAlarms("Tank1");
+  services.WriteVariable("Tank1.PV", ScriptValue::Number(3));
+  services.AcknowledgeAlarms("all");
+  services.WriteVariable("$UserName", ScriptValue::Text("Li"));
+
+  const HostCounts& c = services.Counts();
+  EXPECT_EQ(c.alarmsRaised, 1);
+  EXPECT_EQ(c.alarmsAcknowledged, 1);
+  EXPECT_EQ(c.alarmsResumed, 1);
+  EXPECT_EQ(c.alarmsCleared, 1);
+  EXPECT_TRUE(services.GetPlant().Alarms().empty());
+  EXPECT_EQ(services.TextValue("$UserName"), "Li");
+  EXPECT_EQ(services.NumberValue("Tank1.PV"), 3);
+  EXPECT_EQ(services.IsVariable("Tank1.PV"), 1);
+  EXPECT_EQ(services.IsVariable("Tank2.PV"), 0);
+  int type = -1;
+  services.GetVariableType("Tank1.PV", type);
+  EXPECT_EQ(type, kNumberType);
+}
+
+TEST(HostServices, KnowsTheRegisteredFunctionsByNameWithoutRegardToCase) {
+  Recorder recorder;
+  Forecast forecast(recorder.log);
+  HostServices services(recorder.log, forecast);
+  services.RegisterFunction(7, "SendMsg", "help");
+  services.AddFunctionParameter(7, kTextType, "numbers");
+  services.AddFunctionParameter(7, kTextType, "text");
+  services.AddFunctionParameter(8, kTextType, "lost");  // no such function: ignored
+  ASSERT_NE(services.FindFunction("sendmsg"), nullptr);
+  EXPECT_EQ(services.FindFunction("sendmsg")->params.size(), 2u);
+  EXPECT_EQ(services.FindFunction("Other"), nullptr);
+  std::string path;
+  services.SetProjectDir("project");
+  EXPECT_EQ(services.GetProjectPath(path), "project");
+  EXPECT_EQ(path, "project");
+}
+
+}  // namespace
+}  // namespace pagorin::sim
