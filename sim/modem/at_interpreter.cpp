@@ -21,6 +21,9 @@ constexpr int kMinTpdu = 7;
 constexpr int kMaxTpdu = 164;
 constexpr int kInvalidPduParameter = 304;
 constexpr int kInvalidTextParameter = 305;
+constexpr int kSimNotInserted = 310;  // +CMS ERROR and +CME ERROR 10 alike
+constexpr int kCmeSimNotInserted = 10;
+constexpr int kNoNetworkService = 331;
 
 const std::string kOk = "\r\nOK\r\n";
 const std::string kError = "\r\nERROR\r\n";
@@ -55,6 +58,18 @@ std::string Normalise(std::string_view body) {
 
 }  // namespace
 
+const std::vector<std::string>& DefaultUrcs() {
+  static const std::vector<std::string> urcs = {
+      "+CMTI: \"SM\",3",         "RING",      "+CREG: 1", "^RSSI: 17", "+CSQ: 17,99", "+CGREG: 1",
+      "^BOOT:20952548,0,0,0,72", "NO CARRIER"};
+  return urcs;
+}
+
+const std::vector<int>& DefaultErrorCodes() {
+  static const std::vector<int> codes = {331, 332, 42, 314, 500};
+  return codes;
+}
+
 std::string Escaped(std::string_view text) {
   std::string out;
   for (char c : text) {
@@ -75,7 +90,10 @@ std::string Escaped(std::string_view text) {
   return out;
 }
 
-AtInterpreter::AtInterpreter(ModemBehaviour behaviour) : behaviour_(std::move(behaviour)) {
+AtInterpreter::AtInterpreter(ModemBehaviour behaviour)
+    : behaviour_(std::move(behaviour)), random_(behaviour_.seed) {
+  if (behaviour_.urcs.empty()) behaviour_.urcs = DefaultUrcs();
+  if (behaviour_.errorCodes.empty()) behaviour_.errorCodes = DefaultErrorCodes();
   Reset();
   nextReference_ = behaviour_.firstReference & 0xFF;
 }
@@ -83,6 +101,21 @@ AtInterpreter::AtInterpreter(ModemBehaviour behaviour) : behaviour_(std::move(be
 void AtInterpreter::Reset() {
   echo_ = behaviour_.echo;
   textMode_ = false;
+  cmee_ = 0;
+}
+
+void AtInterpreter::PowerCycle() {
+  Reset();
+  if (state_ != State::kHungUp) state_ = State::kCommand;
+  line_.clear();
+  lineOverflow_ = false;
+  entry_.clear();
+  entryOverflow_ = false;
+}
+
+std::string AtInterpreter::NextUrc() {
+  std::uniform_int_distribution<std::size_t> pick(0, behaviour_.urcs.size() - 1);
+  return behaviour_.urcs[pick(random_)];
 }
 
 std::string AtInterpreter::Feed(std::string_view bytes) {
@@ -145,6 +178,10 @@ void AtInterpreter::RunCommandLine(std::string& out) {
   std::string body = line.substr(start + 2);
   std::string result = overflow ? kError : RunCommands(Normalise(body), out);
   out += result;
+  if ((result == kOk && behaviour_.urcAfterOk) ||
+      (result == kPrompt && behaviour_.urcAfterPrompt)) {
+    out += Info(NextUrc());
+  }
   notes_.push_back({Note::Kind::kCommand, Escaped(line.substr(start)) + " -> " + Escaped(result)});
   if (behaviour_.hangupAfter > 0 && commandCount_ == behaviour_.hangupAfter) {
     state_ = State::kHungUp;
@@ -219,11 +256,65 @@ std::string AtInterpreter::RunExtended(std::string_view name, std::string_view a
     }
     return kError;
   }
+  if (name == "CMEE") {
+    if (argument == "?") {
+      out += Info("+CMEE: " + std::to_string(cmee_));
+      return {};
+    }
+    if (argument == "=?") {
+      out += Info("+CMEE: (0-2)");
+      return {};
+    }
+    if (argument == "=0" || argument == "=1" || argument == "=2" || argument == "=") {
+      cmee_ = argument == "=" ? 0 : argument[1] - '0';
+      return {};
+    }
+    return kError;
+  }
+  if (name == "CPIN" || name == "CREG" || name == "CGREG" || name == "CSQ") {
+    return HealthQuery(name, argument, out);
+  }
   if (name == "CMGS") {
     if (argument == "=?") return {};
     if (argument.size() < 2 || argument[0] != '=') return kError;
     return StartSend(argument.substr(1));
   }
+  return kError;
+}
+
+std::string AtInterpreter::CmeError(int code) const {
+  if (cmee_ == 0) return kError;
+  if (cmee_ == 2 && code == kCmeSimNotInserted) return Info("+CME ERROR: SIM not inserted");
+  return Info("+CME ERROR: " + std::to_string(code));
+}
+
+std::string AtInterpreter::HealthQuery(std::string_view name, std::string_view argument,
+                                       std::string& out) {
+  if (name == "CPIN") {
+    if (argument != "?") return kError;
+    if (!behaviour_.simReady) return CmeError(kCmeSimNotInserted);
+    out += Info("+CPIN: READY");
+    return {};
+  }
+  if (name == "CSQ") {
+    if (argument == "=?") {
+      out += Info("+CSQ: (0-31,99),(0-7,99)");
+      return {};
+    }
+    if (!argument.empty()) return kError;
+    int rssi = outage_ == kNoNetworkService ? 99 : behaviour_.signal;
+    out += Info("+CSQ: " + std::to_string(rssi) + ",99");
+    return {};
+  }
+  // +CREG and +CGREG: the report mode is taken and ignored; the query answers mode 0.
+  if (argument == "?") {
+    int stat = !behaviour_.simReady           ? 0
+               : outage_ == kNoNetworkService ? 2
+                                              : behaviour_.registration;
+    out += Info("+" + std::string(name) + ": 0," + std::to_string(stat));
+    return {};
+  }
+  if (argument == "=0" || argument == "=1" || argument == "=2" || argument == "=") return {};
   return kError;
 }
 
@@ -321,6 +412,19 @@ void AtInterpreter::FinishSend(std::string& out) {
     message.pdu = std::move(*decoded.pdu);
   }
   ++submitCount_;
+  int refusal = !behaviour_.simReady ? kSimNotInserted : outage_;
+  if (refusal == 0 && behaviour_.errorRate > 0 &&
+      std::uniform_real_distribution<double>(0.0, 1.0)(random_) < behaviour_.errorRate) {
+    std::uniform_int_distribution<std::size_t> pick(0, behaviour_.errorCodes.size() - 1);
+    refusal = behaviour_.errorCodes[pick(random_)];
+  }
+  if (refusal != 0) {
+    notes_.push_back({Note::Kind::kEvent, "message " + std::to_string(submitCount_) +
+                                              " refused with " + std::to_string(refusal) +
+                                              (outage_ != 0 ? " (error window)" : "")});
+    out += CmsError(refusal);
+    return;
+  }
   if (submitCount_ == behaviour_.failMessage) {
     notes_.push_back({Note::Kind::kEvent, "message " + std::to_string(submitCount_) +
                                               " answered with the injected error " +
@@ -332,7 +436,10 @@ void AtInterpreter::FinishSend(std::string& out) {
   nextReference_ = (nextReference_ + 1) & 0xFF;
   ++acceptedCount_;
   out += "\r\n+CMGS: " + std::to_string(message.reference) + "\r\n";
-  if (!behaviour_.dropFinalOk) out += kOk;
+  if (!behaviour_.dropFinalOk) {
+    out += kOk;
+    if (behaviour_.urcAfterOk) out += Info(NextUrc());
+  }
   if (!behaviour_.unsolicited.empty()) out += Info(behaviour_.unsolicited);
   messages_.push_back(std::move(message));
 }

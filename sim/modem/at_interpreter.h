@@ -1,10 +1,14 @@
 // The command side of the simulated modem as a pure state machine: bytes from the terminal go
 // in, the modem's answer comes out. It knows the basic commands a sender of short messages needs
-// (AT, ATE, ATZ, AT&F, ATI, AT+CMGF, AT+CMGS) and answers in the verbose form with CR LF, as a
-// modem does with its factory settings. No input or output of its own, no clock.
+// (AT, ATE, ATZ, AT&F, ATI, AT+CMGF, AT+CMGS, AT+CMEE) and the ones a sender checks the modem's
+// health with (AT+CPIN?, AT+CREG?, AT+CGREG?, AT+CSQ), and answers in the verbose form with CR LF,
+// as a modem does with its factory settings. No input or output of its own, no clock: whoever
+// runs it says when the network is gone (SetOutage).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +29,27 @@ struct ModemBehaviour {
   std::string unsolicited;   // a result line sent right after the answer to each send
   int hangupAfter = 0;       // hang up after the Nth command line (from 1); 0 never
   int firstReference = 0;    // the message reference of the first message, 0 to 255
+
+  // Unsolicited result codes: the lines to pick from (empty: DefaultUrcs()), and where they go.
+  std::vector<std::string> urcs;
+  bool urcAfterOk = false;      // one right after every final OK
+  bool urcAfterPrompt = false;  // one right after every "> " prompt
+  // The share of sends (0 to 1) refused at random with one of `errorCodes` (empty: the
+  // temporary ones of DefaultErrorCodes()).
+  double errorRate = 0;
+  std::vector<int> errorCodes;
+  std::uint32_t seed = 1;  // of the random choices: the same seed, the same run
+
+  bool simReady = true;  // false: no SIM card (AT+CPIN? and every send fail)
+  int signal = 17;       // the received signal strength that AT+CSQ reports, 0 to 31 or 99
+  int registration = 1;  // what AT+CREG? reports: 0 none, 1 home, 2 searching, 3 denied, 5 roaming
 };
+
+// +CMTI: "SM",3 / RING / +CREG: 1 / ^RSSI: 17 / +CSQ: 17,99 / +CGREG: 1 / ^BOOT:... / NO CARRIER
+const std::vector<std::string>& DefaultUrcs();
+// The refusals a modem gives while it cannot send for now: 331 no network service, 332 network
+// time-out, 42 congestion, 314 SIM busy, 500 unknown error.
+const std::vector<int>& DefaultErrorCodes();
 
 // One message the modem accepted and would have sent.
 struct AcceptedMessage {
@@ -54,6 +78,15 @@ class AtInterpreter {
   };
   std::vector<Note> TakeNotes();
 
+  // While `cmsError` is not 0 (for example 331, no network service) every send is refused with
+  // it, and a 331 makes the registration "searching" and the signal unknown.
+  void SetOutage(int cmsError) noexcept { outage_ = cmsError; }
+  // The modem loses power and comes back: settings as after reset, any send in progress gone.
+  // Message references and counts go on.
+  void PowerCycle();
+  // One unsolicited result line (without line ends), picked at random from the list.
+  std::string NextUrc();
+
   // True once the command line named by `hangupAfter` has been answered.
   bool HungUp() const { return state_ == State::kHungUp; }
   bool Echo() const { return echo_; }
@@ -71,6 +104,8 @@ class AtInterpreter {
   std::string RunCommands(std::string_view body, std::string& out);
   std::string RunExtended(std::string_view name, std::string_view argument, std::string& out);
   std::string StartSend(std::string_view argument);
+  std::string HealthQuery(std::string_view name, std::string_view argument, std::string& out);
+  std::string CmeError(int code) const;
   void FinishSend(std::string& out);
   void Reset();
 
@@ -78,6 +113,9 @@ class AtInterpreter {
   State state_ = State::kCommand;
   bool echo_ = true;
   bool textMode_ = false;
+  int cmee_ = 0;    // error report mode: 0 plain ERROR, 1 numeric +CME ERROR
+  int outage_ = 0;  // the +CMS ERROR code every send gets now, 0 none
+  std::mt19937 random_;
   std::string line_;
   bool lineOverflow_ = false;
   std::string entry_;  // PDU characters or message text being typed

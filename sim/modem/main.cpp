@@ -1,19 +1,30 @@
 // gsm-modem-sim: a GSM modem on a pseudo-terminal. It prints (or writes to a file) the path of the
 // terminal a sender opens, answers the sender's commands as a modem does, decodes every message it
-// is handed and records it as a JSON line. Fault options make it misbehave on purpose.
+// is handed and records it as a JSON line. Fault options make it misbehave on purpose, the way
+// modems in the field do: unsolicited result codes at any moment, replies in pieces, spans without
+// network, and a USB adapter pulled out and plugged back under the same name.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "at_interpreter.h"
 #include "platform/file_io.h"
@@ -35,6 +46,11 @@ constexpr int kReopenCheckMs = 50;
 // After the last answer before a planned exit, time for the sender to read it.
 constexpr int kExitGraceMs = 250;
 constexpr std::size_t kMaxPendingOutput = 64 * 1024;
+// How often the loop looks at the modem's clock when something is scheduled on it: the host's
+// simulated clock can run many times faster than real time.
+constexpr int kScheduleCheckMs = 5;
+// The longest piece of a reply sent in pieces.
+constexpr int kMaxPieceBytes = 8;
 
 int signalPipe[2] = {-1, -1};
 
@@ -62,6 +78,96 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
+// A span of the modem's clock, in milliseconds from its start.
+struct Span {
+  std::int64_t fromMs = 0;
+  std::int64_t untilMs = 0;
+  int code = 0;  // the +CMS ERROR of an error window
+  bool Holds(std::int64_t nowMs) const { return nowMs >= fromMs && nowMs < untilMs; }
+};
+
+std::optional<double> ParseSeconds(std::string_view text) {
+  double value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !(value >= 0) || value > 1e7) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// "FROM+SECONDS", for example "30+10": from 30 s for 10 s.
+std::optional<Span> ParseSpan(std::string_view text) {
+  std::size_t plus = text.find('+');
+  if (plus == std::string_view::npos) return std::nullopt;
+  auto from = ParseSeconds(text.substr(0, plus));
+  auto length = ParseSeconds(text.substr(plus + 1));
+  if (!from || !length) return std::nullopt;
+  Span span;
+  span.fromMs = std::llround(*from * 1000.0);
+  span.untilMs = span.fromMs + std::llround(*length * 1000.0);
+  return span;
+}
+
+// "CODE@FROM+SECONDS", for example "331@5+20": +CMS ERROR: 331 from 5 s for 20 s.
+std::optional<Span> ParseErrorWindow(std::string_view text) {
+  std::size_t at = text.find('@');
+  if (at == std::string_view::npos) return std::nullopt;
+  int code = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + at, code);
+  if (error != std::errc() || end != text.data() + at || code < 0 || code > 511) {
+    return std::nullopt;
+  }
+  auto span = ParseSpan(text.substr(at + 1));
+  if (span) span->code = code;
+  return span;
+}
+
+// The modem's own time in milliseconds: real time since the start, or the clock a host
+// simulator shares through a file (8 bytes, the milliseconds as an unsigned number in the
+// machine's byte order, updated in place), so that the modem's spans pass in simulated time.
+class ModemClock {
+ public:
+  ModemClock() : start_(Clock::now()) {}
+  ~ModemClock() {
+    if (shared_ != nullptr) ::munmap(shared_, sizeof(std::uint64_t));
+  }
+  ModemClock(const ModemClock&) = delete;
+  ModemClock& operator=(const ModemClock&) = delete;
+
+  bool Share(const std::string& path) {
+    FileDescriptor fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 ||
+        info.st_size < static_cast<off_t>(sizeof(std::uint64_t))) {
+      std::fprintf(stderr, "gsm-modem-sim: cannot use the clock file %s: %s\n", path.c_str(),
+                   fd.get() < 0 ? ErrorText(errno).c_str() : "shorter than 8 bytes");
+      return false;
+    }
+    void* map = ::mmap(nullptr, sizeof(std::uint64_t), PROT_READ, MAP_SHARED, fd.get(), 0);
+    if (map == MAP_FAILED) {
+      std::fprintf(stderr, "gsm-modem-sim: cannot map the clock file %s: %s\n", path.c_str(),
+                   ErrorText(errno).c_str());
+      return false;
+    }
+    shared_ = static_cast<std::uint64_t*>(map);
+    return true;
+  }
+  bool Shared() const { return shared_ != nullptr; }
+
+  std::int64_t NowMs() const {
+    if (shared_ != nullptr) {
+      // Only read; the mapping is read-only and the host writes the value with one atomic store.
+      std::uint64_t ms = std::atomic_ref<std::uint64_t>(*shared_).load(std::memory_order_acquire);
+      return static_cast<std::int64_t>(std::min<std::uint64_t>(ms, INT64_MAX));
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
+  }
+
+ private:
+  Clock::time_point start_;
+  std::uint64_t* shared_ = nullptr;
+};
+
 struct Settings {
   std::string portFile;
   std::string logFile;
@@ -77,9 +183,26 @@ struct Settings {
   double timeoutSeconds = 0;
   int firstReference = 0;
   bool trace = false;
+
+  std::vector<std::string> urcs;
+  bool urcAfterOk = false;
+  bool urcAfterPrompt = false;
+  double urcEverySeconds = 0;
+  int piecesMs = 0;
+  std::vector<std::string> errorWindows;
+  double errorRate = 0;
+  std::vector<int> errorCodes;
+  std::vector<std::string> unplugs;
+  std::string link;
+  std::string clockFile;
+  std::uint32_t seed = 1;
+  bool noSim = false;
+  int signal = 17;
+  int registration = 1;
 };
 
 bool OpenPseudoTerminal(FileDescriptor& master, std::string& slavePath) {
+  slavePath.clear();
   master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (master.get() < 0 || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
     std::fprintf(stderr, "gsm-modem-sim: cannot create a pseudo-terminal: %s\n",
@@ -103,6 +226,57 @@ bool OpenPseudoTerminal(FileDescriptor& master, std::string& slavePath) {
   ::fcntl(master.get(), F_SETFL, flags | O_NONBLOCK);
   return true;
 }
+
+// The modem's end of the line: a pseudo-terminal, and optionally a symbolic link that names it
+// the way a device name names a USB adapter. Unplugging closes the terminal and removes the
+// name; plugging in again makes a new terminal and points the same name at it.
+class Terminal {
+ public:
+  explicit Terminal(std::string link) : link_(std::move(link)) {}
+  ~Terminal() { Unplug(); }
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  bool Plug() {
+    if (!OpenPseudoTerminal(master_, slavePath_)) return false;
+    if (link_.empty()) return true;
+    // The new name appears at once and whole: a reader sees the old link, no link, or the new
+    // one, never a half-made one.
+    std::string fresh = link_ + ".new";
+    ::unlink(fresh.c_str());
+    if (::symlink(slavePath_.c_str(), fresh.c_str()) != 0 ||
+        ::rename(fresh.c_str(), link_.c_str()) != 0) {
+      std::fprintf(stderr, "gsm-modem-sim: cannot point %s at %s: %s\n", link_.c_str(),
+                   slavePath_.c_str(), ErrorText(errno).c_str());
+      ::unlink(fresh.c_str());
+      return false;
+    }
+    return true;
+  }
+  // Closes the terminal (its holder sees a hang-up) and removes the name if it still names it.
+  void Unplug() {
+    master_.Reset();
+    if (!link_.empty() && !slavePath_.empty()) {
+      char target[256] = {};
+      ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
+      if (n > 0 && slavePath_ == std::string(target, static_cast<std::size_t>(n))) {
+        ::unlink(link_.c_str());
+      }
+    }
+    slavePath_.clear();
+  }
+
+  bool Plugged() const { return master_.get() >= 0; }
+  int fd() const { return master_.get(); }
+  const std::string& SlavePath() const { return slavePath_; }
+  // What a sender opens: the link when there is one, else the terminal itself.
+  const std::string& SenderPath() const { return link_.empty() ? slavePath_ : link_; }
+
+ private:
+  std::string link_;
+  FileDescriptor master_;
+  std::string slavePath_;
+};
 
 class MessageLog {
  public:
@@ -131,7 +305,7 @@ class MessageLog {
   FileDescriptor fd_;
 };
 
-int Run(const Settings& settings) {
+pagorin::sim::ModemBehaviour BehaviourOf(const Settings& settings) {
   pagorin::sim::ModemBehaviour behaviour;
   behaviour.echo = settings.echo == "on";
   behaviour.failMessage = settings.failMessage;
@@ -140,10 +314,132 @@ int Run(const Settings& settings) {
   behaviour.unsolicited = settings.unsolicited;
   behaviour.hangupAfter = settings.hangupAfter;
   behaviour.firstReference = settings.firstReference;
-  AtInterpreter modem(behaviour);
+  behaviour.urcs = settings.urcs;
+  behaviour.urcAfterOk = settings.urcAfterOk;
+  behaviour.urcAfterPrompt = settings.urcAfterPrompt;
+  behaviour.errorRate = settings.errorRate;
+  behaviour.errorCodes = settings.errorCodes;
+  behaviour.seed = settings.seed;
+  behaviour.simReady = !settings.noSim;
+  behaviour.signal = settings.signal;
+  behaviour.registration = settings.registration;
+  return behaviour;
+}
 
-  MessageLog log;
-  if (!log.Open(settings.logFile)) return 1;
+// What happens on the modem's clock: error windows, unplugged spans and unsolicited result codes
+// at random moments.
+class Schedule {
+ public:
+  Schedule(const Settings& settings, std::mt19937& random) : random_(random) {
+    for (const auto& text : settings.errorWindows)
+      errorWindows_.push_back(*ParseErrorWindow(text));
+    for (const auto& text : settings.unplugs)
+      unplugs_.push_back(*ParseSpan(text));
+    if (settings.urcEverySeconds > 0) {
+      urcGap_ = std::exponential_distribution<double>(1.0 / (settings.urcEverySeconds * 1000.0));
+      nextUrcMs_ = NextGap();
+    }
+  }
+  bool Empty() const { return errorWindows_.empty() && unplugs_.empty() && nextUrcMs_ < 0; }
+
+  // The +CMS ERROR of the window that holds `nowMs`, 0 outside every window.
+  int OutageAt(std::int64_t nowMs) const {
+    for (const auto& window : errorWindows_) {
+      if (window.Holds(nowMs)) return window.code;
+    }
+    return 0;
+  }
+  bool UnpluggedAt(std::int64_t nowMs) const {
+    return std::any_of(unplugs_.begin(), unplugs_.end(),
+                       [&](const Span& span) { return span.Holds(nowMs); });
+  }
+  // True once per random moment that has come.
+  bool UrcDue(std::int64_t nowMs) {
+    if (nextUrcMs_ < 0 || nowMs < nextUrcMs_) return false;
+    nextUrcMs_ = nowMs + NextGap();
+    return true;
+  }
+
+ private:
+  std::int64_t NextGap() { return 1 + std::llround(urcGap_(random_)); }
+
+  std::mt19937& random_;
+  std::vector<Span> errorWindows_;
+  std::vector<Span> unplugs_;
+  std::exponential_distribution<double> urcGap_;
+  std::int64_t nextUrcMs_ = -1;
+};
+
+// Writes the port file (or stdout) with the path a sender opens.
+bool AnnounceTerminal(const Settings& settings, const Terminal& terminal) {
+  if (!settings.portFile.empty()) {
+    std::string error;
+    if (!pagorin::platform::ReplaceFile(settings.portFile, terminal.SenderPath() + "\n", error)) {
+      std::fprintf(stderr, "gsm-modem-sim: cannot write %s: %s\n", settings.portFile.c_str(),
+                   error.c_str());
+      return false;
+    }
+  } else {
+    std::printf("%s\n", terminal.SenderPath().c_str());
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "gsm-modem-sim: modem on %s\n", terminal.SlavePath().c_str());
+  return true;
+}
+
+// The path is dead once the modem ends; a port file left behind would send the next reader to it.
+void RemovePortFile(const Settings& settings, const std::string& senderPath) {
+  if (settings.portFile.empty()) return;
+  std::string contents;
+  std::string error;
+  if (pagorin::platform::ReadWholeFile(settings.portFile, contents, error) &&
+      contents == senderPath + "\n") {
+    ::unlink(settings.portFile.c_str());
+  }
+}
+
+class ModemRun {
+ public:
+  explicit ModemRun(const Settings& settings)
+      : settings_(settings),
+        random_(settings.seed + 1),
+        modem_(BehaviourOf(settings)),
+        terminal_(settings.link),
+        schedule_(settings, random_) {}
+
+  int Run();
+
+ private:
+  // Points in time not yet set are kNever.
+  static constexpr Clock::time_point kNever = Clock::time_point::max();
+
+  void RunSchedule();
+  bool PollOnce();
+  void Receive(std::string_view received);
+  bool Transmit();
+  void HangUp();
+
+  const Settings& settings_;
+  std::mt19937 random_;  // pieces and random moments; the interpreter has its own
+  AtInterpreter modem_;
+  Terminal terminal_;
+  ModemClock clock_;
+  Schedule schedule_;
+  MessageLog log_;
+  std::string pending_;  // answer bytes not yet written
+  Clock::time_point nextPiece_ = Clock::now();
+  Clock::time_point reopenCheck_ = kNever;  // set while nobody has the terminal open
+  Clock::time_point finishAt_ = kNever;     // set once the last answer before an exit is out
+  Clock::time_point deadline_ = kNever;
+  bool finishing_ = false;
+  bool stop_ = false;
+  int unplugCount_ = 0;
+  const char* exitReason_ = "stopped";
+};
+
+int ModemRun::Run() {
+  if (!log_.Open(settings_.logFile)) return 1;
+  if (!settings_.clockFile.empty() && !clock_.Share(settings_.clockFile)) return 1;
 
   if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
   struct sigaction action {};
@@ -153,147 +449,169 @@ int Run(const Settings& settings) {
   ::sigaction(SIGTERM, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  FileDescriptor master;
-  std::string slavePath;
-  if (!OpenPseudoTerminal(master, slavePath)) return 1;
-  if (!settings.portFile.empty()) {
-    std::string error;
-    if (!pagorin::platform::ReplaceFile(settings.portFile, slavePath + "\n", error)) {
-      std::fprintf(stderr, "gsm-modem-sim: cannot write %s: %s\n", settings.portFile.c_str(),
-                   error.c_str());
-      return 1;
-    }
-  } else {
-    std::printf("%s\n", slavePath.c_str());
+  if (!terminal_.Plug() || !AnnounceTerminal(settings_, terminal_)) return 1;
+  const std::string senderPath = terminal_.SenderPath();
+  if (settings_.timeoutSeconds > 0) {
+    deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(settings_.timeoutSeconds));
   }
-  std::fflush(stdout);
-  std::fprintf(stderr, "gsm-modem-sim: modem on %s\n", slavePath.c_str());
-
-  // Points in time not yet set are kNever.
-  constexpr Clock::time_point kNever = Clock::time_point::max();
-  const auto start = Clock::now();
-  Clock::time_point deadline = kNever;
-  if (settings.timeoutSeconds > 0) {
-    deadline = start + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(settings.timeoutSeconds));
-  }
-  std::string pending;  // answer bytes not yet written
-  Clock::time_point nextByte = start;
-  Clock::time_point reopenCheck = kNever;  // set while nobody has the terminal open
-  Clock::time_point finishAt = kNever;     // set once the last answer before an exit is out
-  bool finishing = false;
-  const char* exitReason = "stopped";
-
-  for (;;) {
+  while (!stop_) {
     auto now = Clock::now();
-    if (now >= deadline) {
-      exitReason = "time-out reached";
+    if (now >= deadline_) {
+      exitReason_ = "time-out reached";
       break;
     }
-    if (finishing && pending.empty()) {
-      if (finishAt == kNever) finishAt = now + std::chrono::milliseconds(kExitGraceMs);
-      if (now >= finishAt) break;
+    if (finishing_ && pending_.empty()) {
+      if (finishAt_ == kNever) finishAt_ = now + std::chrono::milliseconds(kExitGraceMs);
+      if (now >= finishAt_) break;
     }
-    if (now >= reopenCheck) reopenCheck = kNever;
-
-    pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {master.get(), 0, 0}};
-    nfds_t count = 1;
-    bool wantWrite = !pending.empty() && (settings.byteDelayMs == 0 || now >= nextByte);
-    if (reopenCheck == kNever) {
-      fds[1].events = static_cast<short>((finishing ? 0 : POLLIN) | (wantWrite ? POLLOUT : 0));
-      count = 2;
-    }
-    Clock::time_point wake = std::min({deadline, reopenCheck, finishAt});
-    if (!pending.empty() && settings.byteDelayMs > 0 && now < nextByte) {
-      wake = std::min(wake, nextByte);
-    }
-    int timeoutMs = -1;
-    if (wake != kNever) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-      timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, 60'000));
-    }
-    int ready = ::poll(fds, count, timeoutMs);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      std::fprintf(stderr, "gsm-modem-sim: poll: %s\n", ErrorText(errno).c_str());
-      return 1;
-    }
-    if ((fds[0].revents & POLLIN) != 0) {
-      exitReason = "signal received";
-      break;
-    }
-    if (count < 2) continue;
-
-    bool hungUp = false;
-    if ((fds[1].revents & POLLIN) != 0) {
-      char buffer[512];
-      ssize_t n = ::read(master.get(), buffer, sizeof buffer);
-      if (n > 0) {
-        std::string_view received(buffer, static_cast<std::size_t>(n));
-        if (settings.trace) std::fprintf(stderr, "rx: %s\n", Escaped(received).c_str());
-        std::string answer = modem.Feed(received);
-        if (!settings.silent && pending.size() + answer.size() <= kMaxPendingOutput) {
-          pending += answer;
-        }
-        for (const auto& note : modem.TakeNotes()) {
-          if (settings.trace || note.kind == AtInterpreter::Note::Kind::kEvent) {
-            std::fprintf(stderr, "gsm-modem-sim: %s\n", note.text.c_str());
-          }
-        }
-        for (const auto& message : modem.TakeMessages()) {
-          log.Append(pagorin::sim::FormatLogLine(message, pagorin::sim::UtcTimestamp()));
-          std::printf("%s\n", pagorin::sim::FormatSummary(message).c_str());
-          std::fflush(stdout);
-        }
-        if (modem.HungUp()) {
-          finishing = true;
-          exitReason = "hung up";
-        }
-        if (settings.exitAfterMessages > 0 && modem.AcceptedCount() >= settings.exitAfterMessages) {
-          finishing = true;
-          exitReason = "message count reached";
-        }
-      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        hungUp = true;  // EIO: the last holder of the terminal closed it
-      }
-    } else if ((fds[1].revents & (POLLHUP | POLLERR)) != 0) {
-      hungUp = true;
-    }
-    if (!hungUp && (fds[1].revents & POLLOUT) != 0 && !pending.empty()) {
-      std::size_t chunk = settings.byteDelayMs > 0 ? 1 : pending.size();
-      ssize_t n = ::write(master.get(), pending.data(), chunk);
-      if (n > 0) {
-        if (settings.trace) {
-          std::fprintf(
-              stderr, "tx: %s\n",
-              Escaped(std::string_view(pending).substr(0, static_cast<std::size_t>(n))).c_str());
-        }
-        pending.erase(0, static_cast<std::size_t>(n));
-        nextByte = Clock::now() + std::chrono::milliseconds(settings.byteDelayMs);
-      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        hungUp = true;
-      }
-    }
-    if (hungUp) {
-      // Answers to a sender that went away are lost, as on a real line.
-      pending.clear();
-      reopenCheck = Clock::now() + std::chrono::milliseconds(kReopenCheckMs);
-      if (finishing) break;
-    }
+    if (now >= reopenCheck_) reopenCheck_ = kNever;
+    RunSchedule();
+    if (!PollOnce()) return 1;
   }
-  master.Reset();
-  // The path is dead now; a port file left behind would send the next reader to it.
-  if (!settings.portFile.empty()) {
-    std::string contents;
-    std::string error;
-    if (pagorin::platform::ReadWholeFile(settings.portFile, contents, error) &&
-        contents == slavePath + "\n") {
-      ::unlink(settings.portFile.c_str());
-    }
-  }
-  std::fprintf(stderr, "gsm-modem-sim: %s; %d command lines, %d messages accepted\n", exitReason,
-               modem.CommandCount(), modem.AcceptedCount());
+  terminal_.Unplug();
+  RemovePortFile(settings_, senderPath);
+  std::fprintf(stderr, "gsm-modem-sim: %s; %d command lines, %d messages accepted\n", exitReason_,
+               modem_.CommandCount(), modem_.AcceptedCount());
   return 0;
+}
+
+void ModemRun::RunSchedule() {
+  std::int64_t nowMs = clock_.NowMs();
+  modem_.SetOutage(schedule_.OutageAt(nowMs));
+  bool unplugged = schedule_.UnpluggedAt(nowMs);
+  if (unplugged && terminal_.Plugged()) {
+    terminal_.Unplug();
+    pending_.clear();
+    reopenCheck_ = kNever;
+    ++unplugCount_;
+    std::fprintf(stderr, "gsm-modem-sim: unplugged at %.3f s\n",
+                 static_cast<double>(nowMs) / 1000.0);
+  } else if (!unplugged && !terminal_.Plugged()) {
+    if (!terminal_.Plug()) {
+      exitReason_ = "cannot plug the modem in again";
+      stop_ = true;
+      return;
+    }
+    // A modem that comes back has been without power: settings as after reset.
+    modem_.PowerCycle();
+    std::fprintf(stderr, "gsm-modem-sim: plugged in again at %.3f s on %s\n",
+                 static_cast<double>(nowMs) / 1000.0, terminal_.SlavePath().c_str());
+  }
+  // A result code of its own goes out only to somebody holding the line, after whole answers.
+  if (schedule_.UrcDue(nowMs) && terminal_.Plugged() && reopenCheck_ == kNever && !finishing_ &&
+      !settings_.silent && pending_.size() < kMaxPendingOutput) {
+    pending_ += "\r\n" + modem_.NextUrc() + "\r\n";
+  }
+}
+
+bool ModemRun::PollOnce() {
+  auto now = Clock::now();
+  bool paced = settings_.byteDelayMs > 0 || settings_.piecesMs > 0;
+  pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {terminal_.fd(), 0, 0}};
+  nfds_t count = 1;
+  bool wantWrite = !pending_.empty() && (!paced || now >= nextPiece_);
+  if (reopenCheck_ == kNever && terminal_.Plugged()) {
+    fds[1].events = static_cast<short>((finishing_ ? 0 : POLLIN) | (wantWrite ? POLLOUT : 0));
+    count = 2;
+  }
+  Clock::time_point wake = std::min({deadline_, reopenCheck_, finishAt_});
+  if (!pending_.empty() && paced && now < nextPiece_) wake = std::min(wake, nextPiece_);
+  if (!schedule_.Empty() || clock_.Shared()) {
+    wake = std::min(wake, now + std::chrono::milliseconds(kScheduleCheckMs));
+  }
+  int timeoutMs = -1;
+  if (wake != kNever) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+    timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+  }
+  int ready = ::poll(fds, count, timeoutMs);
+  if (ready < 0) {
+    if (errno == EINTR) return true;
+    std::fprintf(stderr, "gsm-modem-sim: poll: %s\n", ErrorText(errno).c_str());
+    return false;
+  }
+  if ((fds[0].revents & POLLIN) != 0) {
+    exitReason_ = "signal received";
+    stop_ = true;
+    return true;
+  }
+  if (count < 2) return true;
+
+  bool hungUp = false;
+  if ((fds[1].revents & POLLIN) != 0) {
+    char buffer[512];
+    ssize_t n = ::read(terminal_.fd(), buffer, sizeof buffer);
+    if (n > 0) {
+      Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      hungUp = true;  // EIO: the last holder of the terminal closed it
+    }
+  } else if ((fds[1].revents & (POLLHUP | POLLERR)) != 0) {
+    hungUp = true;
+  }
+  if (!hungUp && (fds[1].revents & POLLOUT) != 0 && !pending_.empty()) hungUp = !Transmit();
+  if (hungUp) HangUp();
+  return true;
+}
+
+void ModemRun::Receive(std::string_view received) {
+  if (settings_.trace) std::fprintf(stderr, "rx: %s\n", Escaped(received).c_str());
+  // The clock may have moved since the last look (a shared clock jumps): the answer follows it.
+  modem_.SetOutage(schedule_.OutageAt(clock_.NowMs()));
+  std::string answer = modem_.Feed(received);
+  if (!settings_.silent && pending_.size() + answer.size() <= kMaxPendingOutput) {
+    pending_ += answer;
+  }
+  for (const auto& note : modem_.TakeNotes()) {
+    if (settings_.trace || note.kind == AtInterpreter::Note::Kind::kEvent) {
+      std::fprintf(stderr, "gsm-modem-sim: %s\n", note.text.c_str());
+    }
+  }
+  for (const auto& message : modem_.TakeMessages()) {
+    log_.Append(pagorin::sim::FormatLogLine(message, pagorin::sim::UtcTimestamp()));
+    std::printf("%s\n", pagorin::sim::FormatSummary(message).c_str());
+    std::fflush(stdout);
+  }
+  if (modem_.HungUp()) {
+    finishing_ = true;
+    exitReason_ = "hung up";
+  }
+  if (settings_.exitAfterMessages > 0 && modem_.AcceptedCount() >= settings_.exitAfterMessages) {
+    finishing_ = true;
+    exitReason_ = "message count reached";
+  }
+}
+
+bool ModemRun::Transmit() {
+  std::size_t chunk = pending_.size();
+  int pauseMs = 0;
+  if (settings_.byteDelayMs > 0) {
+    chunk = 1;
+    pauseMs = settings_.byteDelayMs;
+  } else if (settings_.piecesMs > 0) {
+    chunk = std::min(chunk, std::uniform_int_distribution<std::size_t>(1, kMaxPieceBytes)(random_));
+    pauseMs = std::uniform_int_distribution<int>(1, settings_.piecesMs)(random_);
+  }
+  ssize_t n = ::write(terminal_.fd(), pending_.data(), chunk);
+  if (n > 0) {
+    if (settings_.trace) {
+      std::fprintf(
+          stderr, "tx: %s\n",
+          Escaped(std::string_view(pending_).substr(0, static_cast<std::size_t>(n))).c_str());
+    }
+    pending_.erase(0, static_cast<std::size_t>(n));
+    nextPiece_ = Clock::now() + std::chrono::milliseconds(pauseMs);
+    return true;
+  }
+  return n == 0 || errno == EAGAIN || errno == EINTR;
+}
+
+void ModemRun::HangUp() {
+  // Answers to a sender that went away are lost, as on a real line.
+  pending_.clear();
+  reopenCheck_ = Clock::now() + std::chrono::milliseconds(kReopenCheckMs);
+  if (finishing_) stop_ = true;
 }
 
 }  // namespace
@@ -334,12 +652,94 @@ int main(int argc, char** argv) {
                    "message reference of the first message")
         ->check(CLI::Range(0, 255));
     app.add_flag("--trace", settings.trace, "show every byte received and sent on stderr");
+
+    auto* field = "Field behaviour (times in seconds on the modem's clock)";
+    app.add_option("--urc", settings.urcs,
+                   "an unsolicited result line to use (repeatable; default: +CMTI: \"SM\",3, "
+                   "RING, +CREG: 1, ^RSSI: 17, +CSQ: 17,99, +CGREG: 1, ^BOOT:..., NO CARRIER)")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(field);
+    app.add_flag("--urc-after-ok", settings.urcAfterOk,
+                 "an unsolicited result line right after every final OK")
+        ->group(field);
+    app.add_flag("--urc-after-prompt", settings.urcAfterPrompt,
+                 "an unsolicited result line right after every \"> \" prompt")
+        ->group(field);
+    app.add_option("--urc-every", settings.urcEverySeconds,
+                   "unsolicited result lines at random moments, this many seconds apart on average")
+        ->check(CLI::Range(0.0, 1e6))
+        ->group(field);
+    app.add_option("--pieces", settings.piecesMs,
+                   "send replies in pieces of 1 to 8 bytes with pauses of up to this many "
+                   "milliseconds (real time)")
+        ->check(CLI::Range(0, 10'000))
+        ->group(field);
+    auto windowCheck = CLI::Validator(
+        [](std::string& text) {
+          return ParseErrorWindow(text) ? std::string()
+                                        : "expected CODE@FROM+SECONDS, e.g. 331@5+20";
+        },
+        "CODE@FROM+SECONDS");
+    app.add_option("--error-window", settings.errorWindows,
+                   "refuse every send with +CMS ERROR: CODE from FROM for SECONDS, e.g. 331@5+20 "
+                   "(repeatable; 331 also reports no registration and no signal)")
+        ->check(windowCheck)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(field);
+    app.add_option("--error-rate", settings.errorRate,
+                   "refuse this share of sends (0 to 1) at random with a temporary +CMS ERROR")
+        ->check(CLI::Range(0.0, 1.0))
+        ->group(field);
+    app.add_option("--error-codes", settings.errorCodes,
+                   "the codes for --error-rate (default 331 332 42 314 500)")
+        ->check(CLI::Range(0, 511))
+        ->group(field);
+    auto spanCheck = CLI::Validator(
+        [](std::string& text) {
+          return ParseSpan(text) ? std::string() : "expected FROM+SECONDS, e.g. 30+10";
+        },
+        "FROM+SECONDS");
+    app.add_option("--unplug", settings.unplugs,
+                   "pull the adapter out at FROM for SECONDS, e.g. 30+10: the terminal closes "
+                   "and a new one appears behind the same link (repeatable)")
+        ->check(spanCheck)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(field);
+    app.add_option("--link", settings.link,
+                   "a symbolic link that names the terminal, re-pointed when it comes back "
+                   "(default with --unplug: the port file's path with .tty added)")
+        ->group(field);
+    app.add_option("--clock-file", settings.clockFile,
+                   "take the modem's clock from this file (8 bytes: milliseconds, native byte "
+                   "order), as a host simulator with simulated time shares it")
+        ->group(field);
+    app.add_option("--seed", settings.seed, "seed of the random choices (default 1)")->group(field);
+    app.add_flag("--no-sim", settings.noSim,
+                 "no SIM card: AT+CPIN? fails with +CME ERROR: 10, sends with +CMS ERROR: 310")
+        ->group(field);
+    app.add_option("--signal", settings.signal, "the signal AT+CSQ reports (0 to 31, 99 unknown)")
+        ->check(CLI::Range(0, 31) | CLI::IsMember({99}))
+        ->group(field);
+    app.add_option("--registration", settings.registration,
+                   "what AT+CREG? reports: 0 none, 1 home, 2 searching, 3 denied, 5 roaming")
+        ->check(CLI::IsMember({0, 1, 2, 3, 4, 5}))
+        ->group(field);
     try {
       app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
       return app.exit(e);
     }
-    return Run(settings);
+    if (!settings.unplugs.empty() && settings.link.empty()) {
+      if (settings.portFile.empty()) {
+        std::fprintf(stderr, "gsm-modem-sim: --unplug needs --link or --port-file\n");
+        return 2;
+      }
+      settings.link = settings.portFile + ".tty";
+    }
+    return ModemRun(settings).Run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "gsm-modem-sim: %s\n", e.what());
     return 1;

@@ -1,6 +1,7 @@
 // The simulated modem's command interpreter, fed bytes directly (no terminal involved).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "at_interpreter.h"
@@ -39,7 +40,15 @@ TEST(GsmSimAt, AnswersBasicCommands) {
       {"AT+CMGF?\r", "\r\n+CMGF: 0\r\n\r\nOK\r\n"},
       {"AT+CMGF=?\r", "\r\n+CMGF: (0,1)\r\n\r\nOK\r\n"},
       {"AT+CMGS=?\r", "\r\nOK\r\n"},
-      {"AT+CSQ\r", "\r\nERROR\r\n"},
+      {"AT+CSQ\r", "\r\n+CSQ: 17,99\r\n\r\nOK\r\n"},
+      {"AT+CSQ?\r", "\r\nERROR\r\n"},
+      {"AT+CPIN?\r", "\r\n+CPIN: READY\r\n\r\nOK\r\n"},
+      {"AT+CREG?\r", "\r\n+CREG: 0,1\r\n\r\nOK\r\n"},
+      {"AT+CGREG?\r", "\r\n+CGREG: 0,1\r\n\r\nOK\r\n"},
+      {"AT+CMEE?\r", "\r\n+CMEE: 0\r\n\r\nOK\r\n"},
+      {"AT+CMEE=1;+CMEE?\r", "\r\n+CMEE: 1\r\n\r\nOK\r\n"},
+      {"AT+CMEE=3\r", "\r\nERROR\r\n"},
+      {"ATE0;+CMEE=1;+CMGF=0\r", "\r\nOK\r\n"},
       {"ATX\r", "\r\nERROR\r\n"},
       {"ATV0\r", "\r\nERROR\r\n"},
       {"ATE0V1Q0\r", "\r\nOK\r\n"},
@@ -201,6 +210,117 @@ TEST(GsmSimAt, HangsUpAfterTheNthCommandLine) {
   EXPECT_TRUE(modem.HungUp());
   EXPECT_EQ(modem.Feed("AT\r"), "");
   EXPECT_TRUE(modem.TakeMessages().empty());
+}
+
+TEST(GsmSimAt, HealthAnswersFollowSimSignalAndOutage) {
+  struct Row {
+    const char* name;
+    bool simReady;
+    int registration;
+    int outage;
+    const char* input;
+    const char* answer;
+  };
+  const Row rows[] = {
+      {"NoSimPlain", false, 1, 0, "AT+CPIN?\r", "\r\nERROR\r\n"},
+      {"NoSimNumeric", false, 1, 0, "AT+CMEE=1\rAT+CPIN?\r", "\r\nOK\r\n\r\n+CME ERROR: 10\r\n"},
+      {"NoSimVerbose", false, 1, 0, "AT+CMEE=2\rAT+CPIN?\r",
+       "\r\nOK\r\n\r\n+CME ERROR: SIM not inserted\r\n"},
+      {"NoSimUnregistered", false, 1, 0, "AT+CREG?\r", "\r\n+CREG: 0,0\r\n\r\nOK\r\n"},
+      {"Roaming", true, 5, 0, "AT+CREG?\r", "\r\n+CREG: 0,5\r\n\r\nOK\r\n"},
+      {"NoNetworkSearches", true, 1, 331, "AT+CREG?;+CSQ\r",
+       "\r\n+CREG: 0,2\r\n\r\n+CSQ: 99,99\r\n\r\nOK\r\n"},
+      {"CongestionKeepsRegistration", true, 1, 42, "AT+CREG?\r", "\r\n+CREG: 0,1\r\n\r\nOK\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ModemBehaviour behaviour = Quiet();
+    behaviour.simReady = row.simReady;
+    behaviour.registration = row.registration;
+    AtInterpreter modem(behaviour);
+    modem.SetOutage(row.outage);
+    EXPECT_EQ(modem.Feed(row.input), row.answer);
+  }
+}
+
+TEST(GsmSimAt, RefusedSendsTakeNoReference) {
+  struct Row {
+    const char* name;
+    bool simReady;
+    int outage;
+    double errorRate;
+    const char* refusal;
+  };
+  const Row rows[] = {
+      {"Outage", true, 331, 0, "\r\n+CMS ERROR: 331\r\n"},
+      {"NoSim", false, 0, 0, "\r\n+CMS ERROR: 310\r\n"},
+      {"EveryOneAtRandom", true, 0, 1.0, "\r\n+CMS ERROR: 332\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ModemBehaviour behaviour = Quiet();
+    behaviour.simReady = row.simReady;
+    behaviour.errorRate = row.errorRate;
+    behaviour.errorCodes = {332};
+    AtInterpreter modem(behaviour);
+    modem.SetOutage(row.outage);
+    EXPECT_EQ(SendOnce(modem), std::string("\r\nOK\r\n\r\n> ") + row.refusal);
+    EXPECT_TRUE(modem.TakeMessages().empty());
+    EXPECT_EQ(modem.AcceptedCount(), 0);
+  }
+  // Once the network is back the next send is accepted with the first reference.
+  AtInterpreter modem(Quiet());
+  modem.SetOutage(331);
+  SendOnce(modem);
+  modem.SetOutage(0);
+  EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMGS: 0\r\n\r\nOK\r\n");
+}
+
+TEST(GsmSimAt, RandomRefusalsKeepToTheirShareAndTemporaryCodes) {
+  ModemBehaviour behaviour = Quiet();
+  behaviour.errorRate = 0.05;
+  behaviour.seed = 7;
+  AtInterpreter modem(behaviour);
+  int refused = 0;
+  for (int i = 0; i < 1000; ++i) {
+    std::string out = SendOnce(modem);
+    std::size_t at = out.find("+CMS ERROR: ");
+    if (at == std::string::npos) continue;
+    ++refused;
+    int code = std::stoi(out.substr(at + 12));
+    const auto& codes = DefaultErrorCodes();
+    EXPECT_NE(std::find(codes.begin(), codes.end(), code), codes.end()) << code;
+  }
+  EXPECT_GT(refused, 20);
+  EXPECT_LT(refused, 90);
+  EXPECT_EQ(modem.AcceptedCount(), 1000 - refused);
+}
+
+TEST(GsmSimAt, UnsolicitedLinesAfterOkAndAfterThePrompt) {
+  ModemBehaviour behaviour = Quiet();
+  behaviour.urcs = {"^RSSI: 17"};
+  behaviour.urcAfterOk = true;
+  behaviour.urcAfterPrompt = true;
+  AtInterpreter modem(behaviour);
+  EXPECT_EQ(SendOnce(modem),
+            "\r\nOK\r\n\r\n^RSSI: 17\r\n"
+            "\r\n> \r\n^RSSI: 17\r\n"
+            "\r\n+CMGS: 0\r\n\r\nOK\r\n\r\n^RSSI: 17\r\n");
+  // Not after errors.
+  EXPECT_EQ(modem.Feed("ATX\r"), "\r\nERROR\r\n");
+  EXPECT_EQ(modem.TakeMessages().size(), 1u);
+}
+
+TEST(GsmSimAt, PowerCycleEndsPduEntryAndResetsSettings) {
+  AtInterpreter modem{ModemBehaviour{}};
+  EXPECT_EQ(modem.Feed("ATE0;+CMEE=1;+CMGF=1\r"), "ATE0;+CMEE=1;+CMGF=1\r\r\nOK\r\n");
+  EXPECT_EQ(modem.Feed("AT+CMGF=0\rAT+CMGS=19\r" + kPdu.substr(0, 10)), "\r\nOK\r\n\r\n> ");
+  modem.PowerCycle();
+  // The rest of the PDU is now a line without "AT": no answer, no message. Echo is back on.
+  EXPECT_EQ(modem.Feed(kPdu.substr(10) + kCtrlZ + "\r"), kPdu.substr(10) + kCtrlZ + "\r");
+  EXPECT_EQ(modem.Feed("AT+CMEE?;E0\r"), "AT+CMEE?;E0\r\r\n+CMEE: 0\r\n\r\nOK\r\n");
+  EXPECT_TRUE(modem.TakeMessages().empty());
+  EXPECT_EQ(SendOnce(modem), "\r\nOK\r\n\r\n> \r\n+CMGS: 0\r\n\r\nOK\r\n");
 }
 
 TEST(GsmSimAt, OverlongCommandLineIsAnError) {

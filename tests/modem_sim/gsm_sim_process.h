@@ -1,6 +1,6 @@
 // Runs the real gsm-modem-sim program for a test: starts it in a temporary folder with a port
 // file and a JSON log, opens its pseudo-terminal the way a sender does, and reads answers with a
-// bounded wait. Header-only, for the tests of this folder.
+// bounded wait. Header-only, for the simulator's tests and the end-to-end tests.
 #pragma once
 
 #include <fcntl.h>

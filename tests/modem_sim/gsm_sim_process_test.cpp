@@ -2,8 +2,13 @@
 // log out, and every fault option.
 #include "gsm_sim_process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -188,6 +193,100 @@ TEST(GsmSimProcess, ExitsAfterTheGivenMessageCount) {
   EXPECT_EQ(SendPdu(sim, kPdu, 19, "OK\r\n"), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
   EXPECT_EQ(sim.WaitForExit(), 0);
   EXPECT_EQ(sim.LogLines().size(), 1u);
+}
+
+// The clock a host simulator shares with the modem: 8 bytes of milliseconds, set by hand here.
+class SharedClock {
+ public:
+  explicit SharedClock(const std::string& path) : path_(path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0 && ::ftruncate(fd, sizeof(std::uint64_t)) == 0) {
+      void* map = ::mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      if (map != MAP_FAILED) ms_ = static_cast<std::uint64_t*>(map);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ~SharedClock() {
+    if (ms_ != nullptr) ::munmap(ms_, sizeof(std::uint64_t));
+  }
+  SharedClock(const SharedClock&) = delete;
+  SharedClock& operator=(const SharedClock&) = delete;
+  bool Ready() const { return ms_ != nullptr; }
+  const std::string& Path() const { return path_; }
+  void SetSeconds(int seconds) {
+    std::atomic_ref<std::uint64_t>(*ms_).store(static_cast<std::uint64_t>(seconds) * 1000u,
+                                               std::memory_order_release);
+  }
+
+ private:
+  std::string path_;
+  std::uint64_t* ms_ = nullptr;
+};
+
+// True once `path` exists (`present`) or is gone, within the patience.
+bool WaitForPath(const std::string& path, bool present) {
+  auto until = GsmSimProcess::Clock::now() + GsmSimProcess::kPatience;
+  while (GsmSimProcess::Clock::now() < until) {
+    if ((::access(path.c_str(), F_OK) == 0) == present) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+TEST(GsmSimProcess, ErrorWindowAndUnplugFollowTheSharedClock) {
+  TempDir folder;
+  SharedClock clock(folder.File("clock"));
+  ASSERT_TRUE(clock.Ready());
+  GsmSimProcess sim({"--echo", "off", "--clock-file", clock.Path(), "--error-window", "331@5+20",
+                     "--unplug", "40+10"});
+  ASSERT_TRUE(sim.OpenPort());
+  // With --unplug the sender is sent to a link that outlives each terminal.
+  const std::string link = sim.PortFile() + ".tty";
+  EXPECT_EQ(sim.WaitForPortPath(), link);
+
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "OK\r\n"), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
+  clock.SetSeconds(10);
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "331\r\n"), "\r\n+CMS ERROR: 331\r\n");
+  EXPECT_EQ(sim.Ask("AT+CREG?\r", "OK\r\n"), "\r\n+CREG: 0,2\r\n\r\nOK\r\n");
+  clock.SetSeconds(25);
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "OK\r\n"), "\r\n+CMGS: 1\r\n\r\nOK\r\n");
+
+  // Unplugged: the open terminal hangs up and the name is gone until the adapter is back.
+  clock.SetSeconds(40);
+  EXPECT_EQ(sim.ReadUntil("never"), "");
+  EXPECT_TRUE(sim.HungUp());
+  EXPECT_TRUE(WaitForPath(link, false));
+  clock.SetSeconds(50);
+  ASSERT_TRUE(WaitForPath(link, true));
+  sim.ClosePort();
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(SendPdu(sim, kPdu, 19, "OK\r\n"), "\r\n+CMGS: 2\r\n\r\nOK\r\n");
+  EXPECT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.LogLines().size(), 3u);
+  EXPECT_NE(sim.StderrText().find("unplugged at 40.000 s"), std::string::npos) << sim.StderrText();
+  EXPECT_NE(::access(link.c_str(), F_OK), 0);  // no dead name left behind
+}
+
+TEST(GsmSimProcess, UnsolicitedLinesAroundRepliesInPieces) {
+  GsmSimProcess sim({"--echo", "off", "--urc-after-ok", "--urc-after-prompt", "--urc", "^RSSI: 17",
+                     "--pieces", "3"});
+  ASSERT_TRUE(sim.OpenPort());
+  sim.Send("AT+CMGS=19\r");
+  int reads = 0;
+  EXPECT_EQ(sim.ReadUntil("17\r\n", &reads), "\r\n> \r\n^RSSI: 17\r\n");
+  EXPECT_GE(reads, 3);  // 19 bytes in pieces of at most 8
+  sim.Send(kPdu + kCtrlZ);
+  EXPECT_EQ(sim.ReadUntil("17\r\n"), "\r\n+CMGS: 0\r\n\r\nOK\r\n\r\n^RSSI: 17\r\n");
+  EXPECT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.LogLines().size(), 1u);
+}
+
+TEST(GsmSimProcess, UnsolicitedLinesAtRandomMoments) {
+  GsmSimProcess sim({"--urc-every", "0.02", "--urc", "RING"});
+  ASSERT_TRUE(sim.OpenPort());
+  std::string received = sim.ReadUntil("RING\r\n\r\nRING\r\n");
+  EXPECT_NE(received.find("\r\nRING\r\n\r\nRING\r\n"), std::string::npos) << received;
+  EXPECT_EQ(sim.Stop(), 0);
 }
 
 TEST(GsmSimProcess, ExitsAtItsTimeoutEvenWithoutAClient) {
