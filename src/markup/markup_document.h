@@ -12,6 +12,40 @@
 
 namespace pagorin {
 
+namespace detail {
+struct ScannedNode;
+}
+
+// What a parse found wrong first. The texts of ErrorText() are made from the kind, its offset and
+// the names it refers to, in one place.
+enum class MarkupError : std::uint8_t {
+  kNone,
+  kEmptyDocument,
+  kNoRootElement,
+  kRootHasSibling,
+  kElementNotEnded,      // offset of the open element's start tag
+  kEndTagMismatch,       // offset of the end tag's '/'
+  kNoStartTag,           // offset of the end tag
+  kDoctypeUnterminated,  // this and the following: offset of the node's '<'
+  kElementTagUnterminated,
+  kEndTagUnterminated,
+  kCDataUnterminated,
+  kProcessingInstructionUnterminated,
+  kCommentUnterminated,
+  kTagUnterminated,
+  kIncorrectTagNameCharacter,
+  kIncorrectBangTag,
+  kIncorrectCommentTag,
+  kIncorrectTag,
+  kOutOfMemory,  // the index could not be built; offset 0
+};
+
+struct MarkupParseError {
+  MarkupError kind = MarkupError::kNone;
+  int offset = 0;  // byte offset into the text parsed
+  bool operator==(const MarkupParseError&) const = default;
+};
+
 class MarkupDocument {
  public:
   // AddElement and EncodeText option bits.
@@ -21,11 +55,11 @@ class MarkupDocument {
   static constexpr int kKeepReferences = 0x8;
   static constexpr int kNoEndTag = 0x10;
   static constexpr int kEncodeQuotes = 0x100;
-  static constexpr int kReplaceContent = 0x1000;
   static constexpr int kInsertBefore = 0x2000;
   static constexpr int kAsChild = 0x4000;
-  // Document option: element and attribute names compare without regard to ASCII case.
-  static constexpr int kCaseInsensitive = 0x8;
+  // Document option: element and attribute names compare without regard to ASCII case. A bit of
+  // its own, so that an insertion option handed to SetOptions by mistake changes nothing.
+  static constexpr int kCaseInsensitive = 0x10000;
 
   // Element flags of ElementRecord::flags.
   static constexpr std::uint32_t kFlagFirstChild = 0x80000;
@@ -49,7 +83,7 @@ class MarkupDocument {
   };
 
   MarkupDocument();
-  virtual ~MarkupDocument();
+  ~MarkupDocument();
   MarkupDocument(const MarkupDocument&) = delete;
   MarkupDocument& operator=(const MarkupDocument&) = delete;
 
@@ -61,13 +95,14 @@ class MarkupDocument {
   const std::string& Text() const noexcept { return text_; }
   // Result of the last load or save, and the first error found by the last parse.
   const std::string& ErrorText() const noexcept { return errorText_; }
+  // The error behind the parse part of ErrorText(); kNone after a parse without one.
+  MarkupParseError ParseError() const noexcept { return parseError_; }
   // True when the last parse found exactly one root element and no error.
   bool ParseSucceeded() const noexcept;
   // Rebuilds the index from the text; positions are reset to the document level.
   bool Parse() noexcept;
 
   // Document options (kCaseInsensitive); a new document has 0.
-  int Options() const noexcept { return options_; }
   void SetOptions(int options) noexcept { options_ = options; }
 
   // Finds the next sibling after the current element named `name` (any name when null or empty)
@@ -119,6 +154,7 @@ class MarkupDocument {
 
  private:
   struct AttributeSpan;
+  struct Insertion;
 
   ElementRecord& Rec(int pos) noexcept { return pages_[Page(pos)][Slot(pos)]; }
   const ElementRecord& Rec(int pos) const noexcept { return pages_[Page(pos)][Slot(pos)]; }
@@ -128,9 +164,11 @@ class MarkupDocument {
   bool ReplaceTextAndParse(std::string&& text) noexcept;
   void ReserveRecords(std::int64_t count);
   int NewRecord();
-  int ParseElements(int parent);
-  void CloseOpenElements(int top, int keep, int endTagStart, int endTagNameStart,
-                         int endTagNameLength);
+  int ParseElements();
+  void AddParsedElement(const detail::ScannedNode& node, int& current, int& first);
+  void MatchEndTag(const detail::ScannedNode& node, int& current);
+  void CloseOpenElements(std::size_t keep, const detail::ScannedNode* endTag);
+  void NoteError(MarkupError kind, int offset) noexcept;
   void ResetIndexAfterFailure() noexcept;
 
   int FindNamedChild(int parent, int reference, const char* name) const;
@@ -141,9 +179,12 @@ class MarkupDocument {
   void ShiftOffsets(int pos, int diff) noexcept;
   void LinkElement(int parent, int reference, int pos) noexcept;
   void LinkElementBefore(int parent, int before, int pos) noexcept;
+  void PlanInsertion(int options, std::string&& markup, Insertion& at) const;
+  int IndexInsertion(const Insertion& at, const ElementRecord& added) noexcept;
 
   std::string text_;
   std::string errorText_;
+  MarkupParseError parseError_;
   int parentPos_ = 0;
   int currentPos_ = 0;
   int childPos_ = 0;
@@ -159,6 +200,16 @@ class MarkupDocument {
     int nameLength;
   };
   std::vector<OpenElement> openElements_;  // the parse's stack of open elements, kept on the heap
+
+  // The names that the first error of a parse refers to, as spans of the text.
+  struct ErrorNames {
+    int nameStart = 0;
+    int nameLength = 0;
+    int otherOffset = 0;
+    int otherNameStart = 0;
+    int otherNameLength = 0;
+  };
+  ErrorNames errorNames_;
 };
 
 }  // namespace pagorin

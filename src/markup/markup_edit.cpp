@@ -357,139 +357,167 @@ void MarkupDocument::LinkElementBefore(int parent, int before, int pos) noexcept
   LinkElement(parent, Rec(parent).firstChild == before ? 0 : Rec(before).previous, pos);
 }
 
+// Where an added element goes, and how the text changes to take it.
+struct MarkupDocument::Insertion {
+  int parent = 0;
+  int reference = 0;           // the sibling it follows (or, with `before`, precedes); 0: none
+  bool before = false;         // kInsertBefore applies
+  bool openContainer = false;  // the parent was an empty element and gets an end tag now
+  bool openUpSlash = false;    // ... by giving up the '/' of its "/>"
+  int openedEndTagLength = 0;  // ... of this length
+  int offset = 0;              // where the new element's '<' lands
+  int insertAt = 0;            // where the text changes
+  int replaced = 0;            // bytes replaced there
+  std::string inserted;        // what goes there
+};
+
+namespace {
+
+// The new element's markup with its tag lengths in `added`; false when the content cannot be
+// made or would not fit a document.
+bool ComposeElement(const char* name, const char* data, int options, std::string& markup,
+                    MarkupDocument::ElementRecord& added) {
+  using Doc = MarkupDocument;
+  const int nameLength = static_cast<int>(std::strlen(name));
+  if (nameLength > static_cast<int>(detail::kMaxTextLength / 4)) return false;
+  added = {};
+  const bool bare = data == nullptr || ((options & Doc::kNoEndTag) != 0 && data[0] == 0);
+  if (bare) {
+    if ((options & Doc::kNoEndTag) != 0) {
+      markup.append("<").append(name).append(">");
+      added.flags = Doc::kFlagNoEndTag;
+    } else {
+      markup.append("<").append(name).append((options & Doc::kSpacedEmptyTag) != 0 ? " />" : "/>");
+    }
+    added.length = added.startTagLength = static_cast<int>(markup.size());
+    return true;
+  }
+  const bool asCData = (options & Doc::kAsCData) != 0;
+  const std::string content = asCData ? Doc::WrapCData(data) : Doc::EncodeText(data, options);
+  // Both give an empty text only when they ran out of memory.
+  if (content.empty() && (asCData || data[0] != 0)) return false;
+  if (content.size() > detail::kMaxTextLength) return false;
+  markup.reserve(content.size() + 2 * static_cast<std::size_t>(nameLength) + 5);
+  markup.append("<").append(name).append(">").append(content);
+  markup.append("</").append(name).append(">");
+  if (markup.size() > detail::kMaxTextLength) return false;
+  added.length = static_cast<int>(markup.size());
+  added.startTagLength = nameLength + 2;
+  added.endTagLength = nameLength + 3;
+  return true;
+}
+
+}  // namespace
+
+// Before the reference (or the first child), or after it (or as the last child). A new child of
+// an element without content opens that element up: "<p/>" becomes "<p>\r\n<new/>\r\n</p>".
+void MarkupDocument::PlanInsertion(int options, std::string&& markup, Insertion& at) const {
+  const std::string_view lineBreak = (options & kNoLineBreak) != 0 ? "" : "\r\n";
+  const char* text = text_.c_str();
+  const int textLength = static_cast<int>(text_.size());
+  const ElementRecord& container = Rec(at.parent);
+  const bool containerEmpty = at.parent != 0 && container.length == container.startTagLength;
+  const bool containerBare =
+      at.parent != 0 && container.length - container.endTagLength - container.startTagLength == 0;
+  at.before = (options & kInsertBefore) != 0 &&
+              (at.reference != 0 || (!containerEmpty && container.firstChild != 0));
+  if (at.before) {
+    if (at.reference == 0) at.reference = container.firstChild;
+    at.offset = at.insertAt = Rec(at.reference).start;
+    at.inserted = std::move(markup);
+    at.inserted += lineBreak;
+    return;
+  }
+
+  const int closing = container.start + container.length;
+  if (at.reference != 0) {
+    at.offset = Rec(at.reference).start + Rec(at.reference).length;
+  } else if (containerEmpty) {
+    // The '/' of "/>" gives way to the new content; a tag without it is opened before its '>'.
+    at.openUpSlash =
+        (container.flags & kFlagNoEndTag) == 0 && container.length >= 3 && text[closing - 2] == '/';
+    at.offset = container.start + container.startTagLength - (at.openUpSlash ? 1 : 0);
+  } else {
+    at.offset = closing - container.endTagLength;
+  }
+  if (!containerEmpty) {
+    // After white space that runs up to the next tag or the end.
+    int skip = at.offset;
+    while (skip < textLength && Is(text[skip], detail::kWhite))
+      ++skip;
+    if (skip >= textLength || text[skip] == 0 || text[skip] == '<') at.offset = skip;
+  }
+  if (at.reference == 0 && container.firstChild != 0) {
+    at.reference = Rec(container.firstChild).previous;
+  }
+  markup += lineBreak;
+  if (containerEmpty || containerBare) at.offset += static_cast<int>(lineBreak.size());
+  if (containerEmpty) {
+    at.openContainer = true;
+    at.inserted.append(">").append(lineBreak).append(markup).append("</");
+    const std::string_view containerName = TagNameView(at.parent);
+    at.inserted.append(containerName);
+    at.openedEndTagLength = static_cast<int>(containerName.size()) + 3;
+    at.insertAt = at.openUpSlash ? closing - 2 : closing - 1;
+    at.replaced = at.openUpSlash ? 1 : 0;
+  } else if (containerBare) {
+    at.inserted.append(lineBreak).append(markup);
+    at.insertAt = container.start + container.startTagLength;
+  } else {
+    at.inserted = std::move(markup);
+    at.insertAt = at.offset;
+  }
+}
+
+// The text holds the element now; the index is brought in step. Nothing here throws.
+int MarkupDocument::IndexInsertion(const Insertion& at, const ElementRecord& added) noexcept {
+  const int pos = nextFreeRecord_++;
+  if (at.openContainer) {
+    ElementRecord& opened = Rec(at.parent);
+    if (at.openUpSlash) {
+      opened.startTagLength -= 1;
+    } else {
+      opened.flags &= ~kFlagNoEndTag;
+    }
+    opened.endTagLength = at.openedEndTagLength;
+  }
+  ElementRecord& element = Rec(pos);
+  element = added;
+  element.start = at.offset;
+  if (at.before) {
+    LinkElementBefore(at.parent, at.reference, pos);
+  } else {
+    LinkElement(at.parent, at.reference, pos);
+  }
+  ShiftOffsets(pos, static_cast<int>(at.inserted.size()) - at.replaced);
+  return pos;
+}
+
 bool MarkupDocument::AddElement(const char* name, const char* data, int options) noexcept {
   if (!IsWritableTagName(name)) return false;
-  int parent = 0;
-  int reference = 0;
+  Insertion at;
   if ((options & kAsChild) != 0) {
     if (currentPos_ == 0) return false;
-    parent = currentPos_;
-    reference = childPos_;
+    at.parent = currentPos_;
+    at.reference = childPos_;
   } else {
-    parent = parentPos_;
-    reference = currentPos_;
+    at.parent = parentPos_;
+    at.reference = currentPos_;
   }
   try {
     if (nextFreeRecord_ >= recordCapacity_) ReserveRecords(0);
     if (nextFreeRecord_ >= recordCapacity_) return false;
-
-    // The new element's markup and tag lengths.
-    const int nameLength = static_cast<int>(std::strlen(name));
-    if (nameLength > static_cast<int>(detail::kMaxTextLength / 4)) return false;
     std::string markup;
-    ElementRecord added{};
-    const bool bare = data == nullptr || ((options & kNoEndTag) != 0 && data[0] == 0);
-    if (!bare) {
-      const std::string content =
-          (options & kAsCData) != 0 ? WrapCData(data) : EncodeText(data, options);
-      // Both give an empty text only when they ran out of memory.
-      if (content.empty() && ((options & kAsCData) != 0 || data[0] != 0)) return false;
-      if (content.size() > detail::kMaxTextLength) return false;
-      markup.reserve(content.size() + 2 * static_cast<std::size_t>(nameLength) + 5);
-      markup.append("<").append(name).append(">").append(content);
-      markup.append("</").append(name).append(">");
-      if (markup.size() > detail::kMaxTextLength) return false;
-      added.length = static_cast<int>(markup.size());
-      added.startTagLength = nameLength + 2;
-      added.endTagLength = nameLength + 3;
-    } else if ((options & kNoEndTag) != 0) {
-      markup.append("<").append(name).append(">");
-      added.length = added.startTagLength = nameLength + 2;
-      added.flags = kFlagNoEndTag;
-    } else {
-      markup.append("<").append(name).append((options & kSpacedEmptyTag) != 0 ? " />" : "/>");
-      added.length = added.startTagLength = static_cast<int>(markup.size());
-    }
-
-    // Where it goes, and what is inserted there.
-    const std::string_view lineBreak = (options & kNoLineBreak) != 0 ? "" : "\r\n";
-    const char* text = text_.c_str();
-    const int textLength = static_cast<int>(text_.size());
-    const ElementRecord& container = Rec(parent);
-    const bool containerEmpty = parent != 0 && container.length == container.startTagLength;
-    const bool containerBare =
-        parent != 0 && container.length - container.endTagLength - container.startTagLength == 0;
-    const std::string containerName(TagNameView(parent));
-    const bool before = (options & kInsertBefore) != 0 &&
-                        (reference != 0 || (!containerEmpty && container.firstChild != 0));
-    int offset = 0;
-    int insertAt = 0;
-    int replaced = 0;
-    bool openUpSlash = false;
-    std::string inserted;
-    if (before) {
-      if (reference == 0) reference = container.firstChild;
-      offset = insertAt = Rec(reference).start;
-      inserted = markup;
-      inserted += lineBreak;
-    } else {
-      if (reference != 0) {
-        offset = Rec(reference).start + Rec(reference).length;
-      } else if (containerEmpty) {
-        // The '/' of "/>" gives way to the new content; a tag without it is opened before its '>'.
-        const int closing = container.start + container.length;
-        openUpSlash = (container.flags & kFlagNoEndTag) == 0 && container.length >= 3 &&
-                      text[closing - 2] == '/';
-        offset = container.start + container.startTagLength - (openUpSlash ? 1 : 0);
-      } else {
-        offset = container.start + container.length - container.endTagLength;
-      }
-      if (!containerEmpty) {
-        int skip = offset;
-        while (skip < textLength && Is(text[skip], detail::kWhite))
-          ++skip;
-        if (skip >= textLength || text[skip] == 0 || text[skip] == '<') offset = skip;
-      }
-      if (reference == 0 && container.firstChild != 0) {
-        reference = Rec(container.firstChild).previous;
-      }
-      markup += lineBreak;
-      if (containerEmpty || containerBare) offset += static_cast<int>(lineBreak.size());
-      if (containerEmpty) {
-        inserted.append(">").append(lineBreak).append(markup).append("</");
-        inserted.append(containerName);
-        const int closing = container.start + container.length;
-        if (openUpSlash) {
-          insertAt = closing - 2;
-          replaced = 1;
-        } else {
-          insertAt = closing - 1;
-        }
-      } else if (containerBare) {
-        inserted.append(lineBreak).append(markup);
-        insertAt = container.start + container.startTagLength;
-      } else {
-        inserted = std::move(markup);
-        insertAt = offset;
-      }
-    }
-    if (!ReplaceText(insertAt, replaced, inserted)) return false;
-
-    // The text holds the element now; bring the index in step. Nothing below throws.
-    const int pos = nextFreeRecord_++;
-    if (containerEmpty && !before) {
-      ElementRecord& opened = Rec(parent);
-      if (openUpSlash) {
-        opened.startTagLength -= 1;
-      } else {
-        opened.flags &= ~kFlagNoEndTag;
-      }
-      opened.endTagLength = static_cast<int>(containerName.size()) + 3;
-    }
-    ElementRecord& element = Rec(pos);
-    element = added;
-    element.start = offset;
-    if (before) {
-      LinkElementBefore(parent, reference, pos);
-    } else {
-      LinkElement(parent, reference, pos);
-    }
-    ShiftOffsets(pos, static_cast<int>(inserted.size()) - replaced);
+    ElementRecord added;
+    if (!ComposeElement(name, data, options, markup, added)) return false;
+    PlanInsertion(options, std::move(markup), at);
+    if (!ReplaceText(at.insertAt, at.replaced, at.inserted)) return false;
+    const int pos = IndexInsertion(at, added);
     if ((options & kAsChild) != 0) {
-      currentPos_ = parent;
+      currentPos_ = at.parent;
       childPos_ = pos;
     } else {
-      parentPos_ = parent;
+      parentPos_ = at.parent;
       currentPos_ = pos;
       childPos_ = 0;
     }

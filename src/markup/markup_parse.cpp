@@ -2,12 +2,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "markup/markup_document.h"
 #include "markup/markup_limits.h"
 #include "markup/markup_scanner.h"
-#include "platform/file_io.h"
+#include "platform/system_error.h"
+#include "platform/text_format.h"
 
 namespace pagorin {
 
@@ -28,22 +30,14 @@ bool MarkupDocument::SetText(const char* text) noexcept {
 
 bool MarkupDocument::SetText(std::string_view text) noexcept {
   if (text.size() > kMaxTextLength) {
-    try {
-      errorText_ = platform::ErrorText(EFBIG);
-    } catch (...) {
-      errorText_.clear();
-    }
+    platform::AssignErrorText(errorText_, EFBIG);
     return false;
   }
   try {
     std::string copy(text);
     text_.swap(copy);
   } catch (...) {
-    try {
-      errorText_ = platform::ErrorText(ENOMEM);
-    } catch (...) {
-      errorText_.clear();
-    }
+    platform::AssignErrorText(errorText_, ENOMEM);
     return false;
   }
   errorText_.clear();
@@ -62,27 +56,82 @@ const MarkupDocument::ElementRecord* MarkupDocument::Record(int pos) const noexc
   return &Rec(pos);
 }
 
+namespace {
+
+struct ErrorForm {
+  const char* pattern;
+  const char* what;  // the first %s, when it is not a name from the text
+};
+
+// Indexed by MarkupError.
+constexpr ErrorForm kErrorForms[] = {
+    {"", nullptr},
+    {"Empty document", nullptr},
+    {"No root element", nullptr},
+    {"Root element has sibling", nullptr},
+    {"Element '%s' at offset %d not ended", nullptr},
+    {"End tag '%s' at offset %d does not match start tag '%s' at offset %d", nullptr},
+    {"No start tag for end tag '%s' at offset %d", nullptr},
+    {"%s at offset %d unterminated", "Doctype"},
+    {"%s at offset %d unterminated", "Element tag"},
+    {"%s at offset %d unterminated", "Element end tag"},
+    {"%s at offset %d unterminated", "CDATA Section"},
+    {"%s at offset %d unterminated", "Processing instruction"},
+    {"%s at offset %d unterminated", "Comment"},
+    {"%s at offset %d unterminated", "tag"},
+    {"Incorrect %s at offset %d", "tag name character"},
+    {"Incorrect %s at offset %d", "! tag"},
+    {"Incorrect %s at offset %d", "comment tag"},
+    {"Incorrect %s at offset %d", "tag"},
+    {"", nullptr},
+};
+static_assert(std::size(kErrorForms) == static_cast<std::size_t>(MarkupError::kOutOfMemory) + 1);
+
+std::string_view Span(const std::string& text, int start, int length) {
+  return std::string_view(text).substr(static_cast<std::size_t>(start),
+                                       static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+// Only the first error of a parse is kept; the root checks replace it.
+void MarkupDocument::NoteError(MarkupError kind, int offset) noexcept {
+  if (parseError_.kind != MarkupError::kNone) return;
+  parseError_ = {kind, offset};
+}
+
 bool MarkupDocument::Parse() noexcept {
   std::string kept;
   kept.swap(errorText_);
   try {
     parentPos_ = currentPos_ = childPos_ = onElement_ = 0;
     nextFreeRecord_ = 1;
+    parseError_ = {};
     ReserveRecords(static_cast<std::int64_t>(text_.size() / 64 + 8));
     Rec(0) = ElementRecord{};
     if (text_.empty()) {
-      errorText_ = "Empty document";
+      parseError_ = {MarkupError::kEmptyDocument, 0};
     } else {
-      const int first = ParseElements(0);
+      const int first = ParseElements();
       Rec(0).length = static_cast<int>(text_.size());
       if (first == 0) {
-        errorText_ = "No root element";
+        parseError_ = {MarkupError::kNoRootElement, 0};
       } else {
         Rec(0).firstChild = first;
-        if (Rec(first).next != 0) errorText_ = "Root element has sibling";
+        if (Rec(first).next != 0) parseError_ = {MarkupError::kRootHasSibling, 0};
       }
     }
     parentPos_ = currentPos_ = childPos_ = onElement_ = 0;
+
+    const ErrorForm& form = kErrorForms[static_cast<std::size_t>(parseError_.kind)];
+    const ErrorNames& names = errorNames_;
+    const std::string_view first = form.what != nullptr
+                                       ? std::string_view(form.what)
+                                       : Span(text_, names.nameStart, names.nameLength);
+    errorText_ = platform::FormatText(form.pattern,
+                                      {first, std::int64_t{parseError_.offset},
+                                       Span(text_, names.otherNameStart, names.otherNameLength),
+                                       std::int64_t{names.otherOffset}});
     if (!kept.empty()) {
       if (errorText_.empty()) {
         errorText_.swap(kept);
@@ -100,16 +149,13 @@ void MarkupDocument::ResetIndexAfterFailure() noexcept {
   parentPos_ = currentPos_ = childPos_ = onElement_ = 0;
   nextFreeRecord_ = 1;
   openElements_.clear();
+  parseError_ = {MarkupError::kOutOfMemory, 0};
   if (recordCapacity_ > 0) {
     Rec(0) = ElementRecord{};
     Rec(0).flags = kFlagDocumentError;
     Rec(0).length = static_cast<int>(text_.size());
   }
-  try {
-    errorText_ = platform::ErrorText(ENOMEM);
-  } catch (...) {
-    errorText_.clear();
-  }
+  platform::AssignErrorText(errorText_, ENOMEM);
 }
 
 // Records live in pages of 65,536; one call adds at most one new page, so a page holding
@@ -163,91 +209,32 @@ int MarkupDocument::NewRecord() {
   return nextFreeRecord_++;
 }
 
-int MarkupDocument::ParseElements(int parent) {
-  errorText_.clear();
+// The parse loop: each node is scanned whole, and only start and end tags and malformed nodes
+// change the index. Everything is parsed under the document record.
+int MarkupDocument::ParseElements() {
   openElements_.clear();
+  errorNames_ = {};
   const char* text = text_.c_str();
   const int size = static_cast<int>(text_.size());
-  const int level = Rec(parent).level;
-  const bool caseInsensitive = (options_ & kCaseInsensitive) != 0;
-  int current = parent;
+  int current = 0;
   int first = 0;
   int next = 0;
   detail::ScannedNode node;
-
   for (;;) {
     switch (detail::ScanNode(text, size, next, node)) {
-      case detail::kElementNode: {
-        const int pos = NewRecord();
-        if (first == 0) first = pos;
-        ElementRecord& element = Rec(pos);
-        element.parent = current;
-        element.next = 0;
-        element.firstChild = 0;
-        ElementRecord& container = Rec(current);
-        if (container.firstChild == 0) {
-          container.firstChild = pos;
-          element.previous = pos;
-          element.flags = kFlagFirstChild;
-        } else {
-          ElementRecord& firstChild = Rec(container.firstChild);
-          const int lastChild = firstChild.previous;
-          Rec(lastChild).next = pos;
-          element.previous = lastChild;
-          firstChild.previous = pos;
-          element.flags = 0;
-        }
-        element.level = static_cast<int>(openElements_.size()) + level;
-        element.start = node.start;
-        element.startTagLength = node.length;
-        if ((node.flags & detail::kEmptyElement) != 0) {
-          element.endTagLength = 0;
-          element.length = node.length;
-        } else {
-          openElements_.push_back({pos, node.nameStart, node.nameLength});
-          current = pos;
-        }
+      case detail::kElementNode:
+        AddParsedElement(node, current, first);
         break;
-      }
-      case detail::kEndTagNode: {
-        const std::string_view endName(text + node.nameStart,
-                                       static_cast<std::size_t>(node.nameLength));
-        std::size_t depth = openElements_.size();
-        while (depth > 0) {
-          const OpenElement& open = openElements_[depth - 1];
-          const std::string_view openName(text + open.nameStart,
-                                          static_cast<std::size_t>(open.nameLength));
-          if (detail::NameMatches(openName, endName, caseInsensitive)) break;
-          --depth;
-        }
-        if (depth == 0) {
-          Rec(parent).flags |= kFlagDocumentError;
-          Rec(current).flags |= kFlagHoldsError;
-          if (errorText_.empty()) {
-            errorText_ = "No start tag for end tag '" + std::string(endName) + "' at offset " +
-                         std::to_string(node.start);
-          }
-          break;
-        }
-        const int matched = openElements_[depth - 1].pos;
-        ElementRecord& element = Rec(matched);
-        element.length = node.start + node.length - element.start;
-        element.endTagLength = node.length;
-        if (openElements_.size() > depth) {
-          CloseOpenElements(parent, static_cast<int>(depth), node.start + 1, node.nameStart,
-                            node.nameLength);
-        }
-        openElements_.resize(depth - 1);
-        current = Rec(matched).parent;
+      case detail::kEndTagNode:
+        MatchEndTag(node, current);
         break;
-      }
       case detail::kMalformed:
-        Rec(parent).flags |= kFlagDocumentError;
+        Rec(0).flags |= kFlagDocumentError;
         Rec(current).flags |= kFlagHoldsError;
-        if (errorText_.empty()) errorText_ = node.message;
+        NoteError(node.error, node.start);
         break;
       case detail::kEndOfText:
-        if (!openElements_.empty()) CloseOpenElements(parent, 0, -1, 0, 0);
+        if (!openElements_.empty()) CloseOpenElements(0, nullptr);
         openElements_.clear();
         return first;
       default:
@@ -256,31 +243,94 @@ int MarkupDocument::ParseElements(int parent) {
   }
 }
 
-// Closes the open elements above depth `keep` for lack of an end tag, innermost first. Each
-// closed element keeps only its start tag, and its children follow it as siblings; all of them
-// end up under the parent of the outermost closed element, so the relinking is done in one
-// outward-in pass that touches every moved child once.
-void MarkupDocument::CloseOpenElements(int top, int keep, int endTagSlash, int endTagNameStart,
-                                       int endTagNameLength) {
-  Rec(top).flags |= kFlagDocumentError;
-  const int count = static_cast<int>(openElements_.size());
-  const OpenElement& innermost = openElements_[static_cast<std::size_t>(count - 1)];
-  if (errorText_.empty()) {
-    const std::string name(text_, static_cast<std::size_t>(innermost.nameStart),
-                           static_cast<std::size_t>(innermost.nameLength));
-    const std::string offset = std::to_string(Rec(innermost.pos).start);
-    if (endTagSlash >= 0) {
-      errorText_ = "End tag '" +
-                   text_.substr(static_cast<std::size_t>(endTagNameStart),
-                                static_cast<std::size_t>(endTagNameLength)) +
-                   "' at offset " + std::to_string(endTagSlash) + " does not match start tag '" +
-                   name + "' at offset " + offset;
+// A start tag becomes the last child of `current`; unless it is an empty-element tag it is
+// opened and becomes `current`.
+void MarkupDocument::AddParsedElement(const detail::ScannedNode& node, int& current, int& first) {
+  const int pos = NewRecord();
+  if (first == 0) first = pos;
+  ElementRecord& element = Rec(pos);
+  element.parent = current;
+  element.next = 0;
+  element.firstChild = 0;
+  ElementRecord& container = Rec(current);
+  if (container.firstChild == 0) {
+    container.firstChild = pos;
+    element.previous = pos;
+    element.flags = kFlagFirstChild;
+  } else {
+    ElementRecord& firstChild = Rec(container.firstChild);
+    const int lastChild = firstChild.previous;
+    Rec(lastChild).next = pos;
+    element.previous = lastChild;
+    firstChild.previous = pos;
+    element.flags = 0;
+  }
+  element.level = static_cast<int>(openElements_.size());
+  element.start = node.start;
+  element.startTagLength = node.length;
+  if ((node.flags & detail::kEmptyElement) != 0) {
+    element.endTagLength = 0;
+    element.length = node.length;
+  } else {
+    openElements_.push_back({pos, node.nameStart, node.nameLength});
+    current = pos;
+  }
+}
+
+// An end tag closes the innermost open element of its name and every element opened inside it;
+// one that matches no open element is an error and changes nothing else.
+void MarkupDocument::MatchEndTag(const detail::ScannedNode& node, int& current) {
+  const char* text = text_.c_str();
+  const std::string_view endName(text + node.nameStart, static_cast<std::size_t>(node.nameLength));
+  const bool caseInsensitive = (options_ & kCaseInsensitive) != 0;
+  std::size_t depth = openElements_.size();
+  while (depth > 0) {
+    const OpenElement& open = openElements_[depth - 1];
+    const std::string_view openName(text + open.nameStart,
+                                    static_cast<std::size_t>(open.nameLength));
+    if (detail::NameMatches(openName, endName, caseInsensitive)) break;
+    --depth;
+  }
+  if (depth == 0) {
+    Rec(0).flags |= kFlagDocumentError;
+    Rec(current).flags |= kFlagHoldsError;
+    if (parseError_.kind == MarkupError::kNone) {
+      errorNames_.nameStart = node.nameStart;
+      errorNames_.nameLength = node.nameLength;
+    }
+    NoteError(MarkupError::kNoStartTag, node.start);
+    return;
+  }
+  const int matched = openElements_[depth - 1].pos;
+  ElementRecord& element = Rec(matched);
+  element.length = node.start + node.length - element.start;
+  element.endTagLength = node.length;
+  if (openElements_.size() > depth) CloseOpenElements(depth, &node);
+  openElements_.resize(depth - 1);
+  current = Rec(matched).parent;
+}
+
+// Closes the open elements above depth `keep` for lack of an end tag, innermost first: by the
+// mismatched `endTag`, or at the end of the text when it is null. Each closed element keeps only
+// its start tag, and its children follow it as siblings; all of them end up under the parent of
+// the outermost closed element, so the relinking is done in one outward-in pass that touches
+// every moved child once.
+void MarkupDocument::CloseOpenElements(std::size_t keep, const detail::ScannedNode* endTag) {
+  Rec(0).flags |= kFlagDocumentError;
+  const std::size_t count = openElements_.size();
+  const OpenElement& innermost = openElements_[count - 1];
+  if (parseError_.kind == MarkupError::kNone) {
+    if (endTag != nullptr) {
+      errorNames_ = {endTag->nameStart, endTag->nameLength, Rec(innermost.pos).start,
+                     innermost.nameStart, innermost.nameLength};
+      NoteError(MarkupError::kEndTagMismatch, endTag->start + 1);
     } else {
-      errorText_ = "Element '" + name + "' at offset " + offset + " not ended";
+      errorNames_ = {innermost.nameStart, innermost.nameLength, 0, 0, 0};
+      NoteError(MarkupError::kElementNotEnded, Rec(innermost.pos).start);
     }
   }
-  for (int j = count - 1; j >= keep; --j) {
-    ElementRecord& element = Rec(openElements_[static_cast<std::size_t>(j)].pos);
+  for (std::size_t j = count; j-- > keep;) {
+    ElementRecord& element = Rec(openElements_[j].pos);
     element.endTagLength = 0;
     element.length = element.startTagLength;
     element.flags |= kFlagNoEndTag;
@@ -290,11 +340,11 @@ void MarkupDocument::CloseOpenElements(int top, int keep, int endTagSlash, int e
     }
   }
 
-  const int outermost = openElements_[static_cast<std::size_t>(keep)].pos;
+  const int outermost = openElements_[keep].pos;
   const int newParent = Rec(outermost).parent;
   int tail = outermost;
-  for (int j = keep; j < count; ++j) {
-    const int pos = openElements_[static_cast<std::size_t>(j)].pos;
+  for (std::size_t j = keep; j < count; ++j) {
+    const int pos = openElements_[j].pos;
     ElementRecord& element = Rec(pos);
     const int child = element.firstChild;
     if (child == 0) continue;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "markup/markup_document.h"
+
 namespace pagorin::detail {
 
 enum ByteClass : std::uint32_t {
@@ -24,7 +26,7 @@ enum ByteClass : std::uint32_t {
   kEscapeQuoted = 0x400,      // "<&>'\"": escaped in attribute values
   kTagStop = 0x800,           // '>', quotes, zero, lead bytes: what a start tag's body stops at
   kTextStop = 0x1000,         // '<', '>', zero, lead bytes: what character data stops at
-  kGreaterStop = 0x2000,      // '>', zero, lead bytes
+  kGreaterStop = 0x2000,      // '>', zero, lead bytes: what the inside of a tag stops at
   kZero = 0x4000,             // the terminating zero byte
   kDoubleQuoteStop = 0x8000,  // '"', zero, lead bytes: what a double-quoted value stops at
   kSingleQuoteStop = 0x10000  // '\'', zero, lead bytes
@@ -58,8 +60,11 @@ constexpr std::array<std::uint32_t, 256> MakeByteClasses() {
     table[static_cast<std::size_t>(b)] |= kNameStart;
   for (int b = 0x7B; b <= 0xFF; ++b)
     table[static_cast<std::size_t>(b)] |= kNameStart;
-  for (int b = 0x81; b <= 0xFE; ++b)
-    table[static_cast<std::size_t>(b)] |= kLead;
+  // The scans that stop at a lead byte step over its follower, which may be any byte.
+  for (int b = 0x81; b <= 0xFE; ++b) {
+    table[static_cast<std::size_t>(b)] |=
+        kLead | kTagStop | kTextStop | kGreaterStop | kDoubleQuoteStop | kSingleQuoteStop;
+  }
   return table;
 }
 
@@ -92,7 +97,8 @@ enum NodeKind : int {
 inline constexpr int kEmptyElement = 0x10000;
 
 // What one scan yields. For a start tag, an end tag or a processing instruction the name is
-// given by offset and length; a malformed node carries its message.
+// given by offset and length; a malformed node carries what is wrong with it, which is always
+// reported at the node's start.
 struct ScannedNode {
   int kind = kEndOfText;
   int start = 0;
@@ -100,7 +106,7 @@ struct ScannedNode {
   int flags = 0;
   int nameStart = 0;
   int nameLength = 0;
-  std::string message;
+  MarkupError error = MarkupError::kNone;
 };
 
 // Scans one node of `text` (`size` bytes followed by a zero byte) starting at `next` and moves

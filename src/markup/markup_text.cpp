@@ -71,14 +71,6 @@ std::size_t CharLengthWithin(const char* text, std::size_t i, std::size_t length
   return (Is(text[i], detail::kLead) && i + 1 < length) ? 2 : 1;
 }
 
-void SetErrorFromErrno(std::string& errorText, int errorNumber) noexcept {
-  try {
-    errorText = platform::ErrorText(errorNumber);
-  } catch (...) {
-    errorText.clear();
-  }
-}
-
 }  // namespace
 
 std::string MarkupDocument::EncodeText(const char* text, int options) noexcept {
@@ -207,13 +199,13 @@ bool MarkupDocument::LoadFile(const std::string& path) noexcept {
       return false;
     }
     if (contents.size() > detail::kMaxTextLength) {
-      SetErrorFromErrno(errorText_, EFBIG);
+      platform::AssignErrorText(errorText_, EFBIG);
       return false;
     }
     text_.swap(contents);
     errorText_ = std::to_string(text_.size()) + " bytes";
   } catch (...) {
-    SetErrorFromErrno(errorText_, ENOMEM);
+    platform::AssignErrorText(errorText_, ENOMEM);
     return false;
   }
   return Parse();

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/system_error.h"
+
 namespace pagorin::platform {
 
 // Reads every byte of the file at `path` into `contents`. On failure returns false, leaves
@@ -17,8 +19,5 @@ bool ReadWholeFile(const std::string& path, std::string& contents, std::string& 
 // result is false and `error` holds the cause. A new file gets the usual permissions; a
 // replaced one keeps its own. Never throws.
 bool ReplaceFile(const std::string& path, std::string_view contents, std::string& error) noexcept;
-
-// The C library's message for `errorNumber`.
-std::string ErrorText(int errorNumber);
 
 }  // namespace pagorin::platform

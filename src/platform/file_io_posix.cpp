@@ -32,14 +32,6 @@ class FileDescriptor {
   int fd_;
 };
 
-void SetError(std::string& error, int errorNumber) noexcept {
-  try {
-    error = ErrorText(errorNumber);
-  } catch (...) {
-    error.clear();
-  }
-}
-
 bool WriteAll(int fd, std::string_view bytes) noexcept {
   const char* data = bytes.data();
   std::size_t left = bytes.size();
@@ -65,17 +57,10 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-std::string ErrorText(int errorNumber) {
-  char buffer[256] = {};
-  // The GNU strerror_r returns a pointer that may or may not be `buffer`.
-  const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
-  return text != nullptr ? std::string(text) : std::string("Unknown error");
-}
-
 bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error) noexcept {
   FileDescriptor file(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
   if (file.get() < 0) {
-    SetError(error, errno);
+    AssignErrorText(error, errno);
     return false;
   }
   try {
@@ -88,7 +73,7 @@ bool ReadWholeFile(const std::string& path, std::string& contents, std::string& 
     for (;;) {
       ssize_t n = RetryOnEintr([&] { return ::read(file.get(), chunk, sizeof chunk); });
       if (n < 0) {
-        SetError(error, errno);
+        AssignErrorText(error, errno);
         return false;
       }
       if (n == 0) break;
@@ -96,7 +81,7 @@ bool ReadWholeFile(const std::string& path, std::string& contents, std::string& 
     }
     contents.swap(bytes);
   } catch (...) {
-    SetError(error, ENOMEM);
+    AssignErrorText(error, ENOMEM);
     return false;
   }
   return true;
@@ -107,13 +92,13 @@ bool ReplaceFile(const std::string& path, std::string_view contents, std::string
     std::string temporary = path + ".XXXXXX";
     FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
     if (file.get() < 0) {
-      SetError(error, errno);
+      AssignErrorText(error, errno);
       return false;
     }
     auto fail = [&](int errorNumber) {
       file.Close();
       ::unlink(temporary.c_str());
-      SetError(error, errorNumber);
+      AssignErrorText(error, errorNumber);
       return false;
     };
     // mkstemp creates the file private to its owner; give it the target's permissions, or those
@@ -137,7 +122,7 @@ bool ReplaceFile(const std::string& path, std::string_view contents, std::string
         RetryOnEintr([&] { return ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY); }));
     if (folder.get() >= 0) ::fsync(folder.get());
   } catch (...) {
-    SetError(error, ENOMEM);
+    AssignErrorText(error, ENOMEM);
     return false;
   }
   return true;

@@ -11,10 +11,14 @@ namespace {
 
 using Doc = MarkupDocument;
 
+using E = MarkupError;
+
 struct ParseCase {
   const char* text;
   bool succeeds;
   const char* errorText;
+  MarkupError kind;
+  int offset;
 };
 
 // Printed by name in test listings (the raw bytes would include padding).
@@ -30,6 +34,7 @@ TEST_P(MarkupParseErrors, LeavesTheFirstMessage) {
   EXPECT_EQ(doc.SetText(c.text), c.succeeds) << c.text;
   EXPECT_EQ(doc.ParseSucceeded(), c.succeeds);
   EXPECT_EQ(doc.ErrorText(), c.errorText) << c.text;
+  EXPECT_EQ(doc.ParseError(), (MarkupParseError{c.kind, c.offset})) << c.text;
   EXPECT_EQ(doc.CurrentPos(), 0);
   EXPECT_EQ(doc.ParentPos(), 0);
   EXPECT_EQ(doc.ChildPos(), 0);
@@ -38,41 +43,62 @@ TEST_P(MarkupParseErrors, LeavesTheFirstMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Table, MarkupParseErrors,
     ::testing::Values(
-        ParseCase{"", false, "Empty document"},
-        ParseCase{"<?xml version=\"1.0\"?>\r\n \t", false, "No root element"},
-        ParseCase{"just text", false, "No root element"},
-        ParseCase{"<a/><b/>", false, "Root element has sibling"},
+        ParseCase{"", false, "Empty document", E::kEmptyDocument, 0},
+        ParseCase{"<?xml version=\"1.0\"?>\r\n \t", false, "No root element", E::kNoRootElement, 0},
+        ParseCase{"just text", false, "No root element", E::kNoRootElement, 0},
+        ParseCase{"<a/><b/>", false, "Root element has sibling", E::kRootHasSibling, 0},
         ParseCase{"<a><b></a>", false,
-                  "End tag 'a' at offset 7 does not match start tag 'b' at offset 3"},
-        ParseCase{"<a>", false, "Element 'a' at offset 0 not ended"},
-        ParseCase{"<a><b>", false, "Root element has sibling"},
-        ParseCase{"</x>", false, "No root element"},
-        ParseCase{"<r></x></r>", false, "No start tag for end tag 'x' at offset 3"},
-        ParseCase{"<r>< a></r>", false, "Incorrect tag name character at offset 3"},
-        ParseCase{"<r><!x></r>", false, "Incorrect ! tag at offset 3"},
-        ParseCase{"<r><![x]></r>", false, "Incorrect tag at offset 3"},
-        ParseCase{"<r><!-x></r>", false, "Incorrect comment tag at offset 3"},
-        ParseCase{"< a>", false, "No root element"},
-        ParseCase{"<r><!-- x", false, "Comment at offset 3 unterminated"},
-        ParseCase{"<r><![x", false, "tag at offset 3 unterminated"},
-        ParseCase{"<r><", false, "tag at offset 3 unterminated"},
-        ParseCase{"<r><a", false, "Element tag at offset 3 unterminated"},
-        ParseCase{"<r></r", false, "Element end tag at offset 3 unterminated"},
-        ParseCase{"<r><![CDATA[x]>", false, "CDATA Section at offset 3 unterminated"},
-        ParseCase{"<r><?pi x", false, "Processing instruction at offset 3 unterminated"},
-        ParseCase{"<r><!DOCTYPE r [", false, "Doctype at offset 3 unterminated"},
-        ParseCase{"<r><!ELEMENT r", false, "Doctype at offset 3 unterminated"},
-        ParseCase{"<r><a b='x", false, "Element tag at offset 3 unterminated"},
-        ParseCase{"<a x=1/>", false, "Element 'a' at offset 0 not ended"},
-        ParseCase{"<a x=\">\"/>", true, ""}, ParseCase{"<a x='/'/>", true, ""},
-        ParseCase{"<a/>", true, ""}, ParseCase{"<a />", true, ""},
-        ParseCase{"<r><!--></r>", true, ""}, ParseCase{"<r><!-- <x> --></r>", true, ""},
-        ParseCase{"<r><![CDATA[<x></y>]]></r>", true, ""},
-        ParseCase{"<?xml version=\"1.0\"?><!DOCTYPE r [<!ELEMENT r ANY><!-- c -->]><r/>", true, ""},
-        ParseCase{"<r><?pi <x>?></r>", true, ""}, ParseCase{"<r>a > b</r>", true, ""},
-        ParseCase{"<a=b></a>", true, ""},
-        ParseCase{"<\xB1\xED \xC3\xFB=\"\xD6\xB5\">\xCE\xC4</\xB1\xED>", true, ""},
-        ParseCase{"\r\n<r>\r\n</r>\r\n", true, ""}));
+                  "End tag 'a' at offset 7 does not match start tag 'b' at offset 3",
+                  E::kEndTagMismatch, 7},
+        ParseCase{"<a>", false, "Element 'a' at offset 0 not ended", E::kElementNotEnded, 0},
+        ParseCase{"<a><b>", false, "Root element has sibling", E::kRootHasSibling, 0},
+        ParseCase{"</x>", false, "No root element", E::kNoRootElement, 0},
+        ParseCase{"<r></x></r>", false, "No start tag for end tag 'x' at offset 3", E::kNoStartTag,
+                  3},
+        ParseCase{"<r>< a></r>", false, "Incorrect tag name character at offset 3",
+                  E::kIncorrectTagNameCharacter, 3},
+        ParseCase{"<r><!x></r>", false, "Incorrect ! tag at offset 3", E::kIncorrectBangTag, 3},
+        ParseCase{"<r><![x]></r>", false, "Incorrect tag at offset 3", E::kIncorrectTag, 3},
+        ParseCase{"<r><!-x></r>", false, "Incorrect comment tag at offset 3",
+                  E::kIncorrectCommentTag, 3},
+        ParseCase{"<r><!DOCTYPE [<!x<]></r>", false, "Incorrect ! tag at offset 3",
+                  E::kIncorrectBangTag, 3},
+        ParseCase{"< a>", false, "No root element", E::kNoRootElement, 0},
+        ParseCase{"<r><!-- x", false, "Comment at offset 3 unterminated", E::kCommentUnterminated,
+                  3},
+        ParseCase{"<r><![x", false, "tag at offset 3 unterminated", E::kTagUnterminated, 3},
+        ParseCase{"<r><", false, "tag at offset 3 unterminated", E::kTagUnterminated, 3},
+        ParseCase{"<r><a", false, "Element tag at offset 3 unterminated",
+                  E::kElementTagUnterminated, 3},
+        ParseCase{"<r></r", false, "Element end tag at offset 3 unterminated",
+                  E::kEndTagUnterminated, 3},
+        ParseCase{"<r><![CDATA[x]>", false, "CDATA Section at offset 3 unterminated",
+                  E::kCDataUnterminated, 3},
+        ParseCase{"<r><?pi x", false, "Processing instruction at offset 3 unterminated",
+                  E::kProcessingInstructionUnterminated, 3},
+        ParseCase{"<r><!DOCTYPE r [", false, "Doctype at offset 3 unterminated",
+                  E::kDoctypeUnterminated, 3},
+        ParseCase{"<r><!ELEMENT r", false, "Doctype at offset 3 unterminated",
+                  E::kDoctypeUnterminated, 3},
+        ParseCase{"<r><a b='x", false, "Element tag at offset 3 unterminated",
+                  E::kElementTagUnterminated, 3},
+        ParseCase{"<a x=1/>", false, "Element 'a' at offset 0 not ended", E::kElementNotEnded, 0},
+        ParseCase{"<a x=\">\"/>", true, "", E::kNone, 0},
+        ParseCase{"<a x='/'/>", true, "", E::kNone, 0}, ParseCase{"<a/>", true, "", E::kNone, 0},
+        ParseCase{"<a />", true, "", E::kNone, 0}, ParseCase{"<r><!--></r>", true, "", E::kNone, 0},
+        ParseCase{"<r><!-- <x> --></r>", true, "", E::kNone, 0},
+        ParseCase{"<r><![CDATA[<x></y>]]></r>", true, "", E::kNone, 0},
+        ParseCase{"<?xml version=\"1.0\"?><!DOCTYPE r [<!ELEMENT r ANY><!-- c -->]><r/>", true, "",
+                  E::kNone, 0},
+        ParseCase{"<r><?pi <x>?></r>", true, "", E::kNone, 0},
+        ParseCase{"<r>a > b</r>", true, "", E::kNone, 0},
+        ParseCase{"<a=b></a>", true, "", E::kNone, 0},
+        ParseCase{"<\xB1\xED \xC3\xFB=\"\xD6\xB5\">\xCE\xC4</\xB1\xED>", true, "", E::kNone, 0},
+        // A lead byte takes the byte after it along wherever it stands, even a '<' or a '>'.
+        ParseCase{"<r>a\x81<x>\x81></r>", true, "", E::kNone, 0},
+        ParseCase{"<r><a x='\x81'/></r>", false, "Element tag at offset 3 unterminated",
+                  E::kElementTagUnterminated, 3},
+        ParseCase{"\r\n<r>\r\n</r>\r\n", true, "", E::kNone, 0}));
 
 TEST(MarkupParse, NullTextIsAnEmptyDocument) {
   Doc doc;
@@ -86,6 +112,9 @@ TEST(MarkupParse, NullTextIsAnEmptyDocument) {
 
 TEST(MarkupParse, CaseInsensitiveOptionMatchesEndTags) {
   Doc doc;
+  EXPECT_FALSE(doc.SetText("<Root></root>"));
+  // Insertion options share no bit with the document option.
+  doc.SetOptions(Doc::kKeepReferences | Doc::kNoEndTag | Doc::kInsertBefore | Doc::kAsChild);
   EXPECT_FALSE(doc.SetText("<Root></root>"));
   doc.SetOptions(Doc::kCaseInsensitive);
   EXPECT_TRUE(doc.SetText("<Root></root>"));
