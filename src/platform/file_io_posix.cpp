@@ -3,50 +3,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/file_io.h"
 #include "platform/syscall.h"
+#include "platform/unique_fd.h"
 
 namespace pagorin::platform {
 namespace {
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const noexcept { return fd_; }
-  // Closes now and reports the result, which for a written file can carry a late write error.
-  int Close() noexcept {
-    int fd = fd_;
-    fd_ = -1;
-    return fd >= 0 ? ::close(fd) : 0;
-  }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, std::string_view bytes) noexcept {
-  const char* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = RetryOnEintr([&] { return ::write(fd, data, left); });
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    data += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
+// A regular file is always ready; the wait only bounds a file that turns out to be a device.
+constexpr int kWriteStallMs = 5000;
 
 std::string FolderOf(const std::string& path) {
   std::size_t slash = path.find_last_of('/');
@@ -58,7 +24,7 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error) noexcept {
-  FileDescriptor file(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+  UniqueFd file(sys::Open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
     AssignErrorText(error, errno);
     return false;
@@ -71,7 +37,7 @@ bool ReadWholeFile(const std::string& path, std::string& contents, std::string& 
     }
     char chunk[65536];
     for (;;) {
-      ssize_t n = RetryOnEintr([&] { return ::read(file.get(), chunk, sizeof chunk); });
+      const ssize_t n = sys::Read(file.get(), chunk, sizeof chunk);
       if (n < 0) {
         AssignErrorText(error, errno);
         return false;
@@ -90,7 +56,7 @@ bool ReadWholeFile(const std::string& path, std::string& contents, std::string& 
 bool ReplaceFile(const std::string& path, std::string_view contents, std::string& error) noexcept {
   try {
     std::string temporary = path + ".XXXXXX";
-    FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
+    UniqueFd file(RetryOnEintr([&] { return ::mkostemp(temporary.data(), O_CLOEXEC); }));
     if (file.get() < 0) {
       AssignErrorText(error, errno);
       return false;
@@ -113,14 +79,13 @@ bool ReplaceFile(const std::string& path, std::string_view contents, std::string
       mode = 0666 & ~mask;
     }
     if (::fchmod(file.get(), mode) != 0) return fail(errno);
-    if (!WriteAll(file.get(), contents)) return fail(errno);
-    if (RetryOnEintr([&] { return ::fsync(file.get()); }) != 0) return fail(errno);
+    if (!WriteAll(file.get(), contents.data(), contents.size(), kWriteStallMs)) return fail(errno);
+    if (sys::Fsync(file.get()) != 0) return fail(errno);
     if (file.Close() != 0) return fail(errno);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
+    if (sys::Rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
     // Make the rename itself durable; a folder that cannot be synced is no reason to fail.
-    FileDescriptor folder(
-        RetryOnEintr([&] { return ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY); }));
-    if (folder.get() >= 0) ::fsync(folder.get());
+    UniqueFd folder(sys::Open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid()) (void)sys::Fsync(folder.get());
   } catch (...) {
     AssignErrorText(error, ENOMEM);
     return false;

@@ -5,11 +5,13 @@
 
 #include <filesystem>
 
+#include "support/faulty_system_calls.h"
 #include "support/temp_dir.h"
 
 namespace pagorin::platform {
 namespace {
 
+using pagorin::testing::FaultySystemCalls;
 using pagorin::testing::ReadFileBytes;
 using pagorin::testing::TempDir;
 using pagorin::testing::WriteFileBytes;
@@ -74,6 +76,95 @@ TEST(FileIo, FailedReplaceLeavesOldFileAndNoTemporary) {
   // A folder that does not exist: nothing can be created at all.
   EXPECT_FALSE(ReplaceFile(dir.File("no/such/file"), "x", error));
   EXPECT_EQ(error, ErrorText(ENOENT));
+}
+
+// One fault in the system calls of a replacement, named for the branch of ReplaceFile it
+// reaches. A failure names its cause and leaves the old file and no temporary behind.
+struct ReplaceCase {
+  const char* branch;
+  void (*arrange)(FaultySystemCalls&);
+  int error;  // 0: the replacement succeeds
+  int (*reached)(const FaultySystemCalls&);
+  int expectedCalls;
+};
+
+void PrintTo(const ReplaceCase& c, std::ostream* out) {
+  *out << c.branch;
+}
+
+class ReplaceFileFaults : public ::testing::TestWithParam<ReplaceCase> {};
+
+TEST_P(ReplaceFileFaults, SucceedWholeOrLeaveTheOldFile) {
+  const ReplaceCase& c = GetParam();
+  TempDir dir;
+  WriteFileBytes(dir.File("cfg"), "old");
+  const std::string bytes(20000, 'n');
+  std::string error;
+  bool replaced;
+  int calls;
+  {
+    FaultySystemCalls faults;
+    c.arrange(faults);
+    replaced = ReplaceFile(dir.File("cfg"), bytes, error);
+    calls = c.reached(faults);
+  }
+  EXPECT_EQ(calls, c.expectedCalls);
+  EXPECT_EQ(EntriesIn(dir.path()), 1u);
+  if (c.error == 0) {
+    EXPECT_TRUE(replaced) << error;
+    EXPECT_EQ(ReadFileBytes(dir.File("cfg")), bytes);
+  } else {
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(error, ErrorText(c.error));
+    EXPECT_EQ(ReadFileBytes(dir.File("cfg")), "old");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReplaceFileFaults,
+    ::testing::Values(
+        ReplaceCase{"InterruptedWritesAreRetried",
+                    [](FaultySystemCalls& f) { f.write.interrupts = 3; }, 0,
+                    [](const FaultySystemCalls& f) { return f.write.calls; }, 4},
+        ReplaceCase{"ShortWritesContinue", [](FaultySystemCalls& f) { f.write.cap = 4096; }, 0,
+                    [](const FaultySystemCalls& f) { return f.write.calls; }, 5},
+        ReplaceCase{"FailedWrite", [](FaultySystemCalls& f) { f.write.error = ENOSPC; }, ENOSPC,
+                    [](const FaultySystemCalls& f) { return f.write.calls; }, 1},
+        ReplaceCase{"WriteOfNothing", [](FaultySystemCalls& f) { f.write.nothing = true; }, EIO,
+                    [](const FaultySystemCalls& f) { return f.write.calls; }, 1},
+        ReplaceCase{"InterruptedFsyncIsRetried",
+                    [](FaultySystemCalls& f) { f.fsync.interrupts = 1; }, 0,
+                    [](const FaultySystemCalls& f) { return f.fsync.calls; }, 3},
+        ReplaceCase{"FailedFsync", [](FaultySystemCalls& f) { f.fsync.error = EIO; }, EIO,
+                    [](const FaultySystemCalls& f) { return f.fsync.calls; }, 1},
+        ReplaceCase{"FailedClose", [](FaultySystemCalls& f) { f.close.error = EDQUOT; }, EDQUOT,
+                    [](const FaultySystemCalls& f) { return f.close.calls; }, 1},
+        ReplaceCase{"FailedRename", [](FaultySystemCalls& f) { f.rename.error = EXDEV; }, EXDEV,
+                    [](const FaultySystemCalls& f) { return f.rename.calls; }, 1},
+        ReplaceCase{"FolderThatCannotBeSynced", [](FaultySystemCalls& f) { f.open.error = EACCES; },
+                    0, [](const FaultySystemCalls& f) { return f.open.calls; }, 1}),
+    [](const ::testing::TestParamInfo<ReplaceCase>& row) { return row.param.branch; });
+
+TEST(FileIo, ReadGoesOnAfterInterruptedAndShortReadsAndKeepsContentsOnFailure) {
+  TempDir dir;
+  const std::string bytes(100000, 'r');
+  WriteFileBytes(dir.File("f"), bytes);
+  std::string contents, error;
+  {
+    FaultySystemCalls faults;
+    faults.read.interrupts = 2;
+    faults.read.cap = 7000;
+    ASSERT_TRUE(ReadWholeFile(dir.File("f"), contents, error)) << error;
+    EXPECT_EQ(faults.read.calls, 2 + 15 + 1);  // 15 short reads and the one that finds the end
+  }
+  EXPECT_EQ(contents, bytes);
+
+  contents = "kept";
+  FaultySystemCalls faults;
+  faults.read.error = EIO;
+  EXPECT_FALSE(ReadWholeFile(dir.File("f"), contents, error));
+  EXPECT_EQ(error, ErrorText(EIO));
+  EXPECT_EQ(contents, "kept");
 }
 
 }  // namespace
