@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace pagorin::platform {
 
 class AppendFile {
@@ -27,12 +29,12 @@ class AppendFile {
   bool Sync(std::string& error) noexcept;
   void Close() noexcept;
 
-  bool IsOpen() const noexcept { return fd_ >= 0; }
+  bool IsOpen() const noexcept { return fd_.valid(); }
   // The file's size in bytes as the system sees it; 0 when not open.
   std::uint64_t Size() const noexcept;
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 // Renames `from` to `to`, replacing `to` when it exists, in one step. False when it failed.

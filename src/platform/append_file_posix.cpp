@@ -3,22 +3,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "platform/append_file.h"
-#include "platform/file_io.h"
 #include "platform/syscall.h"
+#include "platform/system_error.h"
 
 namespace pagorin::platform {
 namespace {
 
-void SetError(std::string& error, int errorNumber) noexcept {
-  try {
-    error = ErrorText(errorNumber);
-  } catch (...) {
-    error.clear();
-  }
-}
+// The files are regular files, always ready; the wait only bounds a device given as a path.
+constexpr int kWriteStallMs = 5000;
 
 }  // namespace
 
@@ -28,59 +22,50 @@ AppendFile::~AppendFile() {
 
 bool AppendFile::Open(const std::string& path, std::string& error) noexcept {
   Close();
-  fd_ = RetryOnEintr(
-      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666); });
-  if (fd_ < 0) {
-    SetError(error, errno);
+  fd_.Reset(sys::Open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  if (!fd_.valid()) {
+    AssignErrorText(error, errno);
     return false;
   }
   return true;
 }
 
 bool AppendFile::Append(std::string_view bytes, std::string& error) noexcept {
-  if (fd_ < 0) {
-    SetError(error, EBADF);
+  if (!fd_.valid()) {
+    AssignErrorText(error, EBADF);
     return false;
   }
-  const char* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = RetryOnEintr([&] { return ::write(fd_, data, left); });
-    if (n <= 0) {
-      SetError(error, n < 0 ? errno : EIO);
-      return false;
-    }
-    data += n;
-    left -= static_cast<std::size_t>(n);
+  if (!WriteAll(fd_.get(), bytes.data(), bytes.size(), kWriteStallMs)) {
+    AssignErrorText(error, errno);
+    return false;
   }
   return true;
 }
 
 bool AppendFile::Sync(std::string& error) noexcept {
-  if (fd_ < 0) {
-    SetError(error, EBADF);
+  if (!fd_.valid()) {
+    AssignErrorText(error, EBADF);
     return false;
   }
-  if (RetryOnEintr([&] { return ::fsync(fd_); }) != 0) {
-    SetError(error, errno);
+  if (sys::Fsync(fd_.get()) != 0) {
+    AssignErrorText(error, errno);
     return false;
   }
   return true;
 }
 
 void AppendFile::Close() noexcept {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  fd_.Reset();
 }
 
 std::uint64_t AppendFile::Size() const noexcept {
   struct stat info {};
-  if (fd_ < 0 || ::fstat(fd_, &info) != 0 || info.st_size < 0) return 0;
+  if (!fd_.valid() || ::fstat(fd_.get(), &info) != 0 || info.st_size < 0) return 0;
   return static_cast<std::uint64_t>(info.st_size);
 }
 
 bool RenameFile(const std::string& from, const std::string& to) noexcept {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  return sys::Rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool RemoveFile(const std::string& path) noexcept {

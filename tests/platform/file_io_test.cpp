@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "platform/append_file.h"
 #include "support/faulty_system_calls.h"
 #include "support/temp_dir.h"
 
@@ -165,6 +166,31 @@ TEST(FileIo, ReadGoesOnAfterInterruptedAndShortReadsAndKeepsContentsOnFailure) {
   EXPECT_FALSE(ReadWholeFile(dir.File("f"), contents, error));
   EXPECT_EQ(error, ErrorText(EIO));
   EXPECT_EQ(contents, "kept");
+}
+
+TEST(AppendFile, AppendsWholeAfterInterruptedAndShortWritesAndReportsAFailedSync) {
+  TempDir dir;
+  AppendFile file;
+  std::string error;
+  ASSERT_TRUE(file.Open(dir.File("journal"), error)) << error;
+  {
+    FaultySystemCalls faults;
+    faults.write.interrupts = 1;
+    faults.write.cap = 3;
+    ASSERT_TRUE(file.Append("record one\n", error)) << error;
+    EXPECT_EQ(faults.write.calls, 1 + 4);
+    faults.fsync.error = EIO;
+    EXPECT_FALSE(file.Sync(error));
+    EXPECT_EQ(error, ErrorText(EIO));
+    faults.write.error = ENOSPC;
+    EXPECT_FALSE(file.Append("two\n", error));
+    EXPECT_EQ(error, ErrorText(ENOSPC));
+  }
+  EXPECT_TRUE(file.Sync(error));
+  EXPECT_EQ(file.Size(), 11u);
+  file.Close();
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(ReadFileBytes(dir.File("journal")), "record one\n");
 }
 
 }  // namespace
