@@ -3,6 +3,7 @@
 // is offered to the rules.
 #include "core/alarm_intake.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -34,11 +35,39 @@ bool IsSameAlarmCondition(const AlarmEvent& a, const AlarmEvent& b) noexcept {
          std::strncmp(a.tagName, b.tagName, sizeof a.tagName) == 0;
 }
 
-std::uint64_t KnownAlarms::IdentityHash(const AlarmEvent& event) noexcept {
-  // A 64-bit multiplicative mix of the identity; the high bits are taken as the slot.
-  std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(event.eventId)) << 8) |
-                      event.eventSubId;
-  return key * 0x9E3779B97F4A7C15ull;
+namespace {
+
+// The finalizer of a 64-bit mixing function: every input bit reaches every output bit.
+constexpr std::uint64_t Mix(std::uint64_t h) noexcept {
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
+  return h;
+}
+
+}  // namespace
+
+std::uint64_t KnownAlarms::ConditionHash(const AlarmEvent& event) noexcept {
+  // Everything IsSameAlarmCondition compares goes in, so that alarms which differ only in their
+  // tag (a host may give thousands the same identity) still spread over the table. The name
+  // counts up to its terminator, as the comparison does, eight bytes at a time.
+  std::uint64_t h =
+      Mix((static_cast<std::uint64_t>(static_cast<std::uint32_t>(event.eventId)) << 32) |
+          (static_cast<std::uint64_t>(event.eventSubId) << 24) |
+          (static_cast<std::uint64_t>(event.kind) << 16) |
+          (static_cast<std::uint64_t>(event.level) << 8) | event.ackState);
+  const void* zero = std::memchr(event.tagName, 0, sizeof event.tagName);
+  const std::size_t length =
+      zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - event.tagName)
+                      : sizeof event.tagName;
+  for (std::size_t at = 0; at < length; at += 8) {
+    std::uint64_t chunk = 0;
+    std::memcpy(&chunk, event.tagName + at, std::min<std::size_t>(8, length - at));
+    h = Mix(h ^ chunk) + at;
+  }
+  return h * 0x9E3779B97F4A7C15ull;
 }
 
 void KnownAlarms::Replace(const AlarmEvent* events, std::size_t count) {
@@ -57,7 +86,7 @@ void KnownAlarms::Replace(const AlarmEvent* events, std::size_t count) {
     const AlarmEvent& event = events[i];
     if (!IsIntakeState(event)) continue;
     copies_.push_back(event);
-    std::size_t slot = static_cast<std::size_t>(IdentityHash(event) >> shift);
+    std::size_t slot = static_cast<std::size_t>(ConditionHash(event) >> shift);
     while (slots_[slot] != 0)
       slot = (slot + 1) & (tableSize - 1);
     slots_[slot] = static_cast<std::uint32_t>(copies_.size());
@@ -82,8 +111,8 @@ bool KnownAlarms::Contains(const AlarmEvent& event, std::size_t& cursor) const n
   }
   std::size_t tableSize = slots_.size();
   int shift = 64 - std::countr_zero(tableSize);
-  std::size_t slot = static_cast<std::size_t>(IdentityHash(event) >> shift);
-  // Every copy with this identity lies in the run of occupied slots that starts here.
+  std::size_t slot = static_cast<std::size_t>(ConditionHash(event) >> shift);
+  // Every copy in this condition lies in the run of occupied slots that starts here.
   while (slots_[slot] != 0) {
     std::size_t position = slots_[slot] - 1;
     if (IsSameAlarmCondition(copies_[position], event)) {
@@ -100,6 +129,17 @@ bool KnownAlarms::ContainsByScan(const AlarmEvent& event) const noexcept {
     if (IsSameAlarmCondition(copy, event)) return true;
   }
   return false;
+}
+
+std::size_t KnownAlarms::LongestRun() const noexcept {
+  std::size_t longest = 0;
+  std::size_t run = 0;
+  // Twice round the table, so that a run that wraps from the end to the start counts whole.
+  for (std::size_t i = 0; i < slots_.size() * 2; ++i) {
+    run = slots_[i % slots_.size()] != 0 ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  return std::min(longest, copies_.size());
 }
 
 int PluginObject::GetRequest(std::int16_t* code, std::int16_t* subCode, std::int16_t* flags,
@@ -141,8 +181,15 @@ int PluginObject::GetRequest(std::int16_t* code, std::int16_t* subCode, std::int
 void PluginObject::OnRequestResult(std::int32_t /*unused1*/, std::int16_t count,
                                    std::int32_t /*unused3*/, std::int32_t /*unused4*/,
                                    std::int32_t /*unused5*/, const AlarmEvent* events) noexcept {
+  // An answer counts only while its request is pending: one that comes after the request was
+  // abandoned (or that no request asked for) may be stale, and taking it as the list of standing
+  // alarms would forget alarms and send them again.
+  if (requestPending == 0) return;
   requestPending = 0;
-  std::size_t eventCount = (count > 0 && events != nullptr) ? static_cast<std::size_t>(count) : 0;
+  // A negative count, or a count without records, lists nothing: the known alarms stay as they
+  // were. Only a count of 0 is an answer with no alarm standing.
+  if (count < 0 || (count > 0 && events == nullptr)) return;
+  const auto eventCount = static_cast<std::size_t>(count);
   try {
     if (firstResult == 0) {
       std::size_t cursor = 0;

@@ -30,8 +30,9 @@ constexpr bool IsIntakeState(const AlarmEvent& event) noexcept {
 // The tag names are compared up to their terminator and never beyond their 96 bytes.
 bool IsSameAlarmCondition(const AlarmEvent& a, const AlarmEvent& b) noexcept;
 
-// The copies of the events of the previous answer, in their order, with an index on their
-// identity so that a look-up costs about the same whatever the number of standing alarms.
+// The copies of the events of the previous answer, in their order, with an index on everything
+// IsSameAlarmCondition compares, so that a look-up costs about the same whatever the number of
+// standing alarms and however many of them share an identity.
 class KnownAlarms {
  public:
   // Replaces the remembered copies with those events of `events[0..count)` that take part in
@@ -50,12 +51,16 @@ class KnownAlarms {
   // The same answer by walking every copy in order; the reference for tests and benchmarks.
   bool ContainsByScan(const AlarmEvent& event) const noexcept;
 
+  // The longest run of occupied slots in the index: the most copies a look-up may have to
+  // compare. For tests and benchmarks.
+  std::size_t LongestRun() const noexcept;
+
   const std::vector<AlarmEvent>& Copies() const noexcept { return copies_; }
   std::size_t size() const noexcept { return copies_.size(); }
   bool empty() const noexcept { return copies_.empty(); }
 
  private:
-  static std::uint64_t IdentityHash(const AlarmEvent& event) noexcept;
+  static std::uint64_t ConditionHash(const AlarmEvent& event) noexcept;
 
   std::vector<AlarmEvent> copies_;
   // Open addressing with linear probing; a slot holds a copy's position plus one, 0 when free.

@@ -130,6 +130,40 @@ TEST(KnownAlarms, IdentityAndConditionDecideValueDoesNot) {
   }
 }
 
+TEST(KnownAlarms, AlarmsSharingOneIdentityStillSpreadOverTheIndex) {
+  // The most alarms one answer can hold, all with one eventId and eventSubId; they differ in their
+  // tag, or only in kind, level or state.
+  struct Case {
+    const char* name;
+    AlarmEvent (*make)(int i);
+  };
+  const Case cases[] = {
+      {"distinct tags", [](int i) { return MakeEvent(1, "Pump" + std::to_string(i), 1, 2, 0); }},
+      {"long tags differing at the end",
+       [](int i) { return MakeEvent(1, std::string(80, 'T') + std::to_string(i), 1, 2, 0); }},
+      {"one tag, kind level and state",
+       [](int i) {
+         return MakeEvent(1, "Tag" + std::to_string(i / 48), i % 4, i / 4 % 4, i / 16 % 3);
+       }},
+  };
+  for (const Case& c : cases) {
+    std::vector<AlarmEvent> events;
+    for (int i = 0; i < 32767; ++i)
+      events.push_back(c.make(i));
+    KnownAlarms known;
+    known.Replace(events.data(), events.size());
+    // A chain through every copy would make each look-up a scan of the whole answer.
+    EXPECT_LT(known.LongestRun(), 64u) << c.name;
+    std::size_t cursor = 0;
+    for (std::size_t i = 0; i < events.size(); i += 97) {
+      ASSERT_TRUE(known.Contains(events[i])) << c.name << " " << i;
+      ASSERT_TRUE(known.Contains(events[events.size() - 1 - i], cursor)) << c.name << " " << i;
+    }
+    AlarmEvent absent = c.make(40000);
+    EXPECT_FALSE(known.Contains(absent)) << c.name;
+  }
+}
+
 // --- The request cycle ---
 
 class RequestCycleTest : public PluginTest {
@@ -303,11 +337,47 @@ TEST_F(IntakeTest, StateFourIsNeitherSentNorRemembered) {
   EXPECT_EQ(Queued(), 0u);
 }
 
-TEST_F(IntakeTest, NegativeCountOrMissingRecordsCountAsAnEmptyAnswer) {
+TEST_F(IntakeTest, AnswersThatListNothingLeaveTheKnownAlarms) {
+  struct Case {
+    const char* name;
+    bool pending;
+    std::int16_t count;
+    bool records;
+  };
+  // A stale answer (no request pending, e.g. after the request was abandoned) listing no alarm
+  // or another one, a negative count, a count without records.
+  const AlarmEvent other = MakeEvent(2, "Tank1", 1, 1, 0);
+  const Case cases[] = {
+      {"stale, empty", false, 0, false},
+      {"stale, another alarm", false, 1, true},
+      {"negative count", true, -3, true},
+      {"count without records", true, 1, false},
+  };
+  for (const Case& c : cases) {
+    Answer({tank});
+    plugin->requestPending = c.pending ? 1 : 0;
+    plugin->OnRequestResult(0, c.count, 0, 0, 0, c.records ? &other : nullptr);
+    EXPECT_EQ(plugin->requestPending, 0) << c.name;
+    ASSERT_EQ(plugin->knownAlarms.size(), 1u) << c.name;
+    EXPECT_EQ(plugin->knownAlarms.Copies()[0].eventId, tank.eventId) << c.name;
+    // The alarm was not forgotten, so the next answer does not send it again.
+    Answer({tank});
+    EXPECT_EQ(Queued(), 0u) << c.name;
+  }
+}
+
+TEST_F(IntakeTest, AnswerAfterAnAbandonedRequestIsNotTaken) {
   Answer({tank});
-  plugin->OnRequestResult(0, -3, 0, 0, 0, &tank);
-  EXPECT_TRUE(plugin->knownAlarms.empty());
-  plugin->OnRequestResult(0, 1, 0, 0, 0, nullptr);
+  ticks.Advance(1000);
+  std::int16_t code = 0, sub = 0, flags = 0;
+  std::int32_t size = 0;
+  AlarmRequest block{};
+  ASSERT_EQ(plugin->GetRequest(&code, &sub, &flags, 0, &size, &block), 1);
+  ticks.Advance(4001);
+  EXPECT_EQ(plugin->GetRequest(&code, &sub, &flags, 0, &size, &block), 0);  // abandoned
+  plugin->OnRequestResult(0, 0, 0, 0, 0, nullptr);                          // comes late
+  EXPECT_EQ(plugin->knownAlarms.size(), 1u);
+  Answer({tank});
   EXPECT_EQ(Queued(), 0u);
 }
 

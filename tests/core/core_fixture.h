@@ -71,7 +71,9 @@ class PluginTest : public ::testing::Test {
     ASSERT_NE(plugin->modemOpen, 0);
   }
 
+  // The host's answer to a request that is pending (the request itself is not made here).
   void Answer(const std::vector<AlarmEvent>& events) {
+    plugin->requestPending = 1;
     plugin->OnRequestResult(0, static_cast<std::int16_t>(events.size()), 0, 0, 0, events.data());
   }
 
