@@ -1,6 +1,8 @@
 // Loads arbitrary bytes as the archived configuration. The configuration file holds a fixed, valid
-// document; an archive whose Version and text can be read must load exactly that file, and any
-// other archive must leave the configuration as it was.
+// document of revision 1; an archive whose Version and text can be read must load exactly that
+// file, unless its text is a document that loads cleanly from a file of its own with a higher
+// revision, which is then loaded in the file's place; any other archive must leave the
+// configuration as it was.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace pagorin;
   static const std::string path = ConfigPathIn(fuzz::FuzzFolder());
+  static const std::string textPath = fuzz::FuzzFolder() + "/archived.ini";
   static const std::string inFile = [] {
     Configuration stored;
     stored.configPath = path;
@@ -27,10 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   bool readable = false;
+  std::string text;
   {
     MemoryArchive probe(bytes);
     std::int32_t version = 0;
-    std::string text;
     readable = archive::ReadInt32(probe, version) && archive::ReadString(probe, text);
   }
 
@@ -38,9 +41,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   config.configPath = path;
   fuzz::Fill(config);
   const std::string before = fuzz::Describe(config);
+  std::string expected = readable ? inFile : before;
+  if (readable) {
+    fuzz::WriteFile(textPath, text);
+    Configuration alone;
+    alone.configPath = textPath;
+    fuzz::Fill(alone);
+    MarkupDocument document;
+    LoadConfiguration(alone, document);
+    if (alone.lastLoad.file == LoadReport::File::kTaken && alone.Revision > 1) {
+      expected = fuzz::Describe(alone);
+    }
+  }
   MemoryArchive archive(bytes);
   MarkupDocument document;
   SerializeConfiguration(config, document, archive);
-  if (fuzz::Describe(config) != (readable ? inFile : before)) std::abort();
+  if (fuzz::Describe(config) != expected) std::abort();
   return 0;
 }

@@ -1,6 +1,7 @@
-// Loads arbitrary bytes as the configuration file. Beyond memory safety it checks that the phone
-// indexes of all rules stay within what the text can hold, and that a configuration made only of
-// printable ASCII texts survives a save and a second load unchanged.
+// Loads arbitrary bytes as the configuration file. Beyond memory safety it checks that a file that
+// is not taken leaves the configuration as it was, that the phone indexes of all rules name
+// entries of the phone book and stay within what the text can hold, and that a configuration
+// made only of printable ASCII texts survives a save and a second load unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -45,12 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Configuration config;
   config.configPath = path;
   fuzz::Fill(config);
+  const std::string filled = fuzz::Describe(config);
   MarkupDocument document;
   LoadConfiguration(config, document);
+  if (config.lastLoad.file != LoadReport::File::kTaken && fuzz::Describe(config) != filled) {
+    std::abort();
+  }
 
   std::size_t places = 0;
-  for (const auto& rule : config.alarmRules)
+  for (const auto& rule : config.alarmRules) {
     places += rule->TelPlace.size();
+    for (int place : rule->TelPlace) {
+      if (config.PhoneAt(place) == nullptr) std::abort();
+    }
+  }
   if (places > size / 9 + 1) std::abort();
 
   if (OnlyPrintableTexts(config)) {

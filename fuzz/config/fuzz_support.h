@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "config/configuration.h"
+#include "config/stored_attributes.h"
 
 namespace pagorin::fuzz {
 
@@ -41,16 +42,10 @@ inline std::string Describe(const Configuration& config) {
   std::string out = std::to_string(config.Version) + " " + std::to_string(config.Com) + " " +
                     std::to_string(config.Baund) + " " + std::to_string(config.DataBit) + "\n";
   for (const auto& entry : config.phoneBook)
-    out += entry->TelNum + "|" + entry->Desc + "\n";
+    out += DescribeStored(*entry, kPhoneAttributes) + "\n";
   for (const auto& rule : config.alarmRules) {
-    const AlarmRule& r = *rule;
-    out += r.VarName + "|" + r.Desc + "|" + r.Script;
-    for (int value : {r.Ll, r.Lo, r.Hh, r.Hi, r.Low, r.Hig, r.Urg, r.Ack, r.NoAck, r.Resume,
-                      r.Value, r.ValueLimit, r.User, r.Format, r.Logic, r.BScript, r.ScriptType}) {
-      out += " " + std::to_string(value);
-    }
-    out += " |";
-    for (int place : r.TelPlace)
+    out += DescribeStored(*rule, kRuleAttributes) + " |";
+    for (int place : rule->TelPlace)
       out += " " + std::to_string(place);
     out += "\n";
   }

@@ -20,8 +20,8 @@ struct AlarmRule {
   // a negative index changes nothing.
   void RemovePhoneIndex(int index) noexcept;
   // Reads or writes the rule's attributes on the document's current element. Throw only
-  // std::bad_alloc. Reading keeps no more phone indexes than the element's start tag could hold
-  // attributes, however large its VarCount.
+  // std::bad_alloc. Reading takes, of the VarCount phone indexes, only those stored as an
+  // attribute TelPlace<k>: a missing one is left out, not read as 0.
   void ReadXml(MarkupDocument& document);
   void WriteXml(MarkupDocument& document) const;
 

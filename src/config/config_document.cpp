@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/configuration.h"
 #include "config/decimal.h"
+#include "config/stored_attributes.h"
 #include "markup/markup_document.h"
 #include "platform/archive.h"
 #include "platform/file_io.h"
@@ -17,10 +21,9 @@ namespace pagorin {
 namespace {
 
 constexpr const char* kHeaderLine = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
-
-// The shortest text that can stand for one phone index of a rule is a bare attribute name such
-// as "TelPlace0", so a start tag of n bytes holds at most n / 9 of them.
-constexpr std::size_t kShortestTelPlaceAttribute = 9;
+constexpr const char* kRevisionAttribute = "Revision";
+constexpr const char* kAsideSuffix = ".damaged";
+constexpr int kAsideNames = 9;
 
 int CountOf(std::size_t size) noexcept {
   return static_cast<int>(std::min<std::size_t>(size, INT_MAX));
@@ -30,51 +33,64 @@ int IntAttribute(const MarkupDocument& document, const char* name) {
   return detail::ParseDecimal(document.GetAttribute(name));
 }
 
-// The indexes k for which a name "TelPlace<k>" stands anywhere in the document's text: no other
-// phone-index attribute can exist, so no other needs to be looked up.
-using TelPlaceNames = std::vector<int>;
+template <typename Record, std::size_t N>
+void ReadAttributes(Record& record, const MarkupDocument& document,
+                    const std::array<StoredAttribute<Record>, N>& attributes) {
+  for (const StoredAttribute<Record>& attribute : attributes) {
+    if (attribute.text != nullptr) {
+      record.*attribute.text = document.GetAttribute(attribute.name);
+    } else {
+      record.*attribute.number = IntAttribute(document, attribute.name);
+    }
+  }
+}
 
-void ReadRule(AlarmRule& rule, const MarkupDocument& document, const TelPlaceNames& names) {
-  rule.VarName = document.GetAttribute("VarName");
-  rule.Desc = document.GetAttribute("Desc");
-  rule.Ll = IntAttribute(document, "Ll");
-  rule.Lo = IntAttribute(document, "Lo");
-  rule.Hh = IntAttribute(document, "Hh");
-  rule.Hi = IntAttribute(document, "Hi");
-  rule.Low = IntAttribute(document, "Low");
-  rule.Hig = IntAttribute(document, "Hig");
-  rule.Urg = IntAttribute(document, "Urg");
-  rule.Ack = IntAttribute(document, "Ack");
-  rule.NoAck = IntAttribute(document, "NoAck");
-  rule.Resume = IntAttribute(document, "Resume");
-  rule.Value = IntAttribute(document, "Value");
-  rule.ValueLimit = IntAttribute(document, "ValueLimit");
-  rule.User = IntAttribute(document, "User");
-  rule.Format = IntAttribute(document, "Format");
-  rule.Logic = IntAttribute(document, "Logic");
-  rule.BScript = IntAttribute(document, "BScript");
-  rule.Script = document.GetAttribute("Script");
-  rule.ScriptType = IntAttribute(document, "ScriptType");
+template <typename Record, std::size_t N>
+void WriteAttributes(const Record& record, MarkupDocument& document,
+                     const std::array<StoredAttribute<Record>, N>& attributes) {
+  const int element = document.CurrentPos();
+  for (const StoredAttribute<Record>& attribute : attributes) {
+    if (attribute.text != nullptr) {
+      document.SetAttribute(element, attribute.name, (record.*attribute.text).c_str());
+    } else {
+      document.SetAttribute(element, attribute.name, record.*attribute.number);
+    }
+  }
+}
 
+// The start tag of the document's current element: the only place its attributes can stand.
+std::string_view CurrentStartTag(const MarkupDocument& document) {
+  const MarkupDocument::ElementRecord* element = document.Record(document.CurrentPos());
+  if (element == nullptr || element->start < 0 || element->startTagLength <= 0) return {};
+  return std::string_view(document.Text())
+      .substr(static_cast<std::size_t>(element->start),
+              static_cast<std::size_t>(element->startTagLength));
+}
+
+// Reads the rule's fields and its phone indexes: of the `VarCount` indexes, those whose
+// attribute TelPlace<k> is stored and, when `phoneCount` is given, names an entry of a phone
+// book that long. Returns how many of the counted indexes were left out.
+std::int64_t ReadRule(AlarmRule& rule, const MarkupDocument& document,
+                      std::optional<std::size_t> phoneCount) {
+  ReadAttributes(rule, document, kRuleAttributes);
   rule.TelPlace.clear();
   const int count = IntAttribute(document, "VarCount");
-  if (count <= 0) return;
-  // The count comes from a file that may have been edited by hand: trust it only as far as the
-  // element's start tag could hold that many attributes.
-  const MarkupDocument::ElementRecord* element = document.Record(document.CurrentPos());
-  const std::size_t room =
-      element != nullptr && element->startTagLength > 0
-          ? static_cast<std::size_t>(element->startTagLength) / kShortestTelPlaceAttribute
-          : 0;
-  const std::size_t kept = std::min(static_cast<std::size_t>(count), room);
-  // A missing attribute reads as 0.
-  std::vector<int> places(kept, 0);
-  for (int k : names) {
-    if (static_cast<std::size_t>(k) >= kept) break;
-    places[static_cast<std::size_t>(k)] =
-        detail::ParseDecimal(document.GetAttribute(detail::NumberedName("TelPlace", k).c_str()));
+  if (count <= 0) return 0;
+  // A file edited by hand may count more indexes than it stores, or store indexes past the end
+  // of the phone book: a missing index is not index 0, and an index without an entry would
+  // only ever be skipped. Only names that stand in the start tag can be attributes, so the
+  // look-ups are no more than the tag holds, however large the count.
+  std::vector<int> places;
+  for (int k : detail::NumberedNamesIn(CurrentStartTag(document), "TelPlace")) {
+    if (k >= count) break;
+    const std::string value = document.GetAttribute(detail::NumberedName("TelPlace", k).c_str());
+    if (value.empty()) continue;
+    const int place = detail::ParseDecimal(value);
+    if (phoneCount && (place < 0 || static_cast<std::size_t>(place) >= *phoneCount)) continue;
+    places.push_back(place);
   }
   rule.TelPlace = std::move(places);
+  return static_cast<std::int64_t>(count) - static_cast<std::int64_t>(rule.TelPlace.size());
 }
 
 // Calls `read` on every child of the current element named prefix + i for i from 0 while i is
@@ -93,45 +109,156 @@ void ForEachNumberedChild(MarkupDocument& document, const char* prefix, int coun
   }
 }
 
+// A candidate text for the configuration, parsed. `usable` when it parsed cleanly into one root
+// element named XML, which is then the current element.
+struct Parsed {
+  MarkupDocument document;
+  bool usable = false;
+  int revision = 0;
+  std::string problem;  // why it is not usable
+};
+
+void Parse(Parsed& parsed, std::string_view text) {
+  // The parser stops at a zero byte, so a text holding one would be read only in part.
+  const std::size_t zero = text.find('\0');
+  if (zero != std::string_view::npos) {
+    parsed.problem = "zero byte at offset " + std::to_string(zero);
+    return;
+  }
+  if (!parsed.document.SetText(text)) {
+    parsed.problem = parsed.document.ErrorText().empty() ? "not one complete root element"
+                                                         : parsed.document.ErrorText();
+    return;
+  }
+  if (!parsed.document.FindElement("XML")) {
+    parsed.problem = "no XML root element";
+    return;
+  }
+  parsed.usable = true;
+  parsed.revision = IntAttribute(parsed.document, kRevisionAttribute);
+}
+
+// Refills the configuration from a usable parsed document, whose root is current. Everything is
+// read into new lists first and swapped in at the end, so that running out of memory halfway
+// leaves the old configuration whole. Throws only std::bad_alloc.
+void Apply(Configuration& config, MarkupDocument& document, LoadReport& report) {
+  const int version = IntAttribute(document, "Version");
+  const int com = IntAttribute(document, "Com");
+  const int baund = IntAttribute(document, "Baund");
+  const int dataBit = IntAttribute(document, "DataBit");
+  const int revision = IntAttribute(document, kRevisionAttribute);
+
+  std::vector<std::unique_ptr<PhoneEntry>> phoneBook;
+  ForEachNumberedChild(document, "Tel", IntAttribute(document, "TelCount"), [&] {
+    auto entry = std::make_unique<PhoneEntry>();
+    entry->ReadXml(document);
+    phoneBook.push_back(std::move(entry));
+  });
+
+  // The search goes on after the last phone entry found: rules that stand before it are not
+  // found.
+  std::vector<std::unique_ptr<AlarmRule>> alarmRules;
+  ForEachNumberedChild(document, "Var", IntAttribute(document, "VarCount"), [&] {
+    auto rule = std::make_unique<AlarmRule>();
+    const std::int64_t skipped = ReadRule(*rule, document, phoneBook.size());
+    if (skipped > 0) {
+      ++report.rulesWithSkippedPhones;
+      report.skippedPhoneIndexes += skipped;
+    }
+    alarmRules.push_back(std::move(rule));
+  });
+
+  config.Version = version;
+  config.Com = com;
+  config.Baund = baund;
+  config.DataBit = dataBit;
+  config.Revision = revision;
+  config.phoneBook.swap(phoneBook);
+  config.alarmRules.swap(alarmRules);
+}
+
+// Loads the file, or `archived` (the project's copy, when there is one) in its place when the
+// file is missing, unreadable, damaged, or of a lower revision. `document` keeps the text that
+// was loaded.
+void Load(Configuration& config, MarkupDocument& document, const std::string* archived) {
+  LoadReport report;
+  Parsed file;
+  std::string contents, error;
+  if (platform::ReadWholeFile(config.configPath, contents, error)) {
+    Parse(file, contents);
+    if (!file.usable) {
+      report.file = LoadReport::File::kDamaged;
+      report.detail = file.problem;
+    }
+  } else {
+    std::error_code ignored;
+    report.file = std::filesystem::exists(config.configPath, ignored)
+                      ? LoadReport::File::kUnreadable
+                      : LoadReport::File::kMissing;
+    report.detail = error;
+  }
+
+  Parsed project;
+  if (archived != nullptr) Parse(project, *archived);
+  if (file.usable && project.usable && project.revision > file.revision) {
+    report.file = LoadReport::File::kOlder;
+    report.fileRevision = file.revision;
+    report.projectRevision = project.revision;
+  }
+
+  Parsed* taken = nullptr;
+  if (report.file == LoadReport::File::kTaken) {
+    taken = &file;
+  } else if (project.usable) {
+    taken = &project;
+    report.fromProject = true;
+  }
+  if (taken != nullptr) {
+    Apply(config, taken->document, report);
+    document.SetText(std::string_view(taken->document.Text()));
+  }
+  // A damaged file stays as it is until the next save, which keeps a copy of it first.
+  config.keepFileAside = report.file == LoadReport::File::kDamaged;
+  config.lastLoad = std::move(report);
+}
+
+bool SameBytes(const std::string& path, const std::string& text) {
+  std::string contents, error;
+  return platform::ReadWholeFile(path, contents, error) && contents == text;
+}
+
+// Copies the damaged file aside before it is written over. True when there is nothing to keep
+// (the file is gone) or the copy was made; otherwise `error` says why.
+bool KeepDamagedFileAside(const std::string& path, std::string& error) {
+  std::string damaged;
+  if (!platform::ReadWholeFile(path, damaged, error)) {
+    std::error_code ignored;
+    return !std::filesystem::exists(path, ignored);
+  }
+  const std::string aside = KeptAsidePath(path, damaged);
+  if (SameBytes(aside, damaged)) return true;
+  if (platform::ReplaceFile(aside, damaged, error)) return true;
+  error = aside + ": " + error;
+  return false;
+}
+
 }  // namespace
 
 void PhoneEntry::ReadXml(MarkupDocument& document) {
-  TelNum = document.GetAttribute("TelNum");
-  Desc = document.GetAttribute("Desc");
+  ReadAttributes(*this, document, kPhoneAttributes);
 }
 
 void PhoneEntry::WriteXml(MarkupDocument& document) const {
-  const int element = document.CurrentPos();
-  document.SetAttribute(element, "TelNum", TelNum.c_str());
-  document.SetAttribute(element, "Desc", Desc.c_str());
+  WriteAttributes(*this, document, kPhoneAttributes);
 }
 
 void AlarmRule::ReadXml(MarkupDocument& document) {
-  ReadRule(*this, document, detail::NumberedNamesIn(document.Text(), "TelPlace"));
+  ReadRule(*this, document, std::nullopt);
 }
 
 void AlarmRule::WriteXml(MarkupDocument& document) const {
+  WriteAttributes(*this, document, kRuleAttributes);
   const int element = document.CurrentPos();
-  document.SetAttribute(element, "VarName", VarName.c_str());
-  document.SetAttribute(element, "Desc", Desc.c_str());
-  document.SetAttribute(element, "Ll", Ll);
-  document.SetAttribute(element, "Lo", Lo);
-  document.SetAttribute(element, "Hh", Hh);
-  document.SetAttribute(element, "Hi", Hi);
-  document.SetAttribute(element, "Low", Low);
-  document.SetAttribute(element, "Hig", Hig);
-  document.SetAttribute(element, "Urg", Urg);
-  document.SetAttribute(element, "Ack", Ack);
-  document.SetAttribute(element, "NoAck", NoAck);
-  document.SetAttribute(element, "Resume", Resume);
-  document.SetAttribute(element, "Value", Value);
-  document.SetAttribute(element, "ValueLimit", ValueLimit);
-  document.SetAttribute(element, "User", User);
-  document.SetAttribute(element, "Format", Format);
-  document.SetAttribute(element, "Logic", Logic);
-  document.SetAttribute(element, "BScript", BScript);
-  document.SetAttribute(element, "Script", Script.c_str());
-  document.SetAttribute(element, "ScriptType", ScriptType);
   document.SetAttribute(element, "VarCount", CountOf(TelPlace.size()));
   int k = 0;
   for (int place : TelPlace) {
@@ -139,8 +266,19 @@ void AlarmRule::WriteXml(MarkupDocument& document) const {
   }
 }
 
-std::string SaveConfiguration(const Configuration& config) noexcept {
+std::string KeptAsidePath(const std::string& configPath, const std::string& damagedText) {
+  std::string path = configPath + kAsideSuffix;
+  for (int n = 2; n <= kAsideNames; ++n) {
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored) || SameBytes(path, damagedText)) break;
+    path = configPath + kAsideSuffix + std::to_string(n);
+  }
+  return path;
+}
+
+std::string SaveConfiguration(Configuration& config) noexcept {
   try {
+    const int revision = config.Revision < INT_MAX ? config.Revision + 1 : INT_MAX;
     MarkupDocument document;
     document.SetText(kHeaderLine);
     if (document.AddElement("XML", "", 0)) {
@@ -167,11 +305,30 @@ std::string SaveConfiguration(const Configuration& config) noexcept {
         if (rule) rule->WriteXml(document);
         document.LeaveElement();
       }
+      // Last on the root, so that readers that know only the first six attributes are not
+      // disturbed by it.
+      document.SetAttribute(root, kRevisionAttribute, revision);
     }
-    // A file that cannot be written is not reported; the replacement is all or nothing, so the
-    // previous file survives a failure whole.
-    document.SaveFile(config.configPath);
-    return document.Text();
+    std::string text = document.Text();
+    // The text goes into the project's copy whatever becomes of the file, so the revision
+    // counts from here.
+    config.Revision = revision;
+
+    std::string error;
+    if (config.keepFileAside && !KeepDamagedFileAside(config.configPath, error)) {
+      config.lastSaveProblem =
+          config.configPath + ": not written, the damaged file could not be kept aside: " + error;
+      return text;
+    }
+    // The replacement is all or nothing, so the previous file survives a failure whole.
+    if (!document.SaveFile(config.configPath)) {
+      config.lastSaveProblem = config.configPath + ": " + document.ErrorText();
+      return text;
+    }
+    config.lastSaveProblem.clear();
+    config.keepFileAside = false;
+    config.lastLoad = LoadReport{};
+    return text;
   } catch (...) {
     return {};
   }
@@ -179,43 +336,7 @@ std::string SaveConfiguration(const Configuration& config) noexcept {
 
 void LoadConfiguration(Configuration& config, MarkupDocument& document) noexcept {
   try {
-    // Read the file first: a file that cannot be read must leave the configuration (and the
-    // document that holds the last load) as they were.
-    std::string contents, error;
-    if (!platform::ReadWholeFile(config.configPath, contents, error)) return;
-    document.SetText(std::string_view(contents));
-    if (!document.FindElement("XML")) return;
-
-    // Everything is read into new lists first and swapped in at the end, so that running out of
-    // memory halfway leaves the old configuration whole.
-    const int version = IntAttribute(document, "Version");
-    const int com = IntAttribute(document, "Com");
-    const int baund = IntAttribute(document, "Baund");
-    const int dataBit = IntAttribute(document, "DataBit");
-
-    std::vector<std::unique_ptr<PhoneEntry>> phoneBook;
-    ForEachNumberedChild(document, "Tel", IntAttribute(document, "TelCount"), [&] {
-      auto entry = std::make_unique<PhoneEntry>();
-      entry->ReadXml(document);
-      phoneBook.push_back(std::move(entry));
-    });
-
-    // The search goes on after the last phone entry found: rules that stand before it are not
-    // found.
-    std::vector<std::unique_ptr<AlarmRule>> alarmRules;
-    const TelPlaceNames names = detail::NumberedNamesIn(document.Text(), "TelPlace");
-    ForEachNumberedChild(document, "Var", IntAttribute(document, "VarCount"), [&] {
-      auto rule = std::make_unique<AlarmRule>();
-      ReadRule(*rule, document, names);
-      alarmRules.push_back(std::move(rule));
-    });
-
-    config.Version = version;
-    config.Com = com;
-    config.Baund = baund;
-    config.DataBit = dataBit;
-    config.phoneBook.swap(phoneBook);
-    config.alarmRules.swap(alarmRules);
+    Load(config, document, nullptr);
   } catch (...) {
     // Out of memory: the configuration stays as it was.
   }
@@ -229,14 +350,51 @@ void SerializeConfiguration(Configuration& config, MarkupDocument& document,
     return;
   }
   // Both values are read before anything changes: a truncated or damaged archive leaves the
-  // configuration as it was and the file unread. The archived text itself is not used; the file
-  // is what the configuration is loaded from.
+  // configuration as it was and the file unread.
   std::int32_t version = 0;
   std::string archivedText;
   if (!archive::ReadInt32(archive, version)) return;
   if (!archive::ReadString(archive, archivedText)) return;
   config.Version = version;
-  LoadConfiguration(config, document);
+  try {
+    Load(config, document, &archivedText);
+  } catch (...) {
+    // Out of memory: the configuration stays as it was.
+  }
+}
+
+std::string Configuration::LastLoadProblem() const {
+  const LoadReport& report = lastLoad;
+  std::string text;
+  const std::string instead = report.fromProject
+                                  ? "; the copy stored in the project was loaded instead"
+                                  : "; the configuration was left as it was";
+  switch (report.file) {
+    case LoadReport::File::kTaken:
+      break;
+    case LoadReport::File::kMissing:
+      if (report.fromProject) text = configPath + ": no such file" + instead;
+      break;
+    case LoadReport::File::kUnreadable:
+      text = configPath + ": could not be read (" + report.detail + ")" + instead;
+      break;
+    case LoadReport::File::kDamaged:
+      text = configPath + ": damaged (" + report.detail + "), not loaded" + instead +
+             "; the file is kept aside when the configuration is next saved";
+      break;
+    case LoadReport::File::kOlder:
+      text = configPath + ": older than the copy stored in the project (revision " +
+             std::to_string(report.fileRevision) + " against " +
+             std::to_string(report.projectRevision) + ")" + instead;
+      break;
+  }
+  if (report.skippedPhoneIndexes > 0) {
+    if (!text.empty()) text += '\n';
+    text += std::to_string(report.skippedPhoneIndexes) + " phone index(es) of " +
+            std::to_string(report.rulesWithSkippedPhones) +
+            " alarm rule(s) named no phone-book entry and were left out";
+  }
+  return text;
 }
 
 }  // namespace pagorin

@@ -70,6 +70,16 @@ constexpr std::array kStrings{
                 "参数  \t:Flag-有报警时是否发送短信开关 0-不发送 其他值-发送\r\n"
                 "说明  \t:有报警时是否发送短信的控制开关\r\n"
                 "示例  \t:#Pagorin.ShouldSend(0);//不发送短信"},
+    // The configuration file's load and save problems.
+    StringEntry{40, "配置文件已损坏，未加载:\n%s\n(%s)"},
+    StringEntry{41, "无法读取配置文件:\n%s\n(%s)"},
+    StringEntry{42, "配置文件比工程中保存的配置旧:\n%s"},
+    StringEntry{43, "配置文件不存在:\n%s"},
+    StringEntry{44, "已改用工程中保存的配置。"},
+    StringEntry{45, "配置保持不变。"},
+    StringEntry{46, "保存配置时原文件将另存为副本。"},
+    StringEntry{47, "%d个报警规则中共有%d个手机号码序号不存在，已忽略。"},
+    StringEntry{48, "配置文件保存失败:\n%s"},
     // The outbox and the send history.
     StringEntry{60, "入队时间,结束时间,手机号码,说明,来源,内容,尝试次数,参考号,状态,原因"},
     StringEntry{61, "已发送"},

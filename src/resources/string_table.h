@@ -36,6 +36,16 @@ inline constexpr int kPhoneHeading = 23;
 inline constexpr int kDescriptionPrefix = 24;
 inline constexpr int kChooseVariable = 26;
 inline constexpr int kScriptError = 29;
+// The configuration file's load and save problems, told by the settings dialog.
+inline constexpr int kConfigFileDamaged = 40;     // path, the parser's words
+inline constexpr int kConfigFileUnreadable = 41;  // path, the system's words
+inline constexpr int kConfigFileOlder = 42;       // path
+inline constexpr int kConfigFileMissing = 43;     // path
+inline constexpr int kProjectCopyLoaded = 44;
+inline constexpr int kConfigurationKept = 45;
+inline constexpr int kDamagedFileKeptAside = 46;
+inline constexpr int kPhoneIndexesSkipped = 47;  // rules, indexes
+inline constexpr int kConfigSaveFailed = 48;     // path and the system's words
 // Help texts of the script functions.
 inline constexpr int kPropDlgHelp = 27;
 inline constexpr int kSendMsgHelp = 30;

@@ -7,6 +7,7 @@
 #include "host/host_application.h"
 #include "platform/text_format.h"
 #include "resources/string_table.h"
+#include "ui/config_messages.h"
 #include "ui/list_setup.h"
 #include "ui/phone_dialogs.h"
 #include "ui/rule_dialog.h"
@@ -72,6 +73,10 @@ void SettingsDialog::OnInitDialog() {
   v.SetComboSelection(settings_ids::kDataBitsCombo, config_.DataBit);
 
   ExchangeToControls();
+  // A damaged or older configuration file, or phone indexes left out, found by the last load.
+  if (const std::string problem = LoadProblemMessage(config_); !problem.empty()) {
+    v.ShowMessage(problem);
+  }
 }
 
 void SettingsDialog::OnEvent(int controlId, DialogEvent event) {
@@ -151,6 +156,9 @@ void SettingsDialog::OnOk() {
   for (const auto& rule : config_.alarmRules)
     ClassifyCustomText(*rule);
   SaveConfiguration(config_);
+  if (const std::string problem = SaveProblemMessage(config_); !problem.empty()) {
+    view().ShowMessage(problem);
+  }
   view().EndDialog(kIdOk);
 }
 

@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/stored_attributes.h"
 #include "markup/markup_document.h"
 #include "platform/archive.h"
 #include "support/temp_dir.h"
@@ -45,16 +52,10 @@ std::string Describe(const Configuration& config) {
                     " Baund=" + std::to_string(config.Baund) +
                     " DataBit=" + std::to_string(config.DataBit) + "\n";
   for (const auto& entry : config.phoneBook)
-    out += "Tel " + entry->TelNum + "|" + entry->Desc + "\n";
+    out += "Tel " + DescribeStored(*entry, kPhoneAttributes) + "\n";
   for (const auto& rule : config.alarmRules) {
-    const AlarmRule& r = *rule;
-    out += "Var " + r.VarName + "|" + r.Desc + "|" + r.Script;
-    for (int flag : {r.Ll, r.Lo, r.Hh, r.Hi, r.Low, r.Hig, r.Urg, r.Ack, r.NoAck, r.Resume, r.Value,
-                     r.ValueLimit, r.User, r.Format, r.Logic, r.BScript, r.ScriptType}) {
-      out += " " + std::to_string(flag);
-    }
-    out += " places";
-    for (int place : r.TelPlace)
+    out += "Var " + DescribeStored(*rule, kRuleAttributes) + " places";
+    for (int place : rule->TelPlace)
       out += " " + std::to_string(place);
     out += "\n";
   }
@@ -87,7 +88,8 @@ TEST_F(ConfigDocument, WritesTheFiveLineFileByteForByte) {
   AddRule(config, "Tank1.PV", {0});
   const std::string expected =
       kHeader +
-      "<XML Version=\"1\" Com=\"0\" Baund=\"2\" DataBit=\"1\" TelCount=\"1\" VarCount=\"1\">\r\n"
+      "<XML Version=\"1\" Com=\"0\" Baund=\"2\" DataBit=\"1\" TelCount=\"1\" VarCount=\"1\" "
+      "Revision=\"1\">\r\n"
       "<Tel0 TelNum=\"13800138000\" Desc=\"pump\"></Tel0>\r\n"
       "<Var0 VarName=\"Tank1.PV\" Desc=\"\" Ll=\"1\" Lo=\"1\" Hh=\"1\" Hi=\"1\" Low=\"1\" "
       "Hig=\"1\" Urg=\"1\" Ack=\"1\" NoAck=\"1\" Resume=\"1\" Value=\"0\" ValueLimit=\"0\" "
@@ -102,8 +104,8 @@ TEST_F(ConfigDocument, WritesTheDefaultsWithoutChildren) {
   config.sendEnabled = 0;  // never stored
   const std::string expected =
       kHeader +
-      "<XML Version=\"1\" Com=\"0\" Baund=\"2\" DataBit=\"1\" TelCount=\"0\" VarCount=\"0\">"
-      "</XML>\r\n";
+      "<XML Version=\"1\" Com=\"0\" Baund=\"2\" DataBit=\"1\" TelCount=\"0\" VarCount=\"0\" "
+      "Revision=\"1\"></XML>\r\n";
   EXPECT_EQ(SaveConfiguration(config), expected);
   EXPECT_EQ(ReadFileBytes(config.configPath), expected);
 }
@@ -152,12 +154,28 @@ TEST_F(ConfigDocument, RoundTripsEveryField) {
   EXPECT_EQ(document.Text(), file);  // the document keeps the load
 }
 
+// Phone-book elements Tel0 .. Tel<count-1> with the numbers p0, p1, ...
+std::string Phones(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i)
+    text += "<Tel" + std::to_string(i) + " TelNum=\"p" + std::to_string(i) + "\"/>";
+  return text;
+}
+
+std::vector<std::string> PhoneNumbers(int count) {
+  std::vector<std::string> numbers;
+  for (int i = 0; i < count; ++i)
+    numbers.push_back("p" + std::to_string(i));
+  return numbers;
+}
+
 struct HandWrittenFile {
   const char* what;
   std::string body;  // the XML element
   std::vector<std::string> telNums;
   std::vector<std::string> varNames;
   std::vector<int> firstRulePlaces;
+  std::int64_t skippedPlaces = 0;  // phone indexes left out, as the load reports them
 };
 
 const HandWrittenFile kHandWrittenFiles[] = {
@@ -191,22 +209,36 @@ const HandWrittenFile kHandWrittenFiles[] = {
      {"c"},
      {},
      {}},
-    {"missing phone indexes within the count read as 0",
-     R"(<XML VarCount="1"><Var0 VarName="T.V" VarCount="3" TelPlace1="2"/></XML>)",
-     {},
+    // A rule that counts more phone indexes than it stores used to send to phone 0 for each
+    // missing one.
+    {"phone indexes counted but not stored are left out",
+     R"(<XML TelCount="3" VarCount="1">)" + Phones(3) +
+         R"(<Var0 VarName="T.V" VarCount="27" TelPlace1="2" TelPlace5=""/></XML>)",
+     PhoneNumbers(3),
      {"T.V"},
-     {0, 2, 0}},
-    {"phone indexes read like atoi",
-     R"(<XML VarCount="1"><Var0 VarName="T.V" VarCount="4" TelPlace0=" 5" TelPlace1="+4" )"
-     R"(TelPlace2="7x" TelPlace3="-2"/></XML>)",
-     {},
+     {2},
+     26},
+    {"phone indexes read like atoi; those without an entry are left out",
+     R"(<XML TelCount="8" VarCount="1">)" + Phones(8) +
+         R"(<Var0 VarName="T.V" VarCount="6" TelPlace0=" 5" TelPlace1="+4" TelPlace2="7x" )"
+         R"(TelPlace3="-2" TelPlace4="8" TelPlace5="x"/></XML>)",
+     PhoneNumbers(8),
      {"T.V"},
-     {5, 4, 7, -2}},
+     {5, 4, 7, 0},
+     2},
     {"the rule's count bounds its indexes",
-     R"(<XML VarCount="1"><Var0 VarName="T.V" VarCount="1" TelPlace0="3" TelPlace1="4"/></XML>)",
-     {},
+     R"(<XML TelCount="5" VarCount="1">)" + Phones(5) +
+         R"(<Var0 VarName="T.V" VarCount="1" TelPlace0="3" TelPlace1="4"/></XML>)",
+     PhoneNumbers(5),
      {"T.V"},
      {3}},
+    {"a name in a value or another element is no index of the rule",
+     R"(<XML TelCount="2" VarCount="2">)" + Phones(2) +
+         R"(<Var0 VarName="TelPlace1" VarCount="2"/><Var1 VarName="B.V" TelPlace1="1"/></XML>)",
+     PhoneNumbers(2),
+     {"TelPlace1", "B.V"},
+     {},
+     2},
     {"rules follow the phone book; gaps are skipped",
      R"(<XML TelCount="1" VarCount="3"><Tel0 TelNum="a"></Tel0><Var0 VarName="A.V"></Var0>)"
      R"(<Var2 VarName="C.V"></Var2></XML>)",
@@ -218,7 +250,8 @@ const HandWrittenFile kHandWrittenFiles[] = {
      R"(<Var0 VarName="T.V" VarCount="2" TelPlace0="1"/></XML>)",
      {"a", "b"},
      {"T.V"},
-     {1, 0}},
+     {1},
+     1},
 };
 
 TEST_F(ConfigDocument, LoadsHandWrittenFilesAsTheyStand) {
@@ -237,6 +270,10 @@ TEST_F(ConfigDocument, LoadsHandWrittenFilesAsTheyStand) {
     if (!loaded.alarmRules.empty()) {
       EXPECT_EQ(loaded.alarmRules[0]->TelPlace, file.firstRulePlaces) << file.what;
     }
+    // Left-out indexes are told once, for the whole load.
+    EXPECT_EQ(loaded.lastLoad.file, LoadReport::File::kTaken) << file.what;
+    EXPECT_EQ(loaded.lastLoad.skippedPhoneIndexes, file.skippedPlaces) << file.what;
+    EXPECT_EQ(loaded.LastLoadProblem().empty(), file.skippedPlaces == 0) << file.what;
   }
 }
 
@@ -245,7 +282,8 @@ TEST_F(ConfigDocument, MissingAttributesReadAsZero) {
   LoadFrom(kHeader + R"(<XML VarCount="1"><Var0 VarName="T.V"/></XML>)", loaded);
   EXPECT_EQ(Describe(loaded),
             "Version=0 Com=0 Baund=0 DataBit=0\n"
-            "Var T.V|| 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 places\n");
+            "Var VarName=T.V Desc= Ll=0 Lo=0 Hh=0 Hi=0 Low=0 Hig=0 Urg=0 Ack=0 NoAck=0 Resume=0 "
+            "Value=0 ValueLimit=0 User=0 Format=0 Logic=0 BScript=0 Script= ScriptType=0 places\n");
 }
 
 TEST_F(ConfigDocument, HugeCountsLoadWithinWhatTheTextHolds) {
@@ -260,11 +298,10 @@ TEST_F(ConfigDocument, HugeCountsLoadWithinWhatTheTextHolds) {
   ASSERT_EQ(loaded.phoneBook.size(), 2u);
   EXPECT_EQ(loaded.phoneBook[1]->TelNum, "z");
   ASSERT_EQ(loaded.alarmRules.size(), 2u);
-  // Each start tag is well below 90 bytes and so holds fewer than ten index attributes.
-  for (const auto& rule : loaded.alarmRules)
-    EXPECT_LT(rule->TelPlace.size(), 10u);
-  ASSERT_FALSE(loaded.alarmRules[0]->TelPlace.empty());
-  EXPECT_EQ(loaded.alarmRules[0]->TelPlace[0], 1);
+  EXPECT_EQ(loaded.alarmRules[0]->TelPlace, (std::vector<int>{1}));
+  EXPECT_TRUE(loaded.alarmRules[1]->TelPlace.empty());  // index 4: no such entry
+  EXPECT_EQ(loaded.lastLoad.rulesWithSkippedPhones, 2);
+  EXPECT_EQ(loaded.lastLoad.skippedPhoneIndexes, 1999999999 + 2147483647LL);
 }
 
 TEST_F(ConfigDocument, UnusableFilesChangeNothing) {
@@ -336,9 +373,9 @@ TEST_F(ConfigDocument, LoadingTakesTheFileOverTheArchivedText) {
   EXPECT_EQ(Describe(config), Describe(inFile));  // Version 6 from the file, not 9
 }
 
-TEST_F(ConfigDocument, LoadingWithoutAFileTakesOnlyTheVersion) {
+TEST_F(ConfigDocument, LoadingWithoutAFileOrAUsableCopyTakesOnlyTheVersion) {
   AddPhone(config, "13800138000");
-  MemoryArchive archive(Archived(9, "<XML Com=\"4\"/>"));
+  MemoryArchive archive(Archived(9, "<XML Com=\"4\">"));
   MarkupDocument document;
   SerializeConfiguration(config, document, archive);
   EXPECT_EQ(config.Version, 9);
@@ -434,6 +471,263 @@ TEST_F(ConfigDocument, FailedSaveLeavesTheOldFileWhole) {
   EXPECT_GT(text.size(), old.size() + 16);
   EXPECT_EQ(ReadFileBytes(config.configPath), old);
   EXPECT_EQ(EntriesIn(dir.path()), 1);
+}
+
+TEST_F(ConfigDocument, WritesEachFieldUnderItsOwnName) {
+  AlarmRule* rule = AddRule(config, "T.V", {0});
+  rule->Desc = "d";
+  rule->Script = "s";
+  int value = 2;
+  for (int* field : {&rule->Ll, &rule->Lo, &rule->Hh, &rule->Hi, &rule->Low, &rule->Hig, &rule->Urg,
+                     &rule->Ack, &rule->NoAck, &rule->Resume, &rule->Value, &rule->ValueLimit,
+                     &rule->User, &rule->Format, &rule->Logic, &rule->BScript, &rule->ScriptType}) {
+    *field = value++;
+  }
+  const std::string line =
+      "<Var0 VarName=\"T.V\" Desc=\"d\" Ll=\"2\" Lo=\"3\" Hh=\"4\" Hi=\"5\" Low=\"6\" Hig=\"7\" "
+      "Urg=\"8\" Ack=\"9\" NoAck=\"10\" Resume=\"11\" Value=\"12\" ValueLimit=\"13\" User=\"14\" "
+      "Format=\"15\" Logic=\"16\" BScript=\"17\" Script=\"s\" ScriptType=\"18\" VarCount=\"1\" "
+      "TelPlace0=\"0\"></Var0>\r\n";
+  AddPhone(config, "13800138000");
+  const std::string file = SaveConfiguration(config);
+  EXPECT_NE(file.find(line), std::string::npos) << file;
+  Configuration loaded;
+  LoadFrom(file, loaded);
+  EXPECT_EQ(Describe(loaded), Describe(config));
+}
+
+// A configuration file damaged on the disk: cut short, or holding a zero byte.
+TEST_F(ConfigDocument, DamagedFileIsNotLoadedAndIsKeptAsideWhenSavedOver) {
+  Configuration inFile;
+  inFile.configPath = config.configPath;
+  AddPhone(inFile, "13800138000", "file");
+  AddRule(inFile, "Tank1.PV", {0});
+  const std::string good = SaveConfiguration(inFile);
+  std::string zeroInside = good;
+  zeroInside[good.size() / 2] = '\0';
+  const struct {
+    const char* what;
+    std::string bytes;
+  } damaged[] = {
+      {"cut before </XML>", good.substr(0, good.rfind("</XML>"))},
+      {"cut inside a rule", good.substr(0, good.find("Hig="))},
+      {"a zero byte inside", zeroInside},
+      {"a zero byte after the end", good + std::string(1, '\0')},
+      {"empty", ""},
+      {"no XML root", kHeader + R"(<Config TelCount="1"><Tel0 TelNum="a"/></Config>)"},
+  };
+  AddPhone(config, "13900139000", "memory");
+  AddRule(config, "Pump.ST", {0});
+  config.Com = 3;
+  int round = 0;
+  for (const auto& c : damaged) {
+    WriteFileBytes(config.configPath, c.bytes);
+    const std::string before = Describe(config);
+    MarkupDocument document;
+    LoadConfiguration(config, document);
+    EXPECT_EQ(Describe(config), before) << c.what;
+    EXPECT_EQ(config.lastLoad.file, LoadReport::File::kDamaged) << c.what;
+    EXPECT_NE(config.LastLoadProblem().find("damaged"), std::string::npos) << c.what;
+    EXPECT_EQ(ReadFileBytes(config.configPath), c.bytes) << c.what;  // left alone
+
+    // Saving over it keeps the damaged bytes aside, each damage under a name of its own.
+    const std::string aside =
+        config.configPath + ".damaged" + (round == 0 ? std::string() : std::to_string(round + 1));
+    const std::string saved = SaveConfiguration(config);
+    EXPECT_EQ(ReadFileBytes(config.configPath), saved) << c.what;
+    ASSERT_TRUE(std::filesystem::exists(aside)) << c.what;
+    EXPECT_EQ(ReadFileBytes(aside), c.bytes) << c.what;
+    EXPECT_TRUE(config.LastLoadProblem().empty()) << c.what;
+    EXPECT_TRUE(config.LastSaveProblem().empty()) << c.what;
+    ++round;
+  }
+  // A save over a good file keeps nothing aside.
+  SaveConfiguration(config);
+  EXPECT_EQ(EntriesIn(dir.path()), 1 + round);
+}
+
+// The texts of a file and of the project's stored copy, each with a Revision (or none).
+std::string TextWithRevision(Configuration& config, int revision) {
+  config.Revision = revision - 1;
+  std::string text = SaveConfiguration(config);
+  if (revision == 0) text.erase(text.find(" Revision=\"0\""), 13);
+  return text;
+}
+
+TEST_F(ConfigDocument, TheNewerOfFileAndProjectCopyIsLoaded) {
+  Configuration inFile, inProject;
+  std::filesystem::create_directory(dir.File("other"));
+  inFile.configPath = inProject.configPath = ConfigPathIn(dir.File("other"));
+  AddPhone(inFile, "13800138000", "file");
+  AddPhone(inProject, "13900139000", "project");
+  inProject.Com = 4;
+  enum class File { kRevision, kMissing, kFolder, kDamaged };
+  enum class Taken { kFile, kProject, kNothing };
+  const struct {
+    const char* what;
+    File file;
+    int fileRevision;
+    int projectRevision;  // -1: a damaged copy
+    Taken taken;
+    LoadReport::File report;
+  } cases[] = {
+      {"neither counts revisions (older files)", File::kRevision, 0, 0, Taken::kFile,
+       LoadReport::File::kTaken},
+      {"equal revisions", File::kRevision, 2, 2, Taken::kFile, LoadReport::File::kTaken},
+      {"file newer (saved from the dialog)", File::kRevision, 3, 2, Taken::kFile,
+       LoadReport::File::kTaken},
+      {"file older (its store failed)", File::kRevision, 2, 3, Taken::kProject,
+       LoadReport::File::kOlder},
+      {"file without a revision", File::kRevision, 0, 1, Taken::kProject, LoadReport::File::kOlder},
+      {"no file", File::kMissing, 0, 1, Taken::kProject, LoadReport::File::kMissing},
+      {"file unreadable", File::kFolder, 0, 1, Taken::kProject, LoadReport::File::kUnreadable},
+      {"file damaged", File::kDamaged, 0, 1, Taken::kProject, LoadReport::File::kDamaged},
+      {"both damaged", File::kDamaged, 0, -1, Taken::kNothing, LoadReport::File::kDamaged},
+      {"no file, project copy damaged", File::kMissing, 0, -1, Taken::kNothing,
+       LoadReport::File::kMissing},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(config.configPath);
+    const std::string fileText = TextWithRevision(inFile, c.fileRevision);
+    switch (c.file) {
+      case File::kRevision:
+        WriteFileBytes(config.configPath, fileText);
+        break;
+      case File::kMissing:
+        break;
+      case File::kFolder:
+        std::filesystem::create_directory(config.configPath);
+        break;
+      case File::kDamaged:
+        WriteFileBytes(config.configPath, fileText.substr(0, fileText.size() - 8));
+        break;
+    }
+    std::string projectText =
+        TextWithRevision(inProject, c.projectRevision < 0 ? 1 : c.projectRevision);
+    if (c.projectRevision < 0) projectText.resize(projectText.size() / 2);
+
+    Configuration loaded;
+    loaded.configPath = config.configPath;
+    AddPhone(loaded, "13700137000", "memory");
+    const std::string before = Describe(loaded);
+    MemoryArchive archive(Archived(1, projectText));
+    MarkupDocument document;
+    SerializeConfiguration(loaded, document, archive);
+    const std::string expected = c.taken == Taken::kFile      ? Describe(inFile)
+                                 : c.taken == Taken::kProject ? Describe(inProject)
+                                                              : before;
+    EXPECT_EQ(Describe(loaded), expected) << c.what;
+    EXPECT_EQ(loaded.lastLoad.file, c.report) << c.what;
+    EXPECT_EQ(loaded.lastLoad.fromProject, c.taken == Taken::kProject) << c.what;
+    // Only a missing file with nothing in its place goes untold.
+    EXPECT_EQ(loaded.LastLoadProblem().empty(),
+              c.report == LoadReport::File::kTaken ||
+                  (c.report == LoadReport::File::kMissing && c.taken != Taken::kProject))
+        << c.what;
+    if (c.taken != Taken::kNothing) {
+      // The next save counts on from the newer revision.
+      EXPECT_EQ(loaded.Revision, std::max(c.fileRevision, c.projectRevision)) << c.what;
+    }
+  }
+}
+
+// The project is stored while its folder cannot take the file. Returns what went wrong, one
+// line each; empty when everything held. `makeUnwritable` is called once the first file is there.
+template <typename MakeUnwritable>
+std::string StoreIntoUnwritableFolder(const std::string& folder, MakeUnwritable makeUnwritable) {
+  std::string failures;
+  auto check = [&failures](bool ok, const char* what) {
+    if (!ok) failures += std::string(what) + "\n";
+  };
+  Configuration edited;
+  edited.configPath = ConfigPathIn(folder);
+  AddPhone(edited, "13800138000", "pump");
+  const std::string old = SaveConfiguration(edited);
+  check(edited.LastSaveProblem().empty(), "the first save failed");
+  makeUnwritable();
+
+  // Enough new entries that the text outgrows a small disk.
+  for (int i = 0; i < 500; ++i)
+    AddPhone(edited, "1390013" + std::to_string(1000 + i), "more entries for a longer text");
+  MemoryArchive stored;
+  MarkupDocument document;
+  SerializeConfiguration(edited, document, stored);
+  check(!edited.LastSaveProblem().empty(), "the failed save was not reported");
+  check(edited.LastSaveProblem().find(edited.configPath) != std::string::npos,
+        "the report does not name the file");
+  check(ReadFileBytes(edited.configPath) == old, "the old file did not stay whole");
+
+  // Reopening the project: the file is older than the project's copy, which is loaded.
+  Configuration reopened;
+  reopened.configPath = edited.configPath;
+  MemoryArchive archive(stored.Bytes());
+  SerializeConfiguration(reopened, document, archive);
+  check(Describe(reopened) == Describe(edited), "the edits were lost");
+  check(reopened.lastLoad.file == LoadReport::File::kOlder, "the file was not found older");
+  check(!reopened.LastLoadProblem().empty(), "the older file was not told");
+  return failures;
+}
+
+// Runs `body` in a child process with a mount namespace of its own, in which `folder` is a fresh
+// tmpfs of 16 KiB. Returns the child's output; "skip: ..." when the namespace cannot be made.
+template <typename Body>
+std::string InPrivateTmpfs(const std::string& folder, Body body) {
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return "skip: no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeEnds[0]);
+    std::string out;
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") != 0) {
+      out = "skip: no private tmpfs (" + std::string(std::strerror(errno)) + ")";
+    } else {
+      out = body();
+    }
+    [[maybe_unused]] ssize_t written = ::write(pipeEnds[1], out.data(), out.size());
+    ::_exit(0);
+  }
+  ::close(pipeEnds[1]);
+  std::string out;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+    out.append(buffer, static_cast<std::size_t>(n));
+  ::close(pipeEnds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) out += "the child process failed\n";
+  return out;
+}
+
+// The store into an unwritable folder, as this process can make one: as root a tmpfs of a
+// private mount namespace (permissions do not stop root), made read-only or left small; else
+// the folder's permissions, which can make it read-only but not full.
+std::string StoreIntoUnwritable(const std::string& folder, bool fullDisk) {
+  std::filesystem::create_directory(folder);
+  if (::geteuid() == 0) {
+    return InPrivateTmpfs(folder, [&] {
+      return StoreIntoUnwritableFolder(folder, [&] {
+        if (!fullDisk) ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
+      });
+    });
+  }
+  if (fullDisk) return "skip: a full disk needs a tmpfs of the test's own, which needs root";
+  std::string result = StoreIntoUnwritableFolder(folder, [&] { ::chmod(folder.c_str(), 0555); });
+  ::chmod(folder.c_str(), 0755);
+  return result;
+}
+
+TEST_F(ConfigDocument, StoreIntoAReadOnlyFolderIsReportedAndTheProjectCopyWinsAtLoad) {
+  const std::string result = StoreIntoUnwritable(dir.File("project"), false);
+  if (result.rfind("skip: ", 0) == 0) GTEST_SKIP() << result.substr(6);
+  EXPECT_EQ(result, "");
+}
+
+TEST_F(ConfigDocument, StoreOntoAFullDiskIsReportedAndTheProjectCopyWinsAtLoad) {
+  const std::string result = StoreIntoUnwritable(dir.File("project"), true);
+  if (result.rfind("skip: ", 0) == 0) GTEST_SKIP() << result.substr(6);
+  EXPECT_EQ(result, "");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "config/configuration.h"
+#include "markup/markup_document.h"
 #include "support/temp_dir.h"
 #include "ui/dialog_test_util.h"
 #include "ui/fake_dialog_view.h"
@@ -175,6 +176,23 @@ TEST_F(SettingsDialogTest, ConfirmWritesTheFileEvenWhenNothingChanged) {
   view.Click(kIdOk);
   EXPECT_EQ(view.endResult(), kIdOk);
   EXPECT_TRUE(std::filesystem::exists(config.configPath));
+}
+
+TEST_F(SettingsDialogTest, TellsADamagedFileOnOpeningAndAFailedSaveOnConfirming) {
+  testing::WriteFileBytes(config.configPath, "<?xml version=\"1.0\"?>\r\n<XML TelCount=\"0\">");
+  MarkupDocument document;
+  LoadConfiguration(config, document);
+  Open();
+  ASSERT_EQ(view.messages().size(), 1u);
+  EXPECT_EQ(view.messages()[0].rfind(Cp("配置文件已损坏"), 0), 0u);
+  EXPECT_NE(view.messages()[0].find(config.configPath), std::string::npos);
+
+  // The folder is gone by the time the user confirms: the dialog says so and still ends.
+  config.configPath = folder.File("gone/Kestrova_Configure.ini");
+  view.Click(kIdOk);
+  ASSERT_EQ(view.messages().size(), 2u);
+  EXPECT_EQ(view.messages()[1].rfind(Cp("配置文件保存失败"), 0), 0u);
+  EXPECT_EQ(view.endResult(), kIdOk);
 }
 
 TEST_F(SettingsDialogTest, ConfirmWritesTheEditedLists) {
