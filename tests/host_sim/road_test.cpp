@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "file_archive.h"
 #include "platform/archive.h"
@@ -245,10 +246,13 @@ end = true
   std::string first = ReadFileBytes(road.dir.File("first.vpa"));
   std::string second = ReadFileBytes(road.dir.File("second.vpa"));
   ASSERT_FALSE(first.empty());
-  EXPECT_EQ(first, second);
+  // Each store counts the configuration's revision up (1 and 2: the archives keep their length);
+  // everything else is the same.
+  const std::regex revision(" Revision=\"[0-9]+\"");
+  EXPECT_EQ(std::regex_replace(first, revision, ""), std::regex_replace(second, revision, ""));
 
   // The archive holds the version and the configuration document, which is also the file.
-  MemoryArchive archive(first);
+  MemoryArchive archive(second);
   std::int32_t version = 0;
   std::string document;
   ASSERT_TRUE(archive::ReadInt32(archive, version));
