@@ -24,6 +24,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "at_interpreter.h"
@@ -193,6 +194,8 @@ struct Settings {
   double errorRate = 0;
   std::vector<int> errorCodes;
   std::vector<std::string> unplugs;
+  double promptDelaySeconds = 0;
+  double replyDelaySeconds = 0;
   std::string link;
   std::string clockFile;
   std::uint32_t seed = 1;
@@ -418,6 +421,7 @@ class ModemRun {
   void Receive(std::string_view received);
   bool Transmit();
   void HangUp();
+  void Answer(std::string answer);
 
   const Settings& settings_;
   std::mt19937 random_;  // pieces and random moments; the interpreter has its own
@@ -427,6 +431,8 @@ class ModemRun {
   Schedule schedule_;
   MessageLog log_;
   std::string pending_;  // answer bytes not yet written
+  std::string held_;     // answer bytes held back until `releaseMs_` on the modem's clock
+  std::int64_t releaseMs_ = 0;
   Clock::time_point nextPiece_ = Clock::now();
   Clock::time_point reopenCheck_ = kNever;  // set while nobody has the terminal open
   Clock::time_point finishAt_ = kNever;     // set once the last answer before an exit is out
@@ -483,6 +489,7 @@ void ModemRun::RunSchedule() {
   if (unplugged && terminal_.Plugged()) {
     terminal_.Unplug();
     pending_.clear();
+    held_.clear();
     reopenCheck_ = kNever;
     ++unplugCount_;
     std::fprintf(stderr, "gsm-modem-sim: unplugged at %.3f s\n",
@@ -498,6 +505,7 @@ void ModemRun::RunSchedule() {
     std::fprintf(stderr, "gsm-modem-sim: plugged in again at %.3f s on %s\n",
                  static_cast<double>(nowMs) / 1000.0, terminal_.SlavePath().c_str());
   }
+  if (!held_.empty() && nowMs >= releaseMs_) pending_ += std::exchange(held_, {});
   // A result code of its own goes out only to somebody holding the line, after whole answers.
   if (schedule_.UrcDue(nowMs) && terminal_.Plugged() && reopenCheck_ == kNever && !finishing_ &&
       !settings_.silent && pending_.size() < kMaxPendingOutput) {
@@ -517,7 +525,7 @@ bool ModemRun::PollOnce() {
   }
   Clock::time_point wake = std::min({deadline_, reopenCheck_, finishAt_});
   if (!pending_.empty() && paced && now < nextPiece_) wake = std::min(wake, nextPiece_);
-  if (!schedule_.Empty() || clock_.Shared()) {
+  if (!schedule_.Empty() || clock_.Shared() || !held_.empty()) {
     wake = std::min(wake, now + std::chrono::milliseconds(kScheduleCheckMs));
   }
   int timeoutMs = -1;
@@ -560,8 +568,8 @@ void ModemRun::Receive(std::string_view received) {
   // The clock may have moved since the last look (a shared clock jumps): the answer follows it.
   modem_.SetOutage(schedule_.OutageAt(clock_.NowMs()));
   std::string answer = modem_.Feed(received);
-  if (!settings_.silent && pending_.size() + answer.size() <= kMaxPendingOutput) {
-    pending_ += answer;
+  if (!settings_.silent && pending_.size() + held_.size() + answer.size() <= kMaxPendingOutput) {
+    Answer(std::move(answer));
   }
   for (const auto& note : modem_.TakeNotes()) {
     if (settings_.trace || note.kind == AtInterpreter::Note::Kind::kEvent) {
@@ -581,6 +589,34 @@ void ModemRun::Receive(std::string_view received) {
     finishing_ = true;
     exitReason_ = "message count reached";
   }
+}
+
+// The prompt and the final reply to a send may come late, as the network makes them wait; what
+// follows a late part waits behind it.
+void ModemRun::Answer(std::string answer) {
+  if (!held_.empty()) {
+    held_ += answer;
+    return;
+  }
+  std::size_t cut = std::string::npos;
+  double delaySeconds = 0;
+  auto consider = [&](std::string_view marker, double seconds) {
+    std::size_t at = answer.find(marker);
+    if (seconds > 0 && at < cut) {
+      cut = at;
+      delaySeconds = seconds;
+    }
+  };
+  consider("\r\n> ", settings_.promptDelaySeconds);
+  consider("\r\n+CMGS:", settings_.replyDelaySeconds);
+  consider("\r\n+CMS ERROR:", settings_.replyDelaySeconds);
+  if (cut == std::string::npos) {
+    pending_ += answer;
+    return;
+  }
+  pending_.append(answer, 0, cut);
+  held_ = answer.substr(cut);
+  releaseMs_ = clock_.NowMs() + std::llround(delaySeconds * 1000.0);
 }
 
 bool ModemRun::Transmit() {
@@ -701,6 +737,14 @@ int main(int argc, char** argv) {
           return ParseSpan(text) ? std::string() : "expected FROM+SECONDS, e.g. 30+10";
         },
         "FROM+SECONDS");
+    app.add_option("--prompt-delay", settings.promptDelaySeconds,
+                   "the \"> \" prompt comes this many seconds late")
+        ->check(CLI::Range(0.0, 1e6))
+        ->group(field);
+    app.add_option("--reply-delay", settings.replyDelaySeconds,
+                   "the final reply to a send (+CMGS or +CMS ERROR) comes this many seconds late")
+        ->check(CLI::Range(0.0, 1e6))
+        ->group(field);
     app.add_option("--unplug", settings.unplugs,
                    "pull the adapter out at FROM for SECONDS, e.g. 30+10: the terminal closes "
                    "and a new one appears behind the same link (repeatable)")

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -265,6 +266,34 @@ TEST(GsmSimProcess, ErrorWindowAndUnplugFollowTheSharedClock) {
   EXPECT_EQ(sim.LogLines().size(), 3u);
   EXPECT_NE(sim.StderrText().find("unplugged at 40.000 s"), std::string::npos) << sim.StderrText();
   EXPECT_NE(::access(link.c_str(), F_OK), 0);  // no dead name left behind
+}
+
+// True when something arrives on `fd` within a short look.
+bool SomethingArrives(int fd) {
+  pollfd ready{fd, POLLIN, 0};
+  return ::poll(&ready, 1, 50) > 0;
+}
+
+TEST(GsmSimProcess, PromptAndFinalReplyComeLateOnTheSharedClock) {
+  TempDir folder;
+  SharedClock clock(folder.File("clock"));
+  ASSERT_TRUE(clock.Ready());
+  // With echo on, the echo tells when the modem has read a line and started its wait.
+  GsmSimProcess sim({"--clock-file", clock.Path(), "--prompt-delay", "2", "--reply-delay", "3"});
+  ASSERT_TRUE(sim.OpenPort());
+  EXPECT_EQ(sim.Ask("ATE1\r", "OK\r\n"), "ATE1\r\r\nOK\r\n");
+  EXPECT_EQ(sim.Ask("AT+CMGS=19\r", "\r"), "AT+CMGS=19\r");
+  EXPECT_FALSE(SomethingArrives(sim.port()));
+  clock.SetSeconds(2);
+  EXPECT_EQ(sim.ReadUntil("> "), "\r\n> ");
+  EXPECT_EQ(sim.Ask(kPdu + kCtrlZ, kPdu), kPdu);
+  clock.SetSeconds(4);
+  EXPECT_FALSE(SomethingArrives(sim.port()));
+  clock.SetSeconds(5);
+  EXPECT_EQ(sim.ReadUntil("OK\r\n"), "\r\n+CMGS: 0\r\n\r\nOK\r\n");
+  // Other answers are not held back.
+  EXPECT_EQ(sim.Ask("AT\r", "OK\r\n"), "AT\r\r\nOK\r\n");
+  EXPECT_EQ(sim.Stop(), 0);
 }
 
 TEST(GsmSimProcess, UnsolicitedLinesAroundRepliesInPieces) {
