@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -174,7 +175,16 @@ SerialRelay::~SerialRelay() {
   CloseFd(modem_);
 }
 
-bool SerialRelay::Open(const std::string& modemDevice, std::string& error) {
+bool SerialRelay::Open(const std::string& modemDevice, std::string& error,
+                       const std::string& pluginLink) {
+  modemDevice_ = modemDevice;
+  pluginLink_ = pluginLink;
+  struct stat info {};
+  replugs_ = lstat(modemDevice.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+  return OpenPluginSide(error) && OpenModemSide(error);
+}
+
+bool SerialRelay::OpenPluginSide(std::string& error) {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
     error = "cannot create a pseudo-terminal: " + platform::ErrorText(errno);
@@ -195,16 +205,62 @@ bool SerialRelay::Open(const std::string& modemDevice, std::string& error) {
   // replies back to the modem before the plug-in sets its line up.
   MakeRaw(slaveHold_);
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  modem_ = open(modemDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (!pluginLink_.empty()) {
+    // The name comes back whole: the plug-in finds no link or the new one, never half of one.
+    std::string fresh = pluginLink_ + ".new";
+    unlink(fresh.c_str());
+    if (symlink(pluginPath_.c_str(), fresh.c_str()) != 0 ||
+        rename(fresh.c_str(), pluginLink_.c_str()) != 0) {
+      error =
+          "cannot point " + pluginLink_ + " at " + pluginPath_ + ": " + platform::ErrorText(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SerialRelay::OpenModemSide(std::string& error) {
+  modem_ = open(modemDevice_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (modem_ < 0) {
-    error = "cannot open the modem at " + modemDevice + ": " + platform::ErrorText(errno);
+    error = "cannot open the modem at " + modemDevice_ + ": " + platform::ErrorText(errno);
     return false;
   }
   MakeRaw(modem_);
   return true;
 }
 
+void SerialRelay::Unplug() {
+  // Closing our side hangs up the plug-in's terminal, as pulling the adapter does.
+  CloseFd(modem_);
+  CloseFd(master_);
+  CloseFd(slaveHold_);
+  if (!pluginLink_.empty()) unlink(pluginLink_.c_str());
+  txLine_.clear();
+  rxLine_.clear();
+  awaiting_ = false;
+  unplugged_ = true;
+}
+
+void SerialRelay::TryReplug(int waitMs) {
+  std::string error;
+  if (OpenModemSide(error)) {
+    if (OpenPluginSide(error)) {
+      unplugged_ = false;
+      return;
+    }
+    CloseFd(modem_);
+    CloseFd(master_);
+    CloseFd(slaveHold_);
+  }
+  // Nothing to move meanwhile; the caller's wait passes here.
+  poll(nullptr, 0, std::min(waitMs, 20));
+}
+
 void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
+  if (unplugged_) {
+    TryReplug(waitMs);
+    if (unplugged_) return;
+  }
   if (master_ < 0) return;
   pollfd fds[2] = {{master_, POLLIN, 0}, {modem_, POLLIN, 0}};
   nfds_t count = modem_ >= 0 ? 2 : 1;
@@ -242,8 +298,12 @@ void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
   }
   if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
       !(fds[1].revents & POLLIN)) {
-    // The modem went away; the plug-in now talks to nobody, as with an unplugged cable.
-    CloseFd(modem_);
+    if (replugs_) {
+      Unplug();
+    } else {
+      // The modem went away; the plug-in now talks to nobody, as with an unplugged cable.
+      CloseFd(modem_);
+    }
     return;
   }
   if (count == 2 && (fds[1].revents & POLLIN)) {

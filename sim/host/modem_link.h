@@ -65,10 +65,16 @@ class SerialRelay {
   SerialRelay& operator=(const SerialRelay&) = delete;
 
   // Creates the pseudo-terminal that the plug-in opens and connects it to the device at
-  // `modemDevice`. False (with the reason) on failure.
-  bool Open(const std::string& modemDevice, std::string& error);
+  // `modemDevice`. With `pluginLink`, the plug-in opens that symbolic link to the terminal
+  // instead. When `modemDevice` is itself a link (a modem that can be unplugged) and its terminal
+  // hangs up, the plug-in's terminal closes too, and once the link names a live terminal again a
+  // new one appears behind `pluginLink`, as a USB adapter comes back under its name. False (with
+  // the reason) on failure.
+  bool Open(const std::string& modemDevice, std::string& error, const std::string& pluginLink = {});
   // The device path the plug-in opens.
-  const std::string& PluginSidePath() const noexcept { return pluginPath_; }
+  const std::string& PluginSidePath() const noexcept {
+    return pluginLink_.empty() ? pluginPath_ : pluginLink_;
+  }
 
   // Moves what is waiting in either direction, waiting at most `waitMs` for something to
   // arrive, and appends the completed transcript lines.
@@ -86,11 +92,19 @@ class SerialRelay {
   using Clock = std::chrono::steady_clock;
   void FromPlugin(const char* data, std::size_t size, std::vector<TranscriptLine>& lines);
   void FromModem(const char* data, std::size_t size, std::vector<TranscriptLine>& lines);
+  bool OpenPluginSide(std::string& error);
+  bool OpenModemSide(std::string& error);
+  void Unplug();
+  void TryReplug(int waitMs);
 
   int master_ = -1;     // our side of the plug-in's pseudo-terminal
   int slaveHold_ = -1;  // keeps the plug-in's side open, so a close there never hangs us up
   int modem_ = -1;      // the modem's device
   std::string pluginPath_;
+  std::string pluginLink_;
+  std::string modemDevice_;
+  bool replugs_ = false;    // the modem's device is a link that can come back
+  bool unplugged_ = false;  // both sides closed until the modem's link names a terminal again
   std::string txLine_;
   std::string rxLine_;
   std::string rxSinceCommand_;

@@ -1,8 +1,15 @@
 #include "paced_clock.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+
+#include "platform/file_io.h"
 
 namespace pagorin::sim {
 namespace {
@@ -24,8 +31,39 @@ std::uint32_t SimTicks() noexcept {
 PacedClock::PacedClock(RealClock realClock)
     : realClock_(realClock ? std::move(realClock) : RealClock(SteadyMicros)) {}
 
+PacedClock::~PacedClock() {
+  if (shared_ != nullptr) munmap(shared_, sizeof(std::uint64_t));
+}
+
+bool PacedClock::ShareThrough(const std::string& path, std::string& error) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0 || ftruncate(fd, sizeof(std::uint64_t)) != 0) {
+    error = "cannot make the clock file " + path + ": " + platform::ErrorText(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  void* map = mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  int mapError = errno;
+  close(fd);
+  if (map == MAP_FAILED) {
+    error = "cannot map the clock file " + path + ": " + platform::ErrorText(mapError);
+    return false;
+  }
+  if (shared_ != nullptr) munmap(shared_, sizeof(std::uint64_t));
+  shared_ = static_cast<std::uint64_t*>(map);
+  Publish();
+  return true;
+}
+
+void PacedClock::Publish() noexcept {
+  if (shared_ != nullptr) {
+    std::atomic_ref<std::uint64_t>(*shared_).store(simMs_, std::memory_order_release);
+  }
+}
+
 void PacedClock::Reset() noexcept {
   g_ticks.store(0, std::memory_order_release);
+  Publish();
 }
 
 void PacedClock::Advance(int stepMs, bool modemBusy, int busyStepMs, const Pump& pump) {
@@ -57,6 +95,7 @@ void PacedClock::Advance(int stepMs, bool modemBusy, int busyStepMs, const Pump&
   }
   simMs_ = target;
   g_ticks.store(static_cast<std::uint32_t>(simMs_), std::memory_order_release);
+  Publish();
 }
 
 }  // namespace pagorin::sim

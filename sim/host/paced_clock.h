@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace pagorin::sim {
 
@@ -18,6 +19,14 @@ class PacedClock {
   using Pump = std::function<void(int waitMs)>;
 
   explicit PacedClock(RealClock realClock = {});
+  ~PacedClock();
+  PacedClock(const PacedClock&) = delete;
+  PacedClock& operator=(const PacedClock&) = delete;
+
+  // Also publishes the simulated milliseconds in the file `path` (8 bytes, native byte order,
+  // one atomic store per step), for a modem simulator whose own spans run on simulated time.
+  // False (with the reason) when the file cannot be made.
+  bool ShareThrough(const std::string& path, std::string& error);
 
   // `speed`: simulated seconds per real second; 0 runs as fast as the modem allows.
   void SetSpeed(double speed) noexcept { speed_ = speed; }
@@ -42,6 +51,9 @@ class PacedClock {
   std::uint64_t anchorSimMs_ = 0;
   double anchorRate_ = -1;
   std::int64_t anchorRealUs_ = 0;
+  std::uint64_t* shared_ = nullptr;  // the shared file's mapping, when there is one
+
+  void Publish() noexcept;
 };
 
 }  // namespace pagorin::sim

@@ -281,13 +281,23 @@ bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
   std::vector<std::string> modemArgs = scenario.modemArgs;
   modemArgs.insert(modemArgs.end(), options.modemArgs.begin(), options.modemArgs.end());
   std::string error;
+  // The modem simulator's own spans (error windows, unplugging, late replies) run on the
+  // simulated clock, which it reads from a shared file.
+  std::vector<std::string> startArgs = modemArgs;
+  std::string clockPath = workDir_ + "/modem.clock";
+  if (!clock_.ShareThrough(clockPath, error)) {
+    log_.Emit("error", {{"text", error}}, "error: " + error);
+    return false;
+  }
+  startArgs.insert(startArgs.end(), {"--clock-file", clockPath});
   modem_ = std::make_unique<ModemProcess>();
-  if (!modem_->Start(options.modemSimPath, modemArgs, workDir_, logPath, error)) {
+  if (!modem_->Start(options.modemSimPath, startArgs, workDir_, logPath, error)) {
     log_.Emit("error", {{"text", error}}, "error: " + error);
     return false;
   }
   relay_ = std::make_unique<SerialRelay>();
-  if (!relay_->Open(modem_->PortPath(), error)) {
+  // The plug-in opens a stable name, which comes back when an unplugged modem does.
+  if (!relay_->Open(modem_->PortPath(), error, workDir_ + "/COM" + std::to_string(portNumber))) {
     log_.Emit("error", {{"text", error}}, "error: " + error);
     return false;
   }
