@@ -64,8 +64,16 @@ void Visit(MarkupDocument& doc, std::string& sink) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   MarkupDocument doc;
-  doc.SetText(bytes);
+  const bool wellFormed = doc.SetText(bytes);
   CheckIndex(doc);
+  // The error is told exactly when the parse failed, by a kind whose offset lies in the text
+  // and a text made from it.
+  const pagorin::MarkupParseError error = doc.ParseError();
+  if (wellFormed != (error.kind == pagorin::MarkupError::kNone)) __builtin_trap();
+  if (wellFormed != doc.ErrorText().empty()) __builtin_trap();
+  if (error.offset < 0 || (error.offset > 0 && static_cast<std::size_t>(error.offset) >= size)) {
+    __builtin_trap();
+  }
 
   // Depth-first walk through the navigation operations, editing at one chosen element.
   const int editAt = size > 0 ? data[0] % 8 : 0;
