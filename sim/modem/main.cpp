@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "at_interpreter.h"
+#include "phone_inbox.h"
 #include "platform/file_io.h"
 #include "platform/syscall.h"
 #include "sms_record.h"
@@ -422,6 +423,8 @@ class ModemRun {
   bool Transmit();
   void HangUp();
   void Answer(std::string answer);
+  // Logs and prints a message as the phone shows it.
+  void Show(const pagorin::sim::ShownMessage& shown);
 
   const Settings& settings_;
   std::mt19937 random_;  // pieces and random moments; the interpreter has its own
@@ -433,6 +436,7 @@ class ModemRun {
   std::string pending_;  // answer bytes not yet written
   std::string held_;     // answer bytes held back until `releaseMs_` on the modem's clock
   std::int64_t releaseMs_ = 0;
+  pagorin::sim::PhoneInbox inbox_;
   Clock::time_point nextPiece_ = Clock::now();
   Clock::time_point reopenCheck_ = kNever;  // set while nobody has the terminal open
   Clock::time_point finishAt_ = kNever;     // set once the last answer before an exit is out
@@ -475,6 +479,8 @@ int ModemRun::Run() {
     RunSchedule();
     if (!PollOnce()) return 1;
   }
+  for (const auto& shown : inbox_.TakeIncomplete())
+    Show(shown);
   terminal_.Unplug();
   RemovePortFile(settings_, senderPath);
   std::fprintf(stderr, "gsm-modem-sim: %s; %d command lines, %d messages accepted\n", exitReason_,
@@ -578,8 +584,16 @@ void ModemRun::Receive(std::string_view received) {
   }
   for (const auto& message : modem_.TakeMessages()) {
     log_.Append(pagorin::sim::FormatLogLine(message, pagorin::sim::UtcTimestamp()));
-    std::printf("%s\n", pagorin::sim::FormatSummary(message).c_str());
-    std::fflush(stdout);
+    // A single SMS is shown as the modem took it; the parts of a concatenated one once the
+    // phone has them all.
+    for (const auto& shown : inbox_.Take(message)) {
+      if (shown.parts > 1) {
+        Show(shown);
+      } else {
+        std::printf("%s\n", pagorin::sim::FormatSummary(message).c_str());
+        std::fflush(stdout);
+      }
+    }
   }
   if (modem_.HungUp()) {
     finishing_ = true;
@@ -643,6 +657,15 @@ bool ModemRun::Transmit() {
   return n == 0 || errno == EAGAIN || errno == EINTR;
 }
 
+void ModemRun::Show(const pagorin::sim::ShownMessage& shown) {
+  // The log already holds every part; a joined line is added for a message the phone shows whole.
+  if (shown.Complete()) {
+    log_.Append(pagorin::sim::FormatShownLogLine(shown, pagorin::sim::UtcTimestamp()));
+  }
+  std::printf("%s\n", pagorin::sim::FormatShownSummary(shown).c_str());
+  std::fflush(stdout);
+}
+
 void ModemRun::HangUp() {
   // Answers to a sender that went away are lost, as on a real line.
   pending_.clear();
@@ -661,7 +684,9 @@ int main(int argc, char** argv) {
     app.add_option(
         "--port-file", settings.portFile,
         "write the terminal's path to this file (atomically, removed at exit) instead of stdout");
-    app.add_option("--log", settings.logFile, "append one JSON line per accepted message");
+    app.add_option(
+        "--log", settings.logFile,
+        "append one JSON line per accepted SMS, and one per concatenated message joined");
     app.add_option("--echo", settings.echo, "command echo after reset")
         ->check(CLI::IsMember({"on", "off"}));
     app.add_flag("--silent", settings.silent, "read everything, answer nothing");

@@ -48,4 +48,58 @@ std::string FormatCmgsCommand(std::string_view userDataHex);
 // EncodePhoneDigits and EncodeUserData.
 std::string FormatSubmitPdu(std::string_view addressDigits, std::string_view userDataHex);
 
+// How a message text becomes short messages.
+struct SmsTextOptions {
+  // True: a text longer than one SMS goes out as one concatenated message whose parts the phone
+  // joins. False: as separate single messages of at most 70 UCS2 units each, for phones that
+  // cannot join parts.
+  bool concatenated = true;
+  // Most parts (or separate messages) one text may take, at least 1; what does not fit is
+  // replaced by an ellipsis at the end of the last part.
+  int maxParts = 5;
+  // The concatenation reference that tells this message's parts from those of the message
+  // before it to the same phone; one per message and recipient.
+  std::uint8_t reference = 0;
+};
+
+enum class SmsAlphabet : int {
+  kGsm7Bit,  // GSM default alphabet with its extension table: 160 septets, 153 per part
+  kUcs2,     // UTF-16 big-endian: 70 units, 67 per part
+};
+
+// A message text ready for the modem: one SmsPart per SMS-SUBMIT, in sending order.
+struct EncodedSms {
+  std::vector<SmsPart> parts;
+  SmsAlphabet alphabet = SmsAlphabet::kUcs2;
+  // True when the text needed more than maxParts parts: its end was dropped and an ellipsis
+  // ("…" in UCS2, "..." in the GSM alphabet) closes the last part.
+  bool cut = false;
+};
+
+// Encodes `text` (UTF-16, up to its first zero unit) to `number` (11 or 12 digits). GSM 7-bit
+// when every character is in the GSM default alphabet or its extension table, else UCS2; a
+// surrogate pair or an escape pair is never split between parts. Separate messages (options
+// .concatenated false) are always UCS2. Refused (nullopt) for a number EncodePhoneDigits
+// refuses, for an empty text, and when memory runs out.
+std::optional<EncodedSms> EncodeSms(std::string_view number, std::u16string_view text,
+                                    const SmsTextOptions& options) noexcept;
+
+// The same for a code page 936 text, converted once to UTF-16. Bytes that are no valid code
+// page 936 character are sent as the replacement character: counted, split and cut like every
+// other character, never dropped silently.
+std::optional<EncodedSms> EncodeSmsText(std::string_view number, std::string_view text,
+                                        const SmsTextOptions& options) noexcept;
+
+namespace detail {
+
+// `text` in the GSM default alphabet: one septet per character, an escape (0x1B) and the
+// extension code for a character of the extension table; nullopt when a character is in neither.
+std::optional<std::vector<std::uint8_t>> ToGsmSeptets(std::u16string_view text);
+
+// Septets packed into octets, the first septet in the low bits of the first octet, after
+// `fillBits` zero bits (0 to 6) that align the text behind a user data header.
+std::vector<std::uint8_t> PackSeptets(const std::vector<std::uint8_t>& septets, int fillBits);
+
+}  // namespace detail
+
 }  // namespace pagorin
