@@ -33,6 +33,16 @@ int IntAttribute(const MarkupDocument& document, const char* name) {
   return detail::ParseDecimal(document.GetAttribute(name));
 }
 
+// An attribute that older files do not have: `fallback` when it is missing or outside
+// [low, high].
+int OptionalIntAttribute(const MarkupDocument& document, const char* name, int fallback, int low,
+                         int high) {
+  const std::string text = document.GetAttribute(name);
+  if (text.empty()) return fallback;
+  const int value = detail::ParseDecimal(text);
+  return value >= low && value <= high ? value : fallback;
+}
+
 template <typename Record, std::size_t N>
 void ReadAttributes(Record& record, const MarkupDocument& document,
                     const std::array<StoredAttribute<Record>, N>& attributes) {
@@ -147,6 +157,12 @@ void Apply(Configuration& config, MarkupDocument& document, LoadReport& report) 
   const int baund = IntAttribute(document, "Baund");
   const int dataBit = IntAttribute(document, "DataBit");
   const int revision = IntAttribute(document, kRevisionAttribute);
+  const Configuration defaults;
+  const int concat = OptionalIntAttribute(document, "Concat", defaults.Concat, 0, 1);
+  const int maxParts = OptionalIntAttribute(document, "MaxParts", defaults.MaxParts,
+                                            Configuration::kMinParts, Configuration::kMaxParts);
+  const int coalesce =
+      OptionalIntAttribute(document, "Coalesce", defaults.Coalesce, 0, Configuration::kMaxCoalesce);
 
   std::vector<std::unique_ptr<PhoneEntry>> phoneBook;
   ForEachNumberedChild(document, "Tel", IntAttribute(document, "TelCount"), [&] {
@@ -173,6 +189,9 @@ void Apply(Configuration& config, MarkupDocument& document, LoadReport& report) 
   config.Baund = baund;
   config.DataBit = dataBit;
   config.Revision = revision;
+  config.Concat = concat;
+  config.MaxParts = maxParts;
+  config.Coalesce = coalesce;
   config.phoneBook.swap(phoneBook);
   config.alarmRules.swap(alarmRules);
 }
@@ -304,6 +323,16 @@ std::string SaveConfiguration(Configuration& config) noexcept {
         document.EnterElement();
         if (rule) rule->WriteXml(document);
         document.LeaveElement();
+      }
+      // The sending options are written only where they differ from the defaults, so a project
+      // that keeps them writes the same file as before they existed.
+      const Configuration defaults;
+      if (config.Concat != defaults.Concat) document.SetAttribute(root, "Concat", config.Concat);
+      if (config.MaxParts != defaults.MaxParts) {
+        document.SetAttribute(root, "MaxParts", config.MaxParts);
+      }
+      if (config.Coalesce != defaults.Coalesce) {
+        document.SetAttribute(root, "Coalesce", config.Coalesce);
       }
       // Last on the root, so that readers that know only the first six attributes are not
       // disturbed by it.

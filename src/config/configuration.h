@@ -39,6 +39,11 @@ struct LoadReport {
 };
 
 struct Configuration {
+  // Bounds of MaxParts and Coalesce; a stored value outside them loads as the default.
+  static constexpr int kMinParts = 1;
+  static constexpr int kMaxParts = 20;
+  static constexpr int kMaxCoalesce = 1000;
+
   virtual ~Configuration();
 
   // The entry at phone-book index `index`, or nullptr when there is none.
@@ -62,6 +67,10 @@ struct Configuration {
   int Com = 0;      // serial port index, port number Com + 1
   int Baund = 2;    // baud-rate index: 0 2400, 1 4800, 2 9600, 3 14400, 4 19200, 5 115200
   int DataBit = 1;  // 0 seven data bits, else eight
+  // How a long text is sent; optional in the document (older files have none and get these).
+  int Concat = 1;    // 1 one concatenated message, 0 separate messages of 70 characters
+  int MaxParts = 5;  // most parts (or separate messages) of one text, kMinParts..kMaxParts
+  int Coalesce = 3;  // more waiting messages for one number than this are joined; 0 never
   std::vector<std::unique_ptr<PhoneEntry>> phoneBook;
   std::vector<std::unique_ptr<AlarmRule>> alarmRules;
   std::string configPath;  // the configuration file

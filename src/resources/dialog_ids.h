@@ -30,6 +30,9 @@ inline constexpr int kDeleteRule = 3031;
 inline constexpr int kModifyRule = 3032;
 inline constexpr int kAddRule = 3033;
 inline constexpr int kSendCheck = 3038;
+inline constexpr int kConcatCheck = 3050;
+inline constexpr int kMaxPartsEdit = 3051;
+inline constexpr int kCoalesceEdit = 3052;
 }  // namespace settings_ids
 
 // The phone pick dialog (3003).

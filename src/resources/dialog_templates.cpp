@@ -35,10 +35,17 @@ constexpr std::array kSettingsControls{
     ControlTemplate{3004, K::kDropDownList, "", {225, 182, 48, 54}, kDropDown},
     ControlTemplate{kNoControlId, K::kGroupBox, "发送控制", {6, 208, 274, 32}, 0},
     ControlTemplate{3038, K::kCheckBox, "发送", {19, 221, 57, 12}, kCheck},
-    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {174, 244, 50, 14}, kButton},
-    ControlTemplate{kIdCancel, K::kPushButton, "取消", {228, 244, 50, 14}, kButton},
+    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {174, 282, 50, 14}, kButton},
+    ControlTemplate{kIdCancel, K::kPushButton, "取消", {228, 282, 50, 14}, kButton},
     ControlTemplate{
         kNoControlId, K::kLabel, "注:发送控制开关,控制报警是否发送", {100, 222, 155, 9}, 0},
+    ControlTemplate{kNoControlId, K::kGroupBox, "长短信", {6, 244, 274, 32}, 0},
+    ControlTemplate{3050, K::kCheckBox, "合并为一条长短信", {12, 257, 76, 12}, kCheck},
+    ControlTemplate{kNoControlId, K::kLabel, "最多条数:", {92, 259, 36, 8}, 0},
+    ControlTemplate{3051, K::kEdit, "", {129, 257, 22, 13}, kLineEdit},
+    ControlTemplate{kNoControlId, K::kLabel, "积压合并:", {160, 259, 36, 8}, 0},
+    ControlTemplate{3052, K::kEdit, "", {197, 257, 22, 13}, kLineEdit},
+    ControlTemplate{kNoControlId, K::kLabel, "条以上(0不合并)", {222, 259, 56, 8}, 0},
 };
 
 // The phone pick dialog.
@@ -108,7 +115,7 @@ constexpr std::array kRuleControls{
 };
 
 constexpr std::array kTemplates{
-    DialogTemplate{kSettingsDialogId, "短消息发送设置", 286, 264, dialog_style::kStandard, kFace, 9,
+    DialogTemplate{kSettingsDialogId, "短消息发送设置", 286, 302, dialog_style::kStandard, kFace, 9,
                    kSettingsControls},
     DialogTemplate{kPluginWindowId, "", 340, 254, dialog_style::kStandard, kFace, 9, {}},
     DialogTemplate{kPhonePickDialogId, "请选择需要报警的手机号", 208, 54, dialog_style::kStandard,

@@ -94,9 +94,14 @@ constexpr std::array kStrings{
     StringEntry{70, "内容过长,已截断"},
     StringEntry{71, "无法写入发件箱文件"},
     StringEntry{72, "短信猫发送失败"},
+    // Long texts and coalescing: the settings dialog's checks and the head of a joined message.
+    StringEntry{90, "最多条数应为1到20之间的整数!"},
+    StringEntry{91, "积压合并的条数应为0到1000之间的整数!"},
+    StringEntry{92, "[%d条报警] "},
+    StringEntry{93, "[%d条消息] "},
 };
 
-constexpr int kMaxId = 79;
+constexpr int kMaxId = 99;
 
 struct ConvertedTable {
   std::array<std::string, kMaxId + 1> texts;

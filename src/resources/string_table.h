@@ -64,6 +64,11 @@ inline constexpr int kExpiredReason = 69;
 inline constexpr int kTextCutNote = 70;
 inline constexpr int kOutboxWriteReason = 71;
 inline constexpr int kModemFailedReason = 72;
+// Long texts and coalescing.
+inline constexpr int kWrongMaxParts = 90;
+inline constexpr int kWrongCoalesce = 91;
+inline constexpr int kCoalescedHead = 92;        // "[%d条报警] ": the count of alarms joined
+inline constexpr int kCoalescedScriptHead = 93;  // "[%d条消息] ": of script messages
 }  // namespace string_id
 
 // The text of string `id` in code page 936; an empty text for an id the table does not hold.

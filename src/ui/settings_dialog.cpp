@@ -1,6 +1,7 @@
 #include "ui/settings_dialog.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config/configuration.h"
@@ -39,6 +40,21 @@ std::string TagNameOf(const std::string& varName) {
   return varName.substr(0, dot);
 }
 
+// A count typed into an edit: decimal digits, blanks around them allowed, within [low, high].
+std::optional<int> ParseCount(const std::string& text, int low, int high) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return std::nullopt;
+  const std::size_t last = text.find_last_not_of(' ');
+  int value = 0;
+  for (std::size_t i = first; i <= last; ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+    if (value > high) return std::nullopt;
+  }
+  if (value < low) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 void SettingsDialog::OnInitDialog() {
@@ -71,6 +87,10 @@ void SettingsDialog::OnInitDialog() {
   for (const char* bits : kDataBits)
     v.AddComboItem(settings_ids::kDataBitsCombo, bits, data++);
   v.SetComboSelection(settings_ids::kDataBitsCombo, config_.DataBit);
+
+  v.SetCheck(settings_ids::kConcatCheck, config_.Concat != 0 ? 1 : 0);
+  v.SetText(settings_ids::kMaxPartsEdit, std::to_string(config_.MaxParts));
+  v.SetText(settings_ids::kCoalesceEdit, std::to_string(config_.Coalesce));
 
   ExchangeToControls();
   // A damaged or older configuration file, or phone indexes left out, found by the last load.
@@ -149,6 +169,23 @@ void SettingsDialog::OnEvent(int controlId, DialogEvent event) {
 
 void SettingsDialog::OnOk() {
   ExchangeFromControls();
+  // The counts are checked before anything changes: a wrong one keeps the dialog open.
+  DialogView& v = view();
+  const std::optional<int> maxParts = ParseCount(
+      v.GetText(settings_ids::kMaxPartsEdit), Configuration::kMinParts, Configuration::kMaxParts);
+  if (!maxParts) {
+    v.ShowMessage(LoadString(kWrongMaxParts));
+    return;
+  }
+  const std::optional<int> coalesce =
+      ParseCount(v.GetText(settings_ids::kCoalesceEdit), 0, Configuration::kMaxCoalesce);
+  if (!coalesce) {
+    v.ShowMessage(LoadString(kWrongCoalesce));
+    return;
+  }
+  config_.Concat = v.GetCheck(settings_ids::kConcatCheck) != 0 ? 1 : 0;
+  config_.MaxParts = *maxParts;
+  config_.Coalesce = *coalesce;
   config_.Com = portIndex_;
   config_.Baund = baudIndex_;
   config_.DataBit = dataBitsIndex_;

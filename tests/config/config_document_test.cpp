@@ -286,6 +286,40 @@ TEST_F(ConfigDocument, MissingAttributesReadAsZero) {
             "Value=0 ValueLimit=0 User=0 Format=0 Logic=0 BScript=0 Script= ScriptType=0 places\n");
 }
 
+TEST_F(ConfigDocument, SendingOptionsAreOptionalWithDefaults) {
+  struct Row {
+    const char* attributes;  // on the root element
+    int concat, maxParts, coalesce;
+  };
+  const Row rows[] = {
+      {"", 1, 5, 3},  // a file written before the options existed
+      {R"(Concat="0" MaxParts="1" Coalesce="0")", 0, 1, 0},
+      {R"(Concat="1" MaxParts="20" Coalesce="1000")", 1, 20, 1000},
+      {R"(Concat="2" MaxParts="0" Coalesce="-1")", 1, 5, 3},  // outside the bounds: defaults
+      {R"(MaxParts="21" Coalesce="1001")", 1, 5, 3},
+      {R"(Concat="" MaxParts="x")", 1, 5, 3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.attributes);
+    Configuration loaded;
+    LoadFrom(kHeader + "<XML " + row.attributes + "></XML>", loaded);
+    EXPECT_EQ(loaded.Concat, row.concat);
+    EXPECT_EQ(loaded.MaxParts, row.maxParts);
+    EXPECT_EQ(loaded.Coalesce, row.coalesce);
+  }
+  // Stored only where they differ from the defaults, and read back.
+  config.Concat = 0;
+  config.Coalesce = 7;
+  const std::string text = SaveConfiguration(config);
+  EXPECT_NE(text.find(R"(VarCount="0" Concat="0" Coalesce="7" Revision=)"), std::string::npos)
+      << text;
+  Configuration loaded;
+  LoadFrom(text, loaded);
+  EXPECT_EQ(loaded.Concat, 0);
+  EXPECT_EQ(loaded.MaxParts, 5);
+  EXPECT_EQ(loaded.Coalesce, 7);
+}
+
 TEST_F(ConfigDocument, HugeCountsLoadWithinWhatTheTextHolds) {
   const std::string file = kHeader +
                            R"(<XML TelCount="2147483647" VarCount="2000000000">)"

@@ -145,6 +145,52 @@ TEST_F(SettingsDialogTest, ConfirmCopiesTheSerialSettingsAndTheSendSwitch) {
   EXPECT_EQ(config.sendEnabled, 0);
 }
 
+TEST_F(SettingsDialogTest, LongTextSettingsAreShownCheckedAndStoredOnOk) {
+  struct Row {
+    const char* maxParts;
+    const char* coalesce;
+    int concat;
+    const char* message;  // the message box, UTF-8; empty when OK is taken
+  };
+  const Row rows[] = {
+      {"8", "0", 0, ""},
+      {" 20 ", "1000", 1, ""},
+      {"0", "3", 1, "最多条数应为1到20之间的整数!"},
+      {"21", "3", 1, "最多条数应为1到20之间的整数!"},
+      {"", "3", 1, "最多条数应为1到20之间的整数!"},
+      {"5", "-1", 1, "积压合并的条数应为0到1000之间的整数!"},
+      {"5", "3x", 1, "积压合并的条数应为0到1000之间的整数!"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.maxParts) + " / " + row.coalesce);
+    Configuration edited;
+    edited.configPath = folder.File("Kestrova_Configure.ini");
+    FakeDialogView form;
+    SettingsDialog settings(edited, host);
+    form.Open(settings);
+    EXPECT_EQ(form.check(ids::kConcatCheck), 1);
+    EXPECT_EQ(form.text(ids::kMaxPartsEdit), "5");
+    EXPECT_EQ(form.text(ids::kCoalesceEdit), "3");
+    form.SetText(ids::kMaxPartsEdit, row.maxParts);
+    form.SetText(ids::kCoalesceEdit, row.coalesce);
+    form.ClickCheck(ids::kConcatCheck, row.concat);
+    form.Click(kIdOk);
+    if (*row.message != 0) {
+      EXPECT_EQ(form.messages(), std::vector<std::string>{Cp(row.message)});
+      EXPECT_NE(form.endResult(), kIdOk);
+      EXPECT_EQ(edited.MaxParts, 5);
+      EXPECT_EQ(edited.Coalesce, 3);
+      EXPECT_EQ(edited.Concat, 1);
+    } else {
+      EXPECT_TRUE(form.messages().empty());
+      EXPECT_EQ(form.endResult(), kIdOk);
+      EXPECT_EQ(edited.MaxParts, std::stoi(row.maxParts));
+      EXPECT_EQ(edited.Coalesce, std::stoi(row.coalesce));
+      EXPECT_EQ(edited.Concat, row.concat);
+    }
+  }
+}
+
 TEST_F(SettingsDialogTest, CancelKeepsSerialSettingsButNotListEdits) {
   AddThreePhones();
   Open();
