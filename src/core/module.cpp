@@ -1,10 +1,9 @@
-// The module's two exports, the only symbols it makes visible (see exports.map).
+// The module's two exports, the only symbols it makes visible (see exports.map and
+// exports.def; the build defines PAGORIN_EXPORT for the platform).
 #include <new>
 #include <type_traits>
 
 #include "core/plugin_object.h"
-
-#define PAGORIN_EXPORT __attribute__((visibility("default")))
 
 extern "C" {
 

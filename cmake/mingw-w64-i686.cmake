@@ -1,0 +1,4 @@
+# 32-bit Windows (x86) with mingw-w64.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(PAGORIN_MINGW_TRIPLET i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
