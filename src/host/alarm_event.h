@@ -78,13 +78,18 @@ static_assert(offsetof(AlarmRequest, flag21) == 21);
 // The host's argument record of a script call, one per parameter in parameter order. Integer
 // parameters are read from intValue, text parameters from textValue (a zero-terminated code page
 // 936 text owned by the host for the duration of the call). No other byte is read.
+// The record is 24 bytes on both architectures: on a 32-bit host the text pointer is bytes 16
+// to 19 and bytes 20 to 23 are not read; on a 64-bit host it is bytes 16 to 23.
 struct HostParam {
   std::int32_t intValue;
   std::uint8_t reserved4[12];
-  const char* textValue;
+  union {
+    const char* textValue;
+    std::uint8_t textSlot[8];  // the pointer and, on a 32-bit host, 4 bytes after it
+  };
 };
 
-static_assert(sizeof(void*) == 8, "the record layout below is that of a 64-bit host");
+static_assert(sizeof(void*) == 4 || sizeof(void*) == 8, "a 32-bit or a 64-bit host");
 static_assert(sizeof(HostParam) == 24);
 static_assert(offsetof(HostParam, textValue) == 16);
 

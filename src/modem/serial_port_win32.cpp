@@ -3,8 +3,9 @@
 // while the line is quiet and Close never has to kill a thread.
 //
 // The reader does not wait for communication events: some serial drivers (and Wine on a
-// pseudo-terminal) report none. Instead the read time-outs say "return as soon as any byte has
-// arrived", so one pending read is both the wait and the transfer.
+// pseudo-terminal) report none. Nor does it rely on the read time-outs that promise to return
+// as soon as any byte has arrived: not every driver keeps that promise. A pending read of one
+// byte is the wait; what else has arrived by then is read at once.
 #include <windows.h>
 
 #include <algorithm>
@@ -20,8 +21,6 @@ namespace {
 constexpr DWORD kReadChunk = 80;
 // A write that makes no progress for this long has failed (the peer stopped reading).
 constexpr DWORD kWriteStallMs = 5000;
-// A pending read ends after this long without a byte and is simply issued again.
-constexpr DWORD kReadIdleMs = 60 * 60 * 1000;
 
 class Handle {
  public:
@@ -81,10 +80,10 @@ bool ApplyLineSettings(HANDLE device, int baudRate, int byteSize, int parity,
 
 bool ApplyTimeouts(HANDLE device, int baudRate) noexcept {
   COMMTIMEOUTS timeouts{};
-  // A read returns as soon as at least one byte is there, or after kReadIdleMs with none.
-  timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-  timeouts.ReadTotalTimeoutConstant = kReadIdleMs;
+  // Reads have no time-out: a read waits until its bytes are there (or it is cancelled).
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
   // A write may take as long as the line needs for its bytes, plus the stall limit.
   timeouts.WriteTotalTimeoutMultiplier = MillisecondsPerByte(baudRate);
   timeouts.WriteTotalTimeoutConstant = kWriteStallMs;
@@ -93,9 +92,27 @@ bool ApplyTimeouts(HANDLE device, int baudRate) noexcept {
 
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
+// One overlapped read of `size` bytes, waiting for it together with the stop event. Returns the
+// count read; 0 when stopped, on an error or at the end of the device's data.
+DWORD ReadOnce(HANDLE port, HANDLE readEvent, HANDLE stop, char* destination, DWORD size) noexcept {
+  const HANDLE waits[2] = {readEvent, stop};
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = waits[0];
+  (void)ResetEvent(overlapped.hEvent);
+  DWORD count = 0;
+  if (ReadFile(port, destination, size, &count, &overlapped)) return count;
+  if (GetLastError() != ERROR_IO_PENDING) return 0;
+  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    (void)CancelIoEx(port, &overlapped);
+  }
+  if (!GetOverlappedResult(port, &overlapped, &count, TRUE)) return 0;
+  return count;
+}
+
 }  // namespace
 
 struct SerialPort::Device {
+  Handle claim;  // a named object that exists while some port object holds this COM port
   Handle port;
   Handle stop;        // set by CloseDevice: the reader ends
   Handle readEvent;   // completion of the reader's pending read
@@ -111,6 +128,11 @@ void SerialPort::DeviceDeleter::operator()(Device* device) const noexcept {
 bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits) noexcept {
   try {
     std::unique_ptr<Device, DeviceDeleter> device(new Device);
+    // The device's own exclusive open is the rule on Windows, but not every driver keeps it (nor
+    // Wine): a named object per port keeps a second opener out of this session either way.
+    const std::wstring claim = L"Local\\PagorinSerialCOM" + std::to_wstring(portNumber_);
+    device->claim.Reset(CreateEventW(nullptr, TRUE, FALSE, claim.c_str()));
+    if (!device->claim.valid() || GetLastError() == ERROR_ALREADY_EXISTS) return false;
     device->port.Reset(CreateFileW(DevicePath(portNumber_).c_str(), GENERIC_READ | GENERIC_WRITE,
                                    0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!device->port.valid()) return false;
@@ -185,38 +207,26 @@ bool SerialPort::WriteDevice(const char* data, std::size_t length) noexcept {
 
 void SerialPort::ReadLoop() noexcept {
   const HANDLE port = device_->port.get();
-  const HANDLE waits[2] = {device_->readEvent.get(), device_->stop.get()};
+  auto read = [&](char* destination, DWORD size) {
+    return ReadOnce(port, device_->readEvent.get(), device_->stop.get(), destination, size);
+  };
   char chunk[kReadChunk];
   while (running_.load()) {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = waits[0];
-    (void)ResetEvent(overlapped.hEvent);
-    DWORD count = 0;
-    const DWORD started = GetTickCount();
-    if (!ReadFile(port, chunk, kReadChunk, &count, &overlapped)) {
-      // Anything but "pending" means the device is gone (a USB adapter pulled out) or broken:
-      // the reader ends, and the owner's next write fails.
-      if (GetLastError() != ERROR_IO_PENDING) return;
-      const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-      if (woken != WAIT_OBJECT_0) {
-        (void)CancelIoEx(port, &overlapped);
-        (void)GetOverlappedResult(port, &overlapped, &count, TRUE);
-        if (count > 0) AppendReceived(chunk, static_cast<int>(count));
-        return;
-      }
-      if (!GetOverlappedResult(port, &overlapped, &count, FALSE)) return;
-    }
-    if (count > 0) {
-      AppendReceived(chunk, static_cast<int>(count));
-      continue;
-    }
-    // An empty read is the idle time-out. One that came back early would come back early
-    // again: the device is not delivering reads as promised, so the reader stops rather than
-    // spin (and waits for Close).
-    if (GetTickCount() - started < kReadIdleMs / 2) {
-      (void)WaitForSingleObject(waits[1], INFINITE);
+    // Waiting for the first byte is the reader's sleep; the rest of what has arrived is then
+    // taken without waiting.
+    DWORD count = read(chunk, 1);
+    if (count == 0) {
+      // Stopped, or the device is gone (a USB adapter pulled out): either way the reader ends,
+      // and the owner's next write fails.
+      (void)ClearCommError(port, nullptr, nullptr);
       return;
     }
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (ClearCommError(port, &errors, &status) && status.cbInQue > 0) {
+      count += read(chunk + 1, std::min<DWORD>(status.cbInQue, kReadChunk - 1));
+    }
+    AppendReceived(chunk, static_cast<int>(count));
   }
 }
 

@@ -42,15 +42,6 @@ std::string Utf16ToCp936(const std::u16string& units) {
   return out;
 }
 
-void AppendUtf16(std::u16string& out, std::uint32_t code) {
-  if (code >= 0x10000) {
-    code -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (code >> 10));
-    out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-  } else {
-    out += static_cast<char16_t>(code);
-  }
-}
 
 }  // namespace
 
@@ -120,7 +111,8 @@ std::string Utf8ToCp936(std::string_view text) {
     if (valid < length) continue;  // cut short: dropped whole
     const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
     if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) continue;
-    AppendUtf16(units, code);
+    // Code page 936 has nothing beyond the basic plane; such a character becomes one '?'.
+    units += static_cast<char16_t>(code >= 0x10000 ? 0xFFFDu : code);
   }
   return Utf16ToCp936(units);
 }

@@ -6,6 +6,7 @@
 #undef ReplaceFile
 
 #include <atomic>
+#include <cerrno>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -44,22 +45,43 @@ class Handle {
   HANDLE handle_;
 };
 
-// The system's message for `code`, without the line break it ends with.
-std::string SystemErrorText(DWORD code) {
-  char buffer[512] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, length);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
+// The C library's number for a system error code, so that a failure reads the same on every
+// platform.
+int ErrnoOf(DWORD code) noexcept {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_PATHNAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_INVALID_NAME:
+      return ENAMETOOLONG;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DIRECTORY:
+      return ENOTDIR;
+    default:
+      return EIO;
   }
-  if (text.empty()) text = "Windows error " + std::to_string(code);
-  return text;
 }
 
 void SetError(std::string& error, DWORD code) noexcept {
   try {
-    error = SystemErrorText(code);
+    error = ErrorText(ErrnoOf(code));
   } catch (...) {
     error.clear();
   }
@@ -81,6 +103,9 @@ bool WriteAll(HANDLE file, std::string_view bytes) noexcept {
   }
   return true;
 }
+
+// Characters in one component of a path (NTFS, FAT32 long names).
+constexpr std::size_t kMaxNameLength = 255;
 
 // A name beside `path` that no other writer in this process or another uses at the same time.
 std::wstring TemporaryName(const std::wstring& path) {
@@ -133,6 +158,15 @@ bool ReplaceFile(const std::string& path, std::string_view contents, std::string
   try {
     const std::wstring target = WidePath(path);
     const std::wstring temporary = TemporaryName(target);
+    // A name longer than the file system allows is named as such, rather than as whatever the
+    // system's path parser makes of it.
+    const std::size_t nameStart = temporary.find_last_of(L"\\/");
+    const std::size_t nameLength =
+        temporary.size() - (nameStart == std::wstring::npos ? 0 : nameStart + 1);
+    if (nameLength > kMaxNameLength) {
+      error = ErrorText(ENAMETOOLONG);
+      return false;
+    }
     Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
