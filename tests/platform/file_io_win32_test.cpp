@@ -1,1 +1,82 @@
+// File I/O on Windows with paths as the host hands them over: code page 936 bytes, here a
+// project folder named in Chinese.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/file_io.h"
+#include "support/temp_dir.h"
+
+namespace pagorin::platform {
+namespace {
+
+// 项目 (U+9879 U+76EE) in code page 936.
+constexpr char kFolderCp936[] = "\xCF\xEE\xC4\xBF";
+constexpr wchar_t kFolderWide[] = L"\u9879\u76EE";
+
+std::wstring Wide(const std::string& ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
+int CountEntries(const std::wstring& folder) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return -1;
+  int count = 0;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") ++count;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return count;
+}
+
+TEST(FileIoWin32, AProjectFolderNamedInChineseLoadsSavesAndReloads) {
+  testing::TempDir dir;
+  const std::wstring wideFolder = Wide(dir.path()) + L"\\" + kFolderWide;
+  ASSERT_TRUE(CreateDirectoryW(wideFolder.c_str(), nullptr));
+  const std::string file = dir.path() + "\\" + kFolderCp936 + "\\Kestrova_Configure.ini";
+
+  std::string error;
+  ASSERT_TRUE(ReplaceFile(file, "<XML Version=\"1\"/>", error)) << error;
+  // The file is where the wide name says, not under a mangled narrow name.
+  EXPECT_NE(GetFileAttributesW((wideFolder + L"\\Kestrova_Configure.ini").c_str()),
+            INVALID_FILE_ATTRIBUTES);
+  std::string contents;
+  ASSERT_TRUE(ReadWholeFile(file, contents, error)) << error;
+  EXPECT_EQ(contents, "<XML Version=\"1\"/>");
+
+  // Replacing keeps one file and leaves no temporary file behind.
+  const std::string bigger(100000, 'x');
+  ASSERT_TRUE(ReplaceFile(file, bigger, error)) << error;
+  ASSERT_TRUE(ReadWholeFile(file, contents, error)) << error;
+  EXPECT_EQ(contents, bigger);
+  EXPECT_EQ(CountEntries(wideFolder), 1);
+}
+
+TEST(FileIoWin32, FailuresKeepTheOldStateAndNameTheCause) {
+  testing::TempDir dir;
+  std::string contents = "unchanged";
+  std::string error;
+  EXPECT_FALSE(ReadWholeFile(dir.File("missing.ini"), contents, error));
+  EXPECT_EQ(contents, "unchanged");
+  EXPECT_EQ(error, ErrorText(ENOENT));
+
+  EXPECT_FALSE(ReplaceFile(dir.File("no-folder/file.ini"), "x", error));
+  EXPECT_EQ(error, ErrorText(ENOENT));
+
+  // A folder stands where the file should go: the rename fails, the folder stays, the
+  // temporary file is gone.
+  const std::string folder = dir.File("folder");
+  ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr));
+  error.clear();
+  EXPECT_FALSE(ReplaceFile(folder, "x", error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(CountEntries(Wide(dir.path())), 1);
+}
+
+}  // namespace
+}  // namespace pagorin::platform
