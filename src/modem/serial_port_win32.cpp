@@ -53,8 +53,8 @@ DWORD MillisecondsPerByte(int baudRate) noexcept {
 
 bool ApplyLineSettings(HANDLE device, int baudRate, int byteSize, int parity,
                        int stopBits) noexcept {
-  if (baudRate <= 0 || byteSize < 5 || byteSize > 8 || parity < NOPARITY ||
-      parity > SPACEPARITY || stopBits < ONESTOPBIT || stopBits > TWOSTOPBITS) {
+  if (baudRate <= 0 || byteSize < 5 || byteSize > 8 || parity < NOPARITY || parity > SPACEPARITY ||
+      stopBits < ONESTOPBIT || stopBits > TWOSTOPBITS) {
     return false;
   }
   DCB dcb{};
@@ -133,8 +133,8 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
     const std::wstring claim = L"Local\\PagorinSerialCOM" + std::to_wstring(portNumber_);
     device->claim.Reset(CreateEventW(nullptr, TRUE, FALSE, claim.c_str()));
     if (!device->claim.valid() || GetLastError() == ERROR_ALREADY_EXISTS) return false;
-    device->port.Reset(CreateFileW(DevicePath(portNumber_).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                   0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    device->port.Reset(CreateFileW(DevicePath(portNumber_).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!device->port.valid()) return false;
     const HANDLE port = device->port.get();
     (void)SetupComm(port, 4096, 1024);

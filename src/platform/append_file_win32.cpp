@@ -32,9 +32,9 @@ AppendFile::~AppendFile() {
 bool AppendFile::Open(const std::string& path, std::string& error) noexcept {
   Close();
   try {
-    fd_ = ::_wopen(detail::WidePath(path).c_str(),
-                   _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT,
-                   _S_IREAD | _S_IWRITE);
+    fd_ =
+        ::_wopen(detail::WidePath(path).c_str(),
+                 _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
   } catch (...) {
     SetError(error, ENOMEM);
     return false;

@@ -32,8 +32,8 @@ std::string Utf16ToCp936(const std::u16string& units) {
   if (units.empty()) return {};
   const auto* wide = reinterpret_cast<const wchar_t*>(units.data());
   const int length = ClampedLength(units.size());
-  int size =
-      WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0, "?", nullptr);
+  int size = WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0, "?",
+                                 nullptr);
   std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
   if (size > 0) {
     WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, wide, length, out.data(), size, "?",
@@ -41,7 +41,6 @@ std::string Utf16ToCp936(const std::u16string& units) {
   }
   return out;
 }
-
 
 }  // namespace
 
@@ -51,8 +50,8 @@ std::u16string Cp936ToUtf16(std::string_view text) {
   // Well-formed text, the usual case, goes through in one call.
   const int length = ClampedLength(text.size());
   if (static_cast<std::size_t>(length) == text.size()) {
-    int size = MultiByteToWideChar(kCodePage936, MB_ERR_INVALID_CHARS, text.data(), length,
-                                   nullptr, 0);
+    int size =
+        MultiByteToWideChar(kCodePage936, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
     if (size > 0) {
       out.resize(static_cast<std::size_t>(size));
       MultiByteToWideChar(kCodePage936, MB_ERR_INVALID_CHARS, text.data(), length,
@@ -93,14 +92,19 @@ std::string Utf8ToCp936(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     const auto lead = static_cast<unsigned char>(text[pos]);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 && lead < 0xF5 ? 4 : lead >= 0xE0 ? 3
-                                         : lead >= 0xC2 ? 2 : 0;
+    std::size_t length = lead < 0x80                   ? 1
+                         : lead >= 0xF0 && lead < 0xF5 ? 4
+                         : lead >= 0xE0                ? 3
+                         : lead >= 0xC2                ? 2
+                                                       : 0;
     if (length == 0 || lead >= 0xF5) {
       ++pos;  // a continuation byte or a byte that never starts a character
       continue;
     }
-    std::uint32_t code = length == 1 ? lead : length == 2 ? (lead & 0x1Fu)
-                                            : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
+    std::uint32_t code = length == 1   ? lead
+                         : length == 2 ? (lead & 0x1Fu)
+                         : length == 3 ? (lead & 0x0Fu)
+                                       : (lead & 0x07u);
     std::size_t valid = 1;
     while (valid < length && pos + valid < text.size() &&
            (static_cast<unsigned char>(text[pos + valid]) & 0xC0) == 0x80) {

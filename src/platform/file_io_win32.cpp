@@ -5,9 +5,9 @@
 // <windows.h> names a system function ReplaceFile too (a macro for ReplaceFileW).
 #undef ReplaceFile
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <string>
 

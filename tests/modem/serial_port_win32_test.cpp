@@ -1,9 +1,8 @@
 // The Windows serial backend under Wine, on COM ports that the test harness (scripts/wine-run)
 // maps to pseudo-terminals: COM5 and COM6 are the two ends of a null-modem cable, every other
 // port names nothing.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <string>

@@ -1,6 +1,7 @@
 // File I/O on Windows with paths as the host hands them over: code page 936 bytes, here a
 // project folder named in Chinese.
 #include <windows.h>
+#undef ReplaceFile  // the system names a function so too; ours is meant here
 
 #include <gtest/gtest.h>
 
