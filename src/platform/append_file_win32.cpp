@@ -13,14 +13,15 @@
 #include "platform/wide_path_win32.h"
 
 namespace pagorin::platform {
+
+int sys::Close(int fd) noexcept {
+  return ::_close(fd);
+}
+
 namespace {
 
 void SetError(std::string& error, int errorNumber) noexcept {
-  try {
-    error = ErrorText(errorNumber);
-  } catch (...) {
-    error.clear();
-  }
+  AssignErrorText(error, errorNumber);
 }
 
 }  // namespace
@@ -32,14 +33,14 @@ AppendFile::~AppendFile() {
 bool AppendFile::Open(const std::string& path, std::string& error) noexcept {
   Close();
   try {
-    fd_ =
-        ::_wopen(detail::WidePath(path).c_str(),
-                 _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    fd_.Reset(::_wopen(detail::WidePath(path).c_str(),
+                       _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT,
+                       _S_IREAD | _S_IWRITE));
   } catch (...) {
     SetError(error, ENOMEM);
     return false;
   }
-  if (fd_ < 0) {
+  if (!fd_.valid()) {
     SetError(error, errno);
     return false;
   }
@@ -47,7 +48,7 @@ bool AppendFile::Open(const std::string& path, std::string& error) noexcept {
 }
 
 bool AppendFile::Append(std::string_view bytes, std::string& error) noexcept {
-  if (fd_ < 0) {
+  if (!fd_.valid()) {
     SetError(error, EBADF);
     return false;
   }
@@ -55,7 +56,7 @@ bool AppendFile::Append(std::string_view bytes, std::string& error) noexcept {
   std::size_t left = bytes.size();
   while (left > 0) {
     const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(left, 1u << 20));
-    const int n = ::_write(fd_, data, chunk);
+    const int n = ::_write(fd_.get(), data, chunk);
     if (n <= 0) {
       SetError(error, n < 0 ? errno : EIO);
       return false;
@@ -67,11 +68,11 @@ bool AppendFile::Append(std::string_view bytes, std::string& error) noexcept {
 }
 
 bool AppendFile::Sync(std::string& error) noexcept {
-  if (fd_ < 0) {
+  if (!fd_.valid()) {
     SetError(error, EBADF);
     return false;
   }
-  if (::_commit(fd_) != 0) {
+  if (::_commit(fd_.get()) != 0) {
     SetError(error, errno);
     return false;
   }
@@ -79,13 +80,12 @@ bool AppendFile::Sync(std::string& error) noexcept {
 }
 
 void AppendFile::Close() noexcept {
-  if (fd_ >= 0) ::_close(fd_);
-  fd_ = -1;
+  fd_.Reset();
 }
 
 std::uint64_t AppendFile::Size() const noexcept {
   struct _stat64 info {};
-  if (fd_ < 0 || ::_fstat64(fd_, &info) != 0 || info.st_size < 0) return 0;
+  if (!fd_.valid() || ::_fstat64(fd_.get(), &info) != 0 || info.st_size < 0) return 0;
   return static_cast<std::uint64_t>(info.st_size);
 }
 

@@ -116,12 +116,6 @@ std::wstring TemporaryName(const std::wstring& path) {
 
 }  // namespace
 
-std::string ErrorText(int errorNumber) {
-  char buffer[256] = {};
-  if (strerror_s(buffer, sizeof buffer, errorNumber) != 0) return "Unknown error";
-  return buffer;
-}
-
 bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error) noexcept {
   try {
     Handle file(CreateFileW(WidePath(path).c_str(), GENERIC_READ,

@@ -3,9 +3,13 @@
 
 #include <utility>
 
-#include "platform/syscall.h"
-
 namespace pagorin::platform {
+
+namespace sys {
+// close() of the platform's descriptors (platform/syscall.h on POSIX, the C runtime's on
+// Windows).
+int Close(int fd) noexcept;
+}  // namespace sys
 
 // Owns one descriptor (or none, -1) and closes it when it goes. Move-only.
 class UniqueFd {
