@@ -230,11 +230,12 @@ bool SerialRelay::OpenModemSide(std::string& error) {
 }
 
 void SerialRelay::Unplug() {
-  // Closing our side hangs up the plug-in's terminal, as pulling the adapter does.
+  // Closing our side hangs up the plug-in's terminal, as pulling the adapter does. The name goes
+  // first, so that it never points at a terminal number that may be handed out again.
+  if (!pluginLink_.empty()) unlink(pluginLink_.c_str());
   CloseFd(modem_);
   CloseFd(master_);
   CloseFd(slaveHold_);
-  if (!pluginLink_.empty()) unlink(pluginLink_.c_str());
   txLine_.clear();
   rxLine_.clear();
   awaiting_ = false;

@@ -257,9 +257,10 @@ class Terminal {
     }
     return true;
   }
-  // Closes the terminal (its holder sees a hang-up) and removes the name if it still names it.
+  // Removes the name if it still names the terminal, then closes the terminal (its holder sees a
+  // hang-up). In this order the name never points at a terminal number that is free again and
+  // may be handed to somebody else's terminal.
   void Unplug() {
-    master_.Reset();
     if (!link_.empty() && !slavePath_.empty()) {
       char target[256] = {};
       ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
@@ -267,6 +268,7 @@ class Terminal {
         ::unlink(link_.c_str());
       }
     }
+    master_.Reset();
     slavePath_.clear();
   }
 
