@@ -297,24 +297,29 @@ void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
       }
     }
   }
-  if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
-      !(fds[1].revents & POLLIN)) {
-    if (replugs_) {
-      Unplug();
-    } else {
-      // The modem went away; the plug-in now talks to nobody, as with an unplugged cable.
-      CloseFd(modem_);
-    }
-    return;
-  }
+  // A modem that went away shows as a hang-up, or as readable with nothing but an error to read.
+  bool modemGone =
+      count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[1].revents & POLLIN);
   if (count == 2 && (fds[1].revents & POLLIN)) {
     for (;;) {
       ssize_t n = read(modem_, buffer, sizeof buffer);
-      if (n <= 0) break;
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+      if (n <= 0) {
+        modemGone = true;
+        break;
+      }
       FromModem(buffer, static_cast<std::size_t>(n), lines);
       // The plug-in's side takes what it can; a plug-in that stopped reading loses replies.
       ssize_t ignored = write(master_, buffer, static_cast<std::size_t>(n));
       (void)ignored;
+    }
+  }
+  if (modemGone) {
+    if (replugs_) {
+      Unplug();
+    } else {
+      // The plug-in now talks to nobody, as with an unplugged cable.
+      CloseFd(modem_);
     }
   }
 }
