@@ -1,5 +1,9 @@
 #include "dialogue_watch.h"
 
+#include <cstdlib>
+
+#include "submit_pdu.h"
+
 namespace pagorin::sim {
 
 void DialogueWatch::Transcript(const TranscriptLine& line, std::uint64_t nowMs) {
@@ -23,16 +27,24 @@ void DialogueWatch::Transcript(const TranscriptLine& line, std::uint64_t nowMs) 
       dialogueOpen_ = true;
       pduWritten_ = false;
     }
-    if (line.text.find("<Ctrl-Z>") != std::string::npos) pduWritten_ = true;
+    if (line.text.rfind("AT+CMGS=", 0) == 0) {
+      announcedOctets_ = std::atoi(line.text.c_str() + 8);
+      havePiece_ = false;
+    }
+    const bool pdu = line.text.find("<Ctrl-Z>") != std::string::npos;
+    if (pdu) pduWritten_ = true;
     lastCommandMs_ = nowMs;
     lastCommandText_ = line.text;
     log_.Emit("at", {{"dir", "tx"}, {"text", line.text}}, "  AT >> " + line.text);
+    if (pdu) ReadPdu(line.text);
   } else {
     if (dialogueOpen_ && pduWritten_ && line.text.find("OK") != std::string::npos) {
       dialogueOpen_ = false;
       pduWritten_ = false;
       consecutiveTimeouts_ = 0;
       ++counts_.sent;
+      if (havePiece_) sent_.push_back(piece_);
+      havePiece_ = false;
     }
     // A modem with echo on repeats each command before it answers; the repeat says nothing new.
     std::string command = lastCommandText_;
@@ -44,6 +56,34 @@ void DialogueWatch::Transcript(const TranscriptLine& line, std::uint64_t nowMs) 
     log_.Emit("at", {{"dir", "rx"}, {"text", line.text}, {"echo", echo}},
               echo ? "  AT << (echo)" : "  AT << " + line.text);
   }
+}
+
+void DialogueWatch::ReadPdu(const std::string& line) {
+  havePiece_ = false;
+  const std::string hex = line.substr(0, line.find('<'));
+  DecodeResult decoded = DecodeSubmitPdu(hex, announcedOctets_);
+  if (!decoded.pdu) {
+    log_.Emit("warning", {{"text", "unreadable PDU: " + decoded.reason}},
+              "  warning: the modem cannot read this PDU: " + decoded.reason);
+    return;
+  }
+  const SubmitPdu& pdu = *decoded.pdu;
+  piece_ = SentPiece{pdu.destination, pdu.text, 0, 0};
+  if (pdu.concatenation) {
+    piece_.part = pdu.concatenation->sequence;
+    piece_.parts = pdu.concatenation->total;
+  }
+  havePiece_ = true;
+  ++counts_.pieces;
+  nlohmann::json fields = {
+      {"number", piece_.number}, {"text", piece_.text}, {"alphabet", AlphabetName(pdu.alphabet)}};
+  std::string part;
+  if (piece_.parts > 0) {
+    fields["part"] = piece_.part;
+    fields["parts"] = piece_.parts;
+    part = " (part " + std::to_string(piece_.part) + "/" + std::to_string(piece_.parts) + ")";
+  }
+  log_.Emit("piece", fields, "  piece for " + piece_.number + part + ": " + piece_.text);
 }
 
 void DialogueWatch::Delivered(const std::string& jsonLine, std::uint64_t nowMs) {

@@ -1,16 +1,25 @@
 // The watch on the AT dialogue between the plug-in and the modem: it shows each command and
-// reply, tells a message that went out from one that failed or was dropped, and shows what the
-// modem handed to a phone.
+// reply, reads each message piece from the PDU the plug-in wrote, tells a piece that went out
+// from one that failed or was dropped, and shows what the modem handed to a phone.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "event_log.h"
 #include "modem_link.h"
 #include "run_summary.h"
 
 namespace pagorin::sim {
+
+// One message piece the modem accepted (its final OK after the PDU), as read from the PDU.
+struct SentPiece {
+  std::string number;  // the destination as written, "+86..."
+  std::string text;    // UTF-8
+  int part = 0;        // 1-based place in a concatenated message; 0 for a message on its own
+  int parts = 0;
+};
 
 class DialogueWatch {
  public:
@@ -28,6 +37,8 @@ class DialogueWatch {
     return !dialogueOpen_ && nowMs - lastActivityMs_ >= 2000;
   }
   const DialogueCounts& Counts() const noexcept { return counts_; }
+  // The pieces the modem accepted, in the order it accepted them.
+  const std::vector<SentPiece>& Sent() const noexcept { return sent_; }
 
  private:
   EventLog& log_;
@@ -38,6 +49,11 @@ class DialogueWatch {
   std::uint64_t lastCommandMs_ = 0;
   std::string lastCommandText_;
   std::uint64_t lastActivityMs_ = 0;
+  int announcedOctets_ = -1;  // from the last AT+CMGS
+  bool havePiece_ = false;    // `piece_` is the PDU written last, not yet accepted
+  SentPiece piece_;
+  std::vector<SentPiece> sent_;
+  void ReadPdu(const std::string& line);
 };
 
 }  // namespace pagorin::sim

@@ -13,7 +13,53 @@ bool SameAlarm(const AlarmEvent& a, const AlarmEvent& b) {
          a.level == b.level && a.ackState == b.ackState;
 }
 
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
 }  // namespace
+
+std::vector<bool> MatchSentPieces(const std::vector<Expectation>& expected,
+                                  const std::vector<SentPiece>& sent) {
+  std::vector<bool> matched(expected.size(), false);
+  std::vector<bool> used(sent.size(), false);
+  for (std::size_t e = 0; e < expected.size(); ++e) {
+    const Expectation& want = expected[e];
+    if (want.number.empty()) continue;
+    for (std::size_t first = 0; first < sent.size() && !matched[e]; ++first) {
+      std::string joined;
+      std::vector<std::size_t> run;
+      for (std::size_t i = first; i < sent.size() && joined.size() < want.text.size(); ++i) {
+        if (used[i] || !EndsWith(sent[i].number, want.number)) continue;
+        if (run.empty() && i != first) break;
+        joined += sent[i].text;
+        run.push_back(i);
+      }
+      if (!run.empty() && joined == want.text) {
+        matched[e] = true;
+        for (std::size_t i : run)
+          used[i] = true;
+      }
+    }
+  }
+  return matched;
+}
+
+void Forecast::Compare(const std::vector<SentPiece>& sent) {
+  const std::vector<bool> matched = MatchSentPieces(expected_, sent);
+  for (std::size_t e = 0; e < expected_.size(); ++e) {
+    const Expectation& want = expected_[e];
+    if (matched[e]) {
+      ++counts_.asExpected;
+      continue;
+    }
+    ++counts_.notAsExpected;
+    log_.Emit("not_as_expected",
+              {{"source", want.source}, {"number", Utf8(want.number)}, {"text", want.text}},
+              "warning: expected for " + Utf8(want.number) +
+                  " but not seen on the line with this text: " + want.text);
+  }
+}
 
 bool Forecast::ReadConfig(const std::string& projectDir) {
   std::string text;
@@ -67,7 +113,7 @@ void Forecast::Answered(const std::vector<AlarmEvent>& records, TextSource& sour
     lastAnswer_ = records;
     log_.Emit("baseline", {{"count", records.size()}},
               "first answer: " + std::to_string(records.size()) +
-                  " standing alarm(s) taken as the baseline, no message for them");
+                  " standing alarm(s) taken as the baseline, no message expected for them");
     return;
   }
   for (const AlarmEvent& event : records) {
@@ -84,43 +130,38 @@ void Forecast::Answered(const std::vector<AlarmEvent>& records, TextSource& sour
       const ConfigRule& rule = config_.rules[r];
       if (!RuleMatches(rule, event) || rule.TelPlace.empty()) continue;
       std::string label = Utf8(rule.Desc.empty() ? rule.VarName : rule.Desc);
-      log_.Emit("rule_matched",
+      log_.Emit("expected_match",
                 {{"rule", r},
                  {"varName", Utf8(rule.VarName)},
                  {"desc", Utf8(rule.Desc)},
                  {"eventId", event.eventId},
                  {"phones", rule.TelPlace.size()}},
-                "  rule " + std::to_string(r) + " (" + label + ") matches, " +
+                "  rule " + std::to_string(r) + " (" + label + ") should match, " +
                     std::to_string(rule.TelPlace.size()) + " phone(s)");
       for (int index : rule.TelPlace) {
         if (index < 0 || static_cast<std::size_t>(index) >= config_.phones.size()) continue;
         const ConfigPhone& phone = config_.phones[static_cast<std::size_t>(index)];
         bool runsScript = false;
-        // The plug-in composed its text during the answer; values have not moved since.
-        std::string text = ExpectedAlarmText(event, rule, source, runsScript);
-        std::vector<std::string> pieces = SplitIntoPieces(text);
-        for (std::size_t p = 0; p < pieces.size(); ++p) {
-          bool ok = IsSendableNumber(phone.TelNum);
-          if (ok) {
-            ++counts_.queuedAlarm;
-          } else {
-            ++counts_.refused;
-          }
-          log_.Emit(ok ? "queued" : "refused",
-                    {{"source", "alarm"},
-                     {"rule", r},
-                     {"number", Utf8(phone.TelNum)},
-                     {"phone", Utf8(phone.Desc)},
-                     {"text", Utf8(pieces[p])},
-                     {"piece", p + 1},
-                     {"pieces", pieces.size()}},
-                    std::string(ok ? "  queued for " : "  refused (bad number) ") +
-                        Utf8(phone.TelNum) + " (" + Utf8(phone.Desc) + ")" +
-                        (pieces.size() > 1 ? " piece " + std::to_string(p + 1) + "/" +
-                                                 std::to_string(pieces.size())
-                                           : "") +
-                        ": " + Utf8(pieces[p]));
+        // The plug-in composed its text during the answer; values have not moved since. A rule
+        // whose text is a host script sends the frame, and the script sends what it sends.
+        const std::string text = Utf8(ExpectedAlarmText(event, rule, source, runsScript));
+        const std::string number = Utf8(phone.TelNum);
+        const bool ok = IsSendableNumber(phone.TelNum);
+        if (ok) {
+          ++counts_.expectedAlarm;
+          expected_.push_back({"alarm", phone.TelNum, text});
+        } else {
+          ++counts_.expectedRefused;
         }
+        log_.Emit(ok ? "expected" : "expected_refused",
+                  {{"source", "alarm"},
+                   {"rule", r},
+                   {"number", number},
+                   {"phone", Utf8(phone.Desc)},
+                   {"text", text},
+                   {"textFromHostScript", runsScript}},
+                  std::string(ok ? "  expected for " : "  expected to be refused (bad number) ") +
+                      number + " (" + Utf8(phone.Desc) + "): " + text);
       }
     }
   }
@@ -140,13 +181,15 @@ void Forecast::FunctionCalled(const std::string& name, const std::vector<std::st
          start = comma + 1) {
       std::string number = list.substr(start, comma - start);
       if (IsSendableNumber(number) && !content.empty()) {
-        ++counts_.queuedScript;
-        log_.Emit("queued", {{"source", "script"}, {"number", number}, {"text", Utf8(content)}},
-                  "  queued for " + number + ": " + Utf8(content));
+        ++counts_.expectedScript;
+        expected_.push_back({"script", number, Utf8(content)});
+        log_.Emit("expected", {{"source", "script"}, {"number", number}, {"text", Utf8(content)}},
+                  "  expected for " + number + ": " + Utf8(content));
       } else {
-        ++counts_.refused;
-        log_.Emit("refused", {{"source", "script"}, {"number", Utf8(number)}},
-                  "  refused: \"" + Utf8(number) + "\" is no number the modem takes" +
+        ++counts_.expectedRefused;
+        log_.Emit("expected_refused", {{"source", "script"}, {"number", Utf8(number)}},
+                  "  expected to be refused: \"" + Utf8(number) +
+                      "\" is no number the modem takes" +
                       (content.empty() ? " (or the text is empty)" : ""));
       }
     }

@@ -1,17 +1,30 @@
 // The forecast: from the plug-in's configuration file, what the plug-in should do with each
-// alarm answer and each call of its send function. The plug-in stays the authority; these are
-// expectations, shown for the user to compare with what the modem saw.
+// alarm answer and each call of its send function. The plug-in stays the authority: these are
+// expectations, compared at the end with the pieces the modem accepted.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "dialogue_watch.h"
 #include "event_log.h"
 #include "host/alarm_event.h"
 #include "plugin_config.h"
 #include "run_summary.h"
 
 namespace pagorin::sim {
+
+// A message the plug-in should send.
+struct Expectation {
+  std::string source;  // "alarm" or "script"
+  std::string number;  // as configured or given (code page 936 digits)
+  std::string text;    // UTF-8
+};
+
+// For each expectation, whether consecutive pieces sent to its number carry its text (joined).
+// A piece serves one expectation at most.
+std::vector<bool> MatchSentPieces(const std::vector<Expectation>& expected,
+                                  const std::vector<SentPiece>& sent);
 
 class Forecast {
  public:
@@ -37,6 +50,11 @@ class Forecast {
   void FunctionCalled(const std::string& name, const std::vector<std::string>& texts,
                       const std::vector<int>& ints);
 
+  // Compares the expectations with the pieces the modem accepted; a warning for each message
+  // that was expected but not seen as expected.
+  void Compare(const std::vector<SentPiece>& sent);
+
+  const std::vector<Expectation>& Expected() const noexcept { return expected_; }
   const ForecastCounts& Counts() const noexcept { return counts_; }
 
  private:
@@ -45,6 +63,7 @@ class Forecast {
   bool haveConfig_ = false;
   bool firstAnswer_ = true;
   std::vector<AlarmEvent> lastAnswer_;
+  std::vector<Expectation> expected_;
   ForecastCounts counts_;
 };
 

@@ -225,20 +225,6 @@ std::string ExpectedAlarmText(const AlarmEvent& event, const ConfigRule& rule, T
   return label + Cp("报警:") + content;
 }
 
-std::vector<std::string> SplitIntoPieces(std::string_view text) {
-  std::vector<std::string> pieces;
-  while (text.size() > 140) {
-    std::size_t pos = 0;
-    while (pos < 140)
-      pos += platform::IsLeadByte(text[pos]) ? 2 : 1;
-    std::size_t cut = pos == 140 ? 140 : 139;
-    pieces.emplace_back(text.substr(0, cut));
-    text.remove_prefix(cut);
-  }
-  if (!text.empty()) pieces.emplace_back(text);
-  return pieces;
-}
-
 bool IsSendableNumber(std::string_view number) {
   if (number.size() != 11 && number.size() != 12) return false;
   for (char c : number) {

@@ -56,9 +56,6 @@ class TextSource {
 std::string ExpectedAlarmText(const AlarmEvent& event, const ConfigRule& rule, TextSource& source,
                               bool& runsScript);
 
-// Cuts a text into message pieces of at most 140 bytes without splitting a two-byte character.
-std::vector<std::string> SplitIntoPieces(std::string_view text);
-
 // True for a destination the modem takes: 11 or 12 decimal digits.
 bool IsSendableNumber(std::string_view number);
 

@@ -11,9 +11,7 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
   const DialogueCounts& d = figures.dialogue;
   const double sim = figures.simSeconds;
   const double wall = figures.wallSeconds;
-  int queued = f.queuedAlarm + f.queuedScript;
-  int waiting = queued - d.sent - d.dropped;
-  if (waiting < 0) waiting = 0;
+  const int expected = f.expectedAlarm + f.expectedScript;
   nlohmann::json fields = {{"simSeconds", sim},
                            {"wallSeconds", wall},
                            {"alarmsRaised", h.alarmsRaised},
@@ -24,16 +22,20 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
                            {"answered", h.answered},
                            {"unanswered", h.unanswered},
                            {"requestsTimedOut", h.timedOut},
-                           {"queued", queued},
-                           {"queuedAlarm", f.queuedAlarm},
-                           {"queuedScript", f.queuedScript},
-                           {"refused", f.refused},
-                           {"commands", d.commands},
-                           {"sent", d.sent},
-                           {"delivered", d.delivered},
-                           {"timeouts", d.timeouts},
-                           {"dropped", d.dropped},
-                           {"notSent", waiting}};
+                           {"expected", expected},
+                           {"expectedAlarm", f.expectedAlarm},
+                           {"expectedScript", f.expectedScript},
+                           {"expectedRefused", f.expectedRefused}};
+  if (!figures.realModem) {
+    fields["asExpected"] = f.asExpected;
+    fields["notAsExpected"] = f.notAsExpected;
+    fields["commands"] = d.commands;
+    fields["pieces"] = d.pieces;
+    fields["sent"] = d.sent;
+    fields["delivered"] = d.delivered;
+    fields["timeouts"] = d.timeouts;
+    fields["dropped"] = d.dropped;
+  }
   char line[512];
   std::string text = "summary\n";
   std::snprintf(line, sizeof line,
@@ -49,19 +51,19 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
                 "plug-in\n",
                 h.requests, h.answered, h.unanswered, h.timedOut);
   text += line;
-  if (figures.realModem) {
-    std::snprintf(line, sizeof line,
-                  "  messages    %d queued (%d from alarms, %d from scripts), %d refused", queued,
-                  f.queuedAlarm, f.queuedScript, f.refused);
-  } else {
-    std::snprintf(line, sizeof line,
-                  "  messages    %d queued (%d from alarms, %d from scripts), %d refused, %d sent, "
-                  "%d delivered to phones, %d dropped, %d not sent\n"
-                  "  modem       %d commands, %d failed attempts (time-out or refusal)",
-                  queued, f.queuedAlarm, f.queuedScript, f.refused, d.sent, d.delivered, d.dropped,
-                  waiting, d.commands, d.timeouts);
-  }
+  std::snprintf(line, sizeof line,
+                "  expected    %d message(s) (%d from alarms, %d from scripts), %d refusal(s)",
+                expected, f.expectedAlarm, f.expectedScript, f.expectedRefused);
   text += line;
+  if (!figures.realModem) {
+    std::snprintf(line, sizeof line,
+                  "; %d seen on the line as expected, %d not\n"
+                  "  line        %d piece(s) written, %d sent, %d delivered to phones, %d dropped\n"
+                  "  modem       %d commands, %d failed attempts (time-out or refusal)",
+                  f.asExpected, f.notAsExpected, d.pieces, d.sent, d.delivered, d.dropped,
+                  d.commands, d.timeouts);
+    text += line;
+  }
   log.Emit("summary", fields, text);
 }
 

@@ -11,14 +11,17 @@ struct HostCounts {
   int requests = 0, answered = 0, unanswered = 0, timedOut = 0;
 };
 
-// Counted by the forecast: the messages the plug-in should have queued or refused.
+// Counted by the forecast: the messages the plug-in should send or refuse, and how many of those
+// to be sent were seen on the line with the expected text.
 struct ForecastCounts {
-  int queuedAlarm = 0, queuedScript = 0, refused = 0;
+  int expectedAlarm = 0, expectedScript = 0, expectedRefused = 0;
+  int asExpected = 0, notAsExpected = 0;
 };
 
-// Counted by the dialogue watch: what went over the line and reached a phone.
+// Counted by the dialogue watch: what went over the line and reached a phone. A piece is one
+// message as the modem takes it (one PDU written); a retried piece is written again.
 struct DialogueCounts {
-  int commands = 0, sent = 0, delivered = 0, dropped = 0, timeouts = 0;
+  int commands = 0, pieces = 0, sent = 0, delivered = 0, dropped = 0, timeouts = 0;
 };
 
 struct RunFigures {

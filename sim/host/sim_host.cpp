@@ -373,6 +373,7 @@ int SimHost::Finish() {
   services_.SetRunMode(false);
   if (modem_) modem_->Stop();
   Pump(0);
+  if (!realModem_) forecast_.Compare(watch_.Sent());
   RunFigures figures;
   figures.host = services_.Counts();
   figures.forecast = forecast_.Counts();

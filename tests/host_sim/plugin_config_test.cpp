@@ -156,19 +156,6 @@ TEST(PluginConfig, ExpectedTextsOfTheDefaultAndCustomFormats) {
   EXPECT_TRUE(script);
 }
 
-TEST(PluginConfig, PiecesNeverSplitATwoByteCharacter) {
-  EXPECT_EQ(SplitIntoPieces(std::string(140, 'a')).size(), 1u);
-  auto pieces = SplitIntoPieces(std::string(141, 'a'));
-  ASSERT_EQ(pieces.size(), 2u);
-  EXPECT_EQ(pieces[1].size(), 1u);
-  std::string text = std::string(139, 'a') + Cp("报");  // 141 bytes, a character from byte 139
-  pieces = SplitIntoPieces(text);
-  ASSERT_EQ(pieces.size(), 2u);
-  EXPECT_EQ(pieces[0].size(), 139u);
-  EXPECT_EQ(pieces[1], Cp("报"));
-  EXPECT_TRUE(SplitIntoPieces("").empty());
-}
-
 TEST(PluginConfig, SendableNumbersHaveElevenOrTwelveDigits) {
   EXPECT_TRUE(IsSendableNumber("13800138000"));
   EXPECT_TRUE(IsSendableNumber("861380013800"));
