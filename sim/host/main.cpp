@@ -12,6 +12,7 @@
 #include "event_log.h"
 #include "scenario.h"
 #include "sim_host.h"
+#include "stop_request.h"
 #ifdef VELTRANE_SIM_WITH_QT
 #include "window_qt.h"
 #endif
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
 
   CLI11_PARSE(app, argc, argv);
 
+  pagorin::sim::InstallStopSignals();
   pagorin::sim::EventLog log(stdout, json);
   pagorin::sim::SimHost host(log);
   if (*functions) return host.ListFunctions(options);

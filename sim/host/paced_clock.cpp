@@ -10,6 +10,7 @@
 #include <chrono>
 
 #include "platform/file_io.h"
+#include "stop_request.h"
 
 namespace pagorin::sim {
 namespace {
@@ -86,7 +87,7 @@ void PacedClock::Advance(int stepMs, bool modemBusy, int busyStepMs, const Pump&
   if (rate > 0) {
     auto due = anchorRealUs_ + static_cast<std::int64_t>(
                                    static_cast<double>(target - anchorSimMs_) * 1000.0 / rate);
-    while (now < due) {
+    while (now < due && StopSignal() == 0) {
       pump(static_cast<int>(std::min<std::int64_t>((due - now + 999) / 1000, 50)));
       now = realClock_();
     }

@@ -12,6 +12,8 @@
 namespace pagorin::sim {
 
 inline constexpr const char* kConfigFileName = "Kestrova_Configure.ini";
+// The same document kept in UTF-8, as the examples keep it.
+inline constexpr const char* kUtf8ConfigFileName = "Kestrova_Configure.utf8.ini";
 
 struct ConfigPhone {
   std::string TelNum;

@@ -5,12 +5,17 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "file_archive.h"
 #include "platform/archive.h"
+#include "platform/code_page.h"
+#include "platform/file_io.h"
+#include "stop_request.h"
 
 namespace pagorin::sim {
 namespace {
@@ -234,6 +239,7 @@ int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
   const std::string& projectDir = services_.ProjectDir();
   log_.Emit("scenario", {{"file", scenario.file}, {"project", projectDir}},
             "scenario " + scenario.file + ", project folder " + projectDir);
+  if (!MakeWorkDir() || !PrepareProject()) return 1;
   ReadPluginConfig();
   if (!StartModem(scenario, options)) return 1;
 
@@ -255,6 +261,64 @@ int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
   return 0;
 }
 
+bool SimHost::MakeWorkDir() {
+  std::error_code noTemp;
+  std::string templ =
+      (std::filesystem::temp_directory_path(noTemp) / "veltrane-sim-XXXXXX").string();
+  if (noTemp || mkdtemp(templ.data()) == nullptr) {
+    log_.Emit("error", {{"text", "cannot make a work folder"}}, "error: cannot make a work folder");
+    return false;
+  }
+  workDir_ = templ;
+  return true;
+}
+
+bool SimHost::PrepareProject() {
+  namespace fs = std::filesystem;
+  const fs::path dir = services_.ProjectDir();
+  std::error_code error;
+  if (fs::exists(dir / kConfigFileName, error)) return true;
+  const bool haveUtf8 = fs::exists(dir / kUtf8ConfigFileName, error);
+  const fs::path copy = fs::path(workDir_) / "project";
+  auto fail = [&](const std::string& why) {
+    log_.Emit("error", {{"text", why}}, "error: " + why);
+    return false;
+  };
+  if (!fs::create_directory(copy, error)) return fail("cannot make " + copy.string());
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir, error)) {
+    if (!entry.is_regular_file(error)) continue;
+    const std::string name = entry.path().filename().string();
+    if (name == kUtf8ConfigFileName) {
+      std::string text, why;
+      if (!platform::ReadWholeFile(entry.path().string(), text, why)) return fail(why);
+      if (!platform::ReplaceFile((copy / kConfigFileName).string(), platform::Utf8ToCp936(text),
+                                 why))
+        return fail(why);
+    } else if (!fs::copy_file(entry.path(), copy / name, error)) {
+      return fail("cannot copy " + entry.path().string() + ": " + error.message());
+    }
+  }
+  if (error) return fail("cannot read the project folder " + dir.string() + ": " + error.message());
+  if (haveUtf8) {
+    log_.Emit("project_copy",
+              {{"project", dir.string()}, {"copy", copy.string()}, {"converted", true}},
+              "the project folder keeps its configuration in UTF-8 (" +
+                  std::string(kUtf8ConfigFileName) + "): running from a copy in " + copy.string() +
+                  ", so nothing is written to " + dir.string());
+  } else {
+    log_.Emit("warning",
+              {{"text", "no configuration in the project folder"},
+               {"project", dir.string()},
+               {"copy", copy.string()}},
+              std::string("warning: no ") + kConfigFileName + " in " + dir.string() +
+                  ": the plug-in starts with an empty configuration and sends no alarm message. "
+                  "Running from a copy in " +
+                  copy.string() + ", so nothing is written there.");
+  }
+  services_.SetProjectDir(copy.string());
+  return true;
+}
+
 bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
   int portNumber = (forecast_.HasConfig() ? forecast_.Config().Com : 0) + 1;
   std::string envName = "PAGORIN_COM" + std::to_string(portNumber);
@@ -267,14 +331,6 @@ bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
                   "; time runs at real speed and the AT dialogue is not shown");
     return true;
   }
-  std::error_code noTemp;
-  std::string templ =
-      (std::filesystem::temp_directory_path(noTemp) / "veltrane-sim-XXXXXX").string();
-  if (noTemp || mkdtemp(templ.data()) == nullptr) {
-    log_.Emit("error", {{"text", "cannot make a work folder"}}, "error: cannot make a work folder");
-    return false;
-  }
-  workDir_ = templ;
   std::string logPath =
       options.modemLogPath.empty() ? workDir_ + "/modem-log.jsonl" : options.modemLogPath;
   unlink(logPath.c_str());
@@ -326,6 +382,13 @@ bool SimHost::WaitIsOver(const Step& step) const {
 bool SimHost::StepOnce() {
   const Scenario& scenario = *scenario_;
   if (ended_) return false;
+  if (const int signal = StopSignal(); signal != 0) {
+    log_.Emit("stopped", {{"signal", signal}},
+              std::string("stopped by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+    exitCode_ = 128 + signal;
+    ended_ = true;
+    return false;
+  }
   const std::uint64_t limitMs = static_cast<std::uint64_t>(scenario.limit * 1000.0);
   services_.Cycle();
   Pump(0);
@@ -446,7 +509,12 @@ bool SimHost::RunStep(const Step& step) {
 
 void SimHost::Pump(int waitMs) {
   std::vector<TranscriptLine> lines;
-  if (relay_) relay_->Pump(waitMs, lines);
+  if (relay_) {
+    relay_->Pump(waitMs, lines);
+  } else if (waitMs > 0) {
+    // A real modem is the plug-in's own: nothing to relay, so the wait is a sleep.
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+  }
   for (const auto& line : lines)
     watch_.Transcript(line, clock_.Ms());
   // The modem writes its log before its final reply; the phone's line reads better after it.

@@ -96,6 +96,10 @@ class SimHost final {
   bool SaveProject(const std::string& archivePath);
   void ReadPluginConfig();
   bool CheckScenario(const Scenario& scenario, std::string& error);
+  bool MakeWorkDir();
+  // A project folder without the module's configuration runs from a copy in the work folder,
+  // with a UTF-8 configuration converted; false on failure.
+  bool PrepareProject();
   // Starts the modem simulator behind the relay, or names the real modem; false on failure.
   bool StartModem(const Scenario& scenario, const HostOptions& options);
 
