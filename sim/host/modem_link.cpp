@@ -2,10 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,8 +14,6 @@
 
 #include "platform/file_io.h"
 #include "platform/syscall.h"
-
-extern char** environ;
 
 namespace pagorin::sim {
 namespace {
@@ -81,24 +76,11 @@ bool ModemProcess::Start(const std::string& program, const std::vector<std::stri
   logPath_ = logPath;
   std::vector<std::string> args = {program, "--port-file", portFile, "--log", logPath};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-  std::vector<char*> argv;
-  for (auto& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    pid_ = -1;
-    error = "cannot start " + program + ": " + platform::ErrorText(rc);
-    return false;
-  }
+  ChildOptions child;
+  child.args = std::move(args);
+  child.output = ChildOptions::Output::kFile;
+  child.outputFile = outFile;
+  if (!child_.Start(child, error)) return false;
   for (int waited = 0; waited < 5000; waited += 10) {
     std::string text;
     std::string why;
@@ -112,9 +94,7 @@ bool ModemProcess::Start(const std::string& program, const std::vector<std::stri
         return true;
       }
     }
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
+    if (child_.TryWait()) {
       std::string out;
       platform::ReadWholeFile(outFile, out, why);
       error = program + " ended before it named its port";
@@ -129,19 +109,7 @@ bool ModemProcess::Start(const std::string& program, const std::vector<std::stri
 }
 
 void ModemProcess::Stop() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  int status = 0;
-  for (int waited = 0; waited < 1000; waited += 10) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, &status, 0);
-  pid_ = -1;
+  child_.Stop();
 }
 
 std::vector<std::string> LogTail::NewLines() {

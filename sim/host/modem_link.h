@@ -3,12 +3,12 @@
 // that writes down every command and reply and knows when a reply is still awaited.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "child_process.h"
 
 namespace pagorin::sim {
 
@@ -30,7 +30,7 @@ class ModemProcess {
   void Stop();
 
  private:
-  pid_t pid_ = -1;
+  ChildProcess child_;
   std::string portPath_;
   std::string logPath_;
 };

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <map>
 #include <regex>
 
+#include "child_process.h"
 #include "file_archive.h"
 #include "platform/archive.h"
 #include "platform/code_page.h"
@@ -359,6 +362,96 @@ timeout = 20
 
 namespace pagorin::sim {
 namespace {
+
+// The files of a folder, by name, with their bytes.
+std::map<std::string, std::string> FolderFiles(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.is_regular_file())
+      files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+  }
+  return files;
+}
+
+// The simulator's work folders in `dir`.
+int WorkFolders(const std::string& dir) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    count += entry.path().filename().string().rfind("veltrane-sim-", 0) == 0 ? 1 : 0;
+  return count;
+}
+
+// True when a running process names `text` on its command line.
+bool AnyProcessMentions(const std::string& text) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string cmdline = ReadFileBytes((entry.path() / "cmdline").string());
+    if (cmdline.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(Road, AnExampleKeptInUtf8RunsFromACopyAndLeavesItsFolderAsItWas) {
+  TempDir project;
+  std::string examples = PAGORIN_EXAMPLES_DIR;
+  for (const char* name : {"scenario.toml", kUtf8ConfigFileName}) {
+    WriteFileBytes(project.File(name), ReadFileBytes(examples + "/waterworks/" + name));
+  }
+  const auto before = FolderFiles(project.path());
+  SimRun run = RunSim({"--json", "run", project.File("scenario.toml")});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.Events("project_copy").size(), 1u) << run.output;
+  EXPECT_EQ(run.Events("delivered").size(), 12u);
+  EXPECT_EQ(FolderFiles(project.path()), before);
+}
+
+TEST(Road, AProjectWithoutConfigurationIsWarnedAboutAndNotWrittenTo) {
+  TempDir project;
+  WriteFileBytes(project.File("scenario.toml"), std::string(kTank) + R"toml(
+[[step]]
+at = 1
+save = "project.vpa"
+)toml");
+  SimRun run = RunSim({"--json", "run", project.File("scenario.toml")});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  auto warnings = run.Events("warning");
+  ASSERT_FALSE(warnings.empty()) << run.output;
+  EXPECT_EQ(warnings[0]["text"], "no configuration in the project folder");
+  EXPECT_EQ(FolderFiles(project.path()).size(), 1u);  // the scenario alone
+}
+
+TEST(Road, SigintEndsTheModemSimulatorAndRemovesTheWorkFolder) {
+  TempDir tmp;
+  Road road;
+  road.Project(kOnePhoneConfig, "[simulation]\nspeed = 1\nlimit = 700\n" + std::string(kTank) +
+                                    R"toml(
+[[step]]
+at = 600
+end = true
+)toml");
+  ChildProcess sim;
+  std::string error;
+  ASSERT_TRUE(sim.Start(testing::SimOptions({"--json", "run", road.dir.File("scenario.toml")},
+                                            {"TMPDIR=" + tmp.path()}),
+                        error))
+      << error;
+  std::string output;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (output.find("\"started\"") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline && sim.ReadOutput(output, 200)) {
+  }
+  ASSERT_NE(output.find("\"started\""), std::string::npos) << output;
+  ASSERT_EQ(WorkFolders(tmp.path()), 1);        // the work folder is there while it runs
+  ASSERT_TRUE(AnyProcessMentions(tmp.path()));  // and the modem simulator runs in it
+  sim.Signal(SIGINT);
+  EXPECT_TRUE(sim.ReadAllOutput(output, std::chrono::seconds(10)));
+  EXPECT_EQ(sim.Wait(), 128 + SIGINT) << output;
+  EXPECT_NE(output.find("\"stopped\""), std::string::npos) << output;
+  EXPECT_NE(output.find("\"summary\""), std::string::npos) << output;
+  EXPECT_EQ(WorkFolders(tmp.path()), 0);
+  EXPECT_FALSE(AnyProcessMentions(tmp.path()));
+}
 
 // What the simulator expects is what the phones get, however the module cuts the text: the
 // pieces come from what went to the modem, the expectation from the send call.

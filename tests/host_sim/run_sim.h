@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+
 namespace pagorin::sim::testing {
 
 struct SimRun {
@@ -15,10 +17,17 @@ struct SimRun {
 
   // The events named `name`, in order.
   std::vector<nlohmann::json> Events(const std::string& name) const;
+  // Fills `events` from `output`.
+  void Parse();
 };
 
+// How RunSim starts the simulator: `args` after the program, `env` added, stdout to a pipe.
+ChildOptions SimOptions(const std::vector<std::string>& args,
+                        const std::vector<std::string>& env = {});
+
 // Runs the simulator with `args` and the environment additions `env` ("NAME=value"), waiting at
-// most `timeoutSeconds` of real time.
+// most `timeoutSeconds` of real time (then it is ended). The exit code is 128 plus the signal for
+// a simulator ended by a signal.
 SimRun RunSim(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
               int timeoutSeconds = 120);
 
