@@ -8,9 +8,7 @@
 //   without alarms. Reports alarms per second of real time.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,12 +18,11 @@
 #include <map>
 #include <string>
 
+#include "child_process.h"
 #include "event_log.h"
 #include "plant.h"
 #include "platform/file_io.h"
 #include "sim_host.h"
-
-extern char** environ;
 
 namespace {
 
@@ -191,20 +188,14 @@ std::string RoadProject(int alarms) {
 
 double RunRoad(const std::string& project) {
   std::string scenario = project + "/scenario.toml";
-  std::vector<std::string> args = {ROAD_SIM, "--module", ROAD_MODULE, "--json", "run", scenario};
-  std::vector<char*> argv;
-  for (auto& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  ChildOptions options;
+  options.args = {ROAD_SIM, "--module", ROAD_MODULE, "--json", "run", scenario};
+  options.output = ChildOptions::Output::kDiscard;
+  options.mergeErrorOutput = false;
   auto start = std::chrono::steady_clock::now();
-  pid_t pid = -1;
-  posix_spawn(&pid, ROAD_SIM, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  ChildProcess sim;
+  std::string error;
+  if (sim.Start(options, error)) sim.Wait();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
