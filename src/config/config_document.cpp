@@ -163,6 +163,9 @@ void Apply(Configuration& config, MarkupDocument& document, LoadReport& report) 
                                             Configuration::kMinParts, Configuration::kMaxParts);
   const int coalesce =
       OptionalIntAttribute(document, "Coalesce", defaults.Coalesce, 0, Configuration::kMaxCoalesce);
+  // Files written before the attribute existed resend, as the default says.
+  const std::string resend = document.GetAttribute("Resend");
+  const int resendFlag = resend.empty() ? 1 : (detail::ParseDecimal(resend) != 0 ? 1 : 0);
 
   std::vector<std::unique_ptr<PhoneEntry>> phoneBook;
   ForEachNumberedChild(document, "Tel", IntAttribute(document, "TelCount"), [&] {
@@ -192,6 +195,7 @@ void Apply(Configuration& config, MarkupDocument& document, LoadReport& report) 
   config.Concat = concat;
   config.MaxParts = maxParts;
   config.Coalesce = coalesce;
+  config.Resend = resendFlag;
   config.phoneBook.swap(phoneBook);
   config.alarmRules.swap(alarmRules);
 }
@@ -306,6 +310,8 @@ std::string SaveConfiguration(Configuration& config) noexcept {
       document.SetAttribute(root, "Com", config.Com);
       document.SetAttribute(root, "Baund", config.Baund);
       document.SetAttribute(root, "DataBit", config.DataBit);
+      // Written only when it differs from the default, so that files stay as they were.
+      if (config.Resend == 0) document.SetAttribute(root, "Resend", 0);
       document.SetAttribute(root, "TelCount", CountOf(config.phoneBook.size()));
       int index = 0;
       for (const auto& entry : config.phoneBook) {

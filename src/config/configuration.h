@@ -73,6 +73,9 @@ struct Configuration {
   int Coalesce = 3;  // more waiting messages for one number than this are joined; 0 never
   std::vector<std::unique_ptr<PhoneEntry>> phoneBook;
   std::vector<std::unique_ptr<AlarmRule>> alarmRules;
+  // 1: messages a previous run left unsent are queued again when the project starts (attribute
+  // "Resend" of the root, written only when 0; a file without it resends).
+  int Resend = 1;
   std::string configPath;  // the configuration file
   int sendEnabled = 1;     // the send switch; never stored
   // Counts the saves: each save stores the next value, in the file and in the project's copy

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <deque>
 
 #include "core/alarm_text.h"
 #include "core/plugin_object.h"
@@ -212,19 +213,20 @@ bool PluginObject::IsKnown(const AlarmEvent& event) const noexcept {
 }
 
 void PluginObject::DispatchAlarm(const AlarmEvent& event) {
+  // The texts stay where they are while the outbox takes the whole alarm in one go.
+  std::deque<std::string> texts;
+  std::vector<OutboxRequest> requests;
   for (const auto& rule : alarmRules) {
     if (rule->Matches(&event) == 0 || rule->TelPlace.empty()) continue;
     for (int index : rule->TelPlace) {
       const PhoneEntry* phone = PhoneAt(index);
       if (phone == nullptr) continue;
-      QueueText(phone->TelNum, ComposeAlarmText(event, *rule, *host));
+      texts.push_back(ComposeAlarmText(event, *rule, *host));
+      requests.push_back(OutboxRequest{phone->TelNum, phone->Desc, rule->VarName, texts.back(),
+                                       PriorityForAlarmLevel(event.level)});
     }
   }
-}
-
-void PluginObject::QueueText(const std::string& number, const std::string& text) {
-  for (const std::string& piece : SplitForSms(text))
-    modem.Enqueue(number, piece);
+  if (!requests.empty()) outbox.Queue(requests);
 }
 
 }  // namespace pagorin

@@ -32,9 +32,11 @@ PluginObject::PluginObject(HostApplication& hostApplication)
   projectDirectory = host->GetProjectPath(projectDirectory);
   configPath = ConfigPathIn(projectDirectory);
   sendEnabled = 1;
+  modem.SetObserver(&outbox);
 }
 
 PluginObject::~PluginObject() {
+  modem.SetObserver(nullptr);
   // The window goes first, while everything it could reach is still there.
   hostWindow.reset();
   ClearPhoneBook();
@@ -50,6 +52,11 @@ int PluginObject::Start(int /*unused*/) noexcept {
   if (host->IsRunMode() != 0 && !runStarted) {
     runStarted = true;
     modemOpen = modem.Open(Com + 1, BaudRateForIndex(Baund), ByteSizeForDataBit(DataBit));
+    try {
+      outbox.Start(ProjectFolder(), Resend != 0, SmsModem::kDefaultMaxAgeMs);
+    } catch (...) {
+      // Out of memory: the outbox starts empty, the journal keeps its messages for next time.
+    }
     lastRequestTick = platform::TickCount();
     for (const auto& rule : alarmRules) {
       host->WatchVariable(rule->VarName.c_str());
@@ -73,6 +80,12 @@ std::string PluginObject::GetName() noexcept {
 
 void PluginObject::OnTick() noexcept {
   if (sendEnabled != 0) modem.Tick();
+  outbox.Feed();
+}
+
+std::string PluginObject::ProjectFolder() const {
+  const std::size_t separator = configPath.find_last_of("/\\");
+  return separator == std::string::npos ? std::string(".") : configPath.substr(0, separator);
 }
 
 }  // namespace pagorin

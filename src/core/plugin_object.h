@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/send_record_source.h"
 #include "core/alarm_intake.h"
+#include "core/outbox.h"
 #include "core/plugin_window.h"
 #include "host/super_wizard.h"
 #include "markup/markup_document.h"
@@ -32,7 +34,7 @@ constexpr int ByteSizeForDataBit(int dataBit) noexcept {
   return dataBit != 0 ? 8 : 7;
 }
 
-class PluginObject final : public SuperWizard, public Configuration {
+class PluginObject final : public SuperWizard, public Configuration, public SendRecordSource {
  public:
   // Sets the defaults and the configuration file's path from the host's project directory;
   // nothing is read yet. Throws only std::bad_alloc.
@@ -72,9 +74,18 @@ class PluginObject final : public SuperWizard, public Configuration {
   // Queues the message of `event` for every phone entry of every rule that accepts it, rule by
   // rule and phone by phone. Throws only std::bad_alloc.
   void DispatchAlarm(const AlarmEvent& event);
-  // Queues `text`, cut into message pieces, to `number`; pieces the modem refuses are dropped.
-  // Throws only std::bad_alloc.
+  // Queues `text` to `number` through the outbox as a script message (SendMsg's road): one
+  // message, cut to the piece limit. Throws only std::bad_alloc.
   void QueueText(const std::string& number, const std::string& text);
+  // The project folder: where the configuration file, the outbox journal and the send history
+  // live. Throws only std::bad_alloc.
+  std::string ProjectFolder() const;
+
+  // SendRecordSource, for the send-record dialog. Throw only std::bad_alloc.
+  std::vector<SendRecordRow> RecentMessages(std::size_t limit) override;
+  std::string ModemStatusLine() override;
+  std::uint64_t SendTestMessage(int phoneIndex, std::string& outcome) override;
+  std::string TestOutcome(std::uint64_t handle) override;
 
   HostApplication* host;
   MarkupDocument document;
@@ -86,6 +97,8 @@ class PluginObject final : public SuperWizard, public Configuration {
   int modemOpen = 0;
   // Set once Start found the host running and opened the port; a later Start leaves it alone.
   bool runStarted = false;
+  // Before the modem, which tells it the fates, so that it outlives the modem.
+  Outbox outbox{modem};
   // Last, so that it is destroyed first: its queue is dropped and its port closed before the
   // rest of the object goes.
   SmsModem modem;

@@ -60,13 +60,34 @@ int PluginObject::CallFunction(int functionId, int /*unused1*/, const HostParam*
 
 void PluginObject::SendMessage(const HostParam* params) {
   try {
-    std::string content = TextArgument(params[1]);
-    for (const std::string& number : SplitNumberList(TextArgument(params[0]))) {
-      QueueText(number, content);
+    // The content is looked at where the host keeps it: one call may name many numbers, and
+    // none of them gets a copy of a long text.
+    const std::string_view content =
+        params[1].textValue != nullptr ? std::string_view(params[1].textValue) : std::string_view();
+    std::vector<OutboxRequest> requests;
+    for (std::string& number : SplitNumberList(TextArgument(params[0]))) {
+      OutboxRequest request;
+      for (const auto& entry : phoneBook) {
+        if (entry->TelNum == number) {
+          request.name = entry->Desc;
+          break;
+        }
+      }
+      request.number = std::move(number);
+      request.origin = Outbox::kScriptOrigin;
+      request.text = content;
+      request.priority = kPriorityScript;
+      requests.push_back(std::move(request));
     }
+    outbox.Queue(requests);
   } catch (...) {
     // Out of memory: what was queued stays queued; the script learns nothing either way.
   }
+}
+
+void PluginObject::QueueText(const std::string& number, const std::string& text) {
+  OutboxRequest request{number, {}, Outbox::kScriptOrigin, text, kPriorityScript};
+  outbox.Queue(std::span(&request, 1));
 }
 
 }  // namespace pagorin

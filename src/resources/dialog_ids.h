@@ -10,6 +10,7 @@ inline constexpr int kPluginWindowId = 3001;
 inline constexpr int kPhonePickDialogId = 3003;
 inline constexpr int kPhoneEditDialogId = 3004;
 inline constexpr int kRuleDialogId = 3005;
+inline constexpr int kSendRecordDialogId = 3006;
 
 // Results and the two standard buttons; a control without an id has kNoControlId.
 inline constexpr int kIdOk = 1;
@@ -33,7 +34,19 @@ inline constexpr int kSendCheck = 3038;
 inline constexpr int kConcatCheck = 3050;
 inline constexpr int kMaxPartsEdit = 3051;
 inline constexpr int kCoalesceEdit = 3052;
+inline constexpr int kSendRecords = 3039;
+inline constexpr int kResendCheck = 3040;
 }  // namespace settings_ids
+
+// The send record dialog (3006).
+namespace send_record_ids {
+inline constexpr int kMessageList = 3050;
+inline constexpr int kModemStatus = 3051;
+inline constexpr int kTestPhoneCombo = 3052;
+inline constexpr int kSendTest = 3053;
+inline constexpr int kTestOutcome = 3054;
+inline constexpr int kRefresh = 3055;
+}  // namespace send_record_ids
 
 // The phone pick dialog (3003).
 namespace phone_pick_ids {

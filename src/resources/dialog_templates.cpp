@@ -35,8 +35,8 @@ constexpr std::array kSettingsControls{
     ControlTemplate{3004, K::kDropDownList, "", {225, 182, 48, 54}, kDropDown},
     ControlTemplate{kNoControlId, K::kGroupBox, "发送控制", {6, 208, 274, 32}, 0},
     ControlTemplate{3038, K::kCheckBox, "发送", {19, 221, 57, 12}, kCheck},
-    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {174, 282, 50, 14}, kButton},
-    ControlTemplate{kIdCancel, K::kPushButton, "取消", {228, 282, 50, 14}, kButton},
+    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {174, 300, 50, 14}, kButton},
+    ControlTemplate{kIdCancel, K::kPushButton, "取消", {228, 300, 50, 14}, kButton},
     ControlTemplate{
         kNoControlId, K::kLabel, "注:发送控制开关,控制报警是否发送", {100, 222, 155, 9}, 0},
     ControlTemplate{kNoControlId, K::kGroupBox, "长短信", {6, 244, 274, 32}, 0},
@@ -46,6 +46,22 @@ constexpr std::array kSettingsControls{
     ControlTemplate{kNoControlId, K::kLabel, "积压合并:", {160, 259, 36, 8}, 0},
     ControlTemplate{3052, K::kEdit, "", {197, 257, 22, 13}, kLineEdit},
     ControlTemplate{kNoControlId, K::kLabel, "条以上(0不合并)", {222, 259, 56, 8}, 0},
+    ControlTemplate{3040, K::kCheckBox, "启动时重发上次未发出的短信", {10, 283, 150, 12}, kCheck},
+    ControlTemplate{3039, K::kPushButton, "发送记录...", {8, 300, 50, 14}, kButton},
+};
+
+// The send record: the latest messages with their fates, the modem's status and a test message.
+constexpr std::array kSendRecordControls{
+    ControlTemplate{kNoControlId, K::kLabel, "短信猫状态:", {7, 8, 46, 8}, 0},
+    ControlTemplate{3051, K::kLabel, "", {54, 8, 320, 8}, 0},
+    ControlTemplate{3050, K::kListView, "", {7, 22, 367, 170}, kReportList},
+    ControlTemplate{kNoControlId, K::kGroupBox, "测试", {7, 196, 367, 40}, 0},
+    ControlTemplate{kNoControlId, K::kLabel, "手机号码:", {14, 210, 38, 8}, 0},
+    ControlTemplate{3052, K::kDropDownList, "", {54, 208, 140, 80}, kDropDown},
+    ControlTemplate{3053, K::kPushButton, "发送测试短信", {200, 207, 60, 14}, kButton},
+    ControlTemplate{3054, K::kLabel, "", {14, 224, 356, 8}, 0},
+    ControlTemplate{3055, K::kPushButton, "刷新", {270, 242, 50, 14}, kButton},
+    ControlTemplate{kIdCancel, K::kPushButton, "关闭", {324, 242, 50, 14}, kButton},
 };
 
 // The phone pick dialog.
@@ -115,7 +131,7 @@ constexpr std::array kRuleControls{
 };
 
 constexpr std::array kTemplates{
-    DialogTemplate{kSettingsDialogId, "短消息发送设置", 286, 302, dialog_style::kStandard, kFace, 9,
+    DialogTemplate{kSettingsDialogId, "短消息发送设置", 286, 320, dialog_style::kStandard, kFace, 9,
                    kSettingsControls},
     DialogTemplate{kPluginWindowId, "", 340, 254, dialog_style::kStandard, kFace, 9, {}},
     DialogTemplate{kPhonePickDialogId, "请选择需要报警的手机号", 208, 54, dialog_style::kStandard,
@@ -124,6 +140,8 @@ constexpr std::array kTemplates{
                    kPhoneEditControls},
     DialogTemplate{kRuleDialogId, "变量报警短消息设置", 300, 330, dialog_style::kStandard, kFace, 9,
                    kRuleControls},
+    DialogTemplate{kSendRecordDialogId, "发送记录", 381, 262, dialog_style::kStandard, kFace, 9,
+                   kSendRecordControls},
 };
 
 }  // namespace

@@ -99,6 +99,24 @@ constexpr std::array kStrings{
     StringEntry{91, "积压合并的条数应为0到1000之间的整数!"},
     StringEntry{92, "[%d条报警] "},
     StringEntry{93, "[%d条消息] "},
+    StringEntry{73, "重新启动后按设置不再重发"},
+    StringEntry{74, "发送队列已满,为报警短信让位"},
+    StringEntry{75, "另有%d个号码"},
+    // The send record dialog and the modem's status line.
+    StringEntry{76, "时间"},
+    StringEntry{77, "内容"},
+    StringEntry{78, "状态"},
+    StringEntry{79, "参考号/原因"},
+    StringEntry{80, "测试短信已排队,等待发送..."},
+    StringEntry{81, "测试短信已发送,参考号 %s"},
+    StringEntry{82, "测试短信未能发送:%s"},
+    StringEntry{83, "请先选择一个手机号码!"},
+    StringEntry{84, "短信报警测试:收到本短信说明短信报警工作正常。"},
+    StringEntry{85, "串口已打开"},
+    StringEntry{86, "串口未打开 %s"},
+    StringEntry{87, "信号 %d dBm"},
+    StringEntry{88, "最近故障:%s"},
+    StringEntry{89, "项目未运行,短信猫未启动"},
 };
 
 constexpr int kMaxId = 99;

@@ -69,6 +69,24 @@ inline constexpr int kWrongMaxParts = 90;
 inline constexpr int kWrongCoalesce = 91;
 inline constexpr int kCoalescedHead = 92;        // "[%d条报警] ": the count of alarms joined
 inline constexpr int kCoalescedScriptHead = 93;  // "[%d条消息] ": of script messages
+inline constexpr int kNotResentReason = 73;
+inline constexpr int kGaveWayReason = 74;
+inline constexpr int kMoreRefusedNumbers = 75;  // count
+// The send record dialog and the modem's status line.
+inline constexpr int kRecordTimeHeading = 76;
+inline constexpr int kRecordTextHeading = 77;
+inline constexpr int kRecordStateHeading = 78;
+inline constexpr int kRecordDetailHeading = 79;
+inline constexpr int kTestQueued = 80;
+inline constexpr int kTestSent = 81;    // references
+inline constexpr int kTestFailed = 82;  // reason
+inline constexpr int kChooseTestPhone = 83;
+inline constexpr int kTestMessageText = 84;
+inline constexpr int kModemPortOpen = 85;
+inline constexpr int kModemPortClosed = 86;   // the system's reason
+inline constexpr int kModemSignal = 87;       // dBm
+inline constexpr int kModemLastFailure = 88;  // failure
+inline constexpr int kModemNotStarted = 89;
 }  // namespace string_id
 
 // The text of string `id` in code page 936; an empty text for an id the table does not hold.

@@ -25,6 +25,7 @@ enum class DialogEvent {
   kDoubleClicked,     // list view, anywhere in it
   kDeleteKey,         // list view: the Delete key went down
   kSelectionChanged,  // drop-down list: the user chose an item
+  kTimer,             // the dialog's timer ran out (control id kNoControlId)
 };
 
 // A dialog as the controller sees it. Operations on an id the dialog does not have, or on a row
@@ -41,6 +42,9 @@ class DialogView {
   virtual void EndDialog(int result) = 0;
   // Runs `child` as a modal dialog over this one; its result (kIdOk or kIdCancel).
   virtual int RunChildDialog(DialogController& child) = 0;
+  // Sends the controller kTimer every `milliseconds` while the dialog is open; 0 stops it. A
+  // backend without timers does nothing, and the dialog then offers its own refresh.
+  virtual void SetTimer(int /*milliseconds*/) {}
 
   virtual void SetText(int id, const std::string& text) = 0;
   virtual std::string GetText(int id) = 0;

@@ -12,6 +12,7 @@
 #include "ui/list_setup.h"
 #include "ui/phone_dialogs.h"
 #include "ui/rule_dialog.h"
+#include "ui/send_record_dialog.h"
 
 namespace pagorin {
 namespace {
@@ -71,6 +72,10 @@ void SettingsDialog::OnInitDialog() {
   baudIndex_ = config_.Baund;
   dataBitsIndex_ = config_.DataBit;
   sendFlag_ = config_.sendEnabled;
+  resendFlag_ = config_.Resend;
+  // The send record needs the plug-in that owns this configuration; a bare configuration (a
+  // settings editor without a running module) has none to show.
+  v.EnableControl(settings_ids::kSendRecords, RecordSource() != nullptr);
 
   // The lists are filled in index order, so a position is the stored index.
   ItemData data = 0;
@@ -131,6 +136,8 @@ void SettingsDialog::OnEvent(int controlId, DialogEvent event) {
       }
       return;
     }
+    case DialogEvent::kTimer:
+      return;
     case DialogEvent::kClicked:
       break;
   }
@@ -160,7 +167,11 @@ void SettingsDialog::OnEvent(int controlId, DialogEvent event) {
       DeleteRule();
       break;
     case settings_ids::kSendCheck:
+    case settings_ids::kResendCheck:
       ExchangeFromControls();
+      break;
+    case settings_ids::kSendRecords:
+      ShowSendRecords();
       break;
     default:
       break;
@@ -190,6 +201,7 @@ void SettingsDialog::OnOk() {
   config_.Baund = baudIndex_;
   config_.DataBit = dataBitsIndex_;
   config_.sendEnabled = sendFlag_;
+  config_.Resend = resendFlag_;
   for (const auto& rule : config_.alarmRules)
     ClassifyCustomText(*rule);
   SaveConfiguration(config_);
@@ -309,6 +321,7 @@ void SettingsDialog::ExchangeToControls() {
   v.SetComboSelection(settings_ids::kBaudCombo, baudIndex_);
   v.SetComboSelection(settings_ids::kDataBitsCombo, dataBitsIndex_);
   v.SetCheck(settings_ids::kSendCheck, sendFlag_);
+  v.SetCheck(settings_ids::kResendCheck, resendFlag_);
 }
 
 void SettingsDialog::ExchangeFromControls() {
@@ -317,6 +330,18 @@ void SettingsDialog::ExchangeFromControls() {
   baudIndex_ = v.GetComboSelection(settings_ids::kBaudCombo);
   dataBitsIndex_ = v.GetComboSelection(settings_ids::kDataBitsCombo);
   sendFlag_ = v.GetCheck(settings_ids::kSendCheck);
+  resendFlag_ = v.GetCheck(settings_ids::kResendCheck);
+}
+
+SendRecordSource* SettingsDialog::RecordSource() const noexcept {
+  return dynamic_cast<SendRecordSource*>(&config_);
+}
+
+void SettingsDialog::ShowSendRecords() {
+  SendRecordSource* source = RecordSource();
+  if (source == nullptr) return;
+  SendRecordDialog dialog(config_, *source);
+  view().RunChildDialog(dialog);
 }
 
 }  // namespace pagorin

@@ -11,11 +11,13 @@ struct AlarmRule;
 struct Configuration;
 class HostApplication;
 struct PhoneEntry;
+class SendRecordSource;
 
 // Edits `config` in place. Adding, modifying and deleting phone entries and rules changes the
 // lists at once, whether the dialog is confirmed or not; the serial settings and the send switch
 // change on OK, which also classifies every rule's custom text with `host` and saves the
-// configuration file.
+// configuration file. The send-record button opens the send record of the plug-in whose
+// configuration this is (the object that is both the Configuration and a SendRecordSource).
 class SettingsDialog final : public DialogController {
  public:
   SettingsDialog(Configuration& config, HostApplication& host) noexcept
@@ -41,6 +43,8 @@ class SettingsDialog final : public DialogController {
   void ClassifyCustomText(AlarmRule& rule);
   void ExchangeToControls();
   void ExchangeFromControls();
+  SendRecordSource* RecordSource() const noexcept;
+  void ShowSendRecords();
 
   Configuration& config_;
   HostApplication& host_;
@@ -48,6 +52,7 @@ class SettingsDialog final : public DialogController {
   int baudIndex_ = -1;
   int dataBitsIndex_ = -1;
   int sendFlag_ = 0;
+  int resendFlag_ = 1;
 };
 
 }  // namespace pagorin

@@ -86,7 +86,7 @@ class PluginTest : public ::testing::Test {
     return delivered;
   }
 
-  std::size_t Queued() const { return plugin->modem.queueLength(); }
+  std::size_t Queued() const { return plugin->outbox.waitingCount(); }
 
   platform::ManualTicks ticks{kStartTick};
   RecordingHost host;

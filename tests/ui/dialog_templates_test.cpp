@@ -8,8 +8,8 @@
 namespace pagorin {
 namespace {
 
-constexpr int kDialogIds[] = {kSettingsDialogId, kPluginWindowId, kPhonePickDialogId,
-                              kPhoneEditDialogId, kRuleDialogId};
+constexpr int kDialogIds[] = {kSettingsDialogId,  kPluginWindowId, kPhonePickDialogId,
+                              kPhoneEditDialogId, kRuleDialogId,   kSendRecordDialogId};
 
 TEST(DialogTemplates, TheHiddenWindowIsEmpty) {
   const DialogTemplate* window = FindDialogTemplate(kPluginWindowId);

@@ -59,6 +59,8 @@ class FakeDialogView final : public DialogView {
   // Sets a check box or radio button and clicks it (radio buttons clear the others of `group`).
   void ClickCheck(int id, int checked);
   void ClickRadio(int id, std::initializer_list<int> group);
+  // The dialog's timer runs out once.
+  void FireTimer() { Send(kNoControlId, DialogEvent::kTimer); }
   // Selects a list row (-1 clears the selection), without a notification.
   void SelectRow(int id, int row) { lists_[id].selection = row; }
 
@@ -79,6 +81,7 @@ class FakeDialogView final : public DialogView {
   std::string text(int id) { return texts_[id]; }
   int check(int id) { return checks_[id]; }
   bool enabled(int id) { return disabled_.count(id) == 0; }
+  int timerMs() const { return timerMs_; }
   // Column `column` of every row of a list, in order.
   std::vector<std::string> Column(int id, int column);
 
@@ -87,6 +90,7 @@ class FakeDialogView final : public DialogView {
   void ShowMessage(const std::string& text) override { messages_.push_back(text); }
   void EndDialog(int result) override { endResult_ = result; }
   int RunChildDialog(DialogController& child) override;
+  void SetTimer(int milliseconds) override { timerMs_ = milliseconds; }
   void SetText(int id, const std::string& text) override { texts_[id] = text; }
   std::string GetText(int id) override { return texts_[id]; }
   void SetCheck(int id, int checked) override { checks_[id] = checked != 0 ? 1 : 0; }
@@ -121,6 +125,7 @@ class FakeDialogView final : public DialogView {
   std::string title_;
   std::vector<std::string> messages_;
   int endResult_ = 0;
+  int timerMs_ = 0;
   std::map<int, std::string> texts_;
   std::map<int, int> checks_;
   std::map<int, bool> disabled_;

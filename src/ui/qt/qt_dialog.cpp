@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QThread>
+#include <QTimer>
 #include <cstdlib>
 #include <string_view>
 
@@ -404,6 +405,19 @@ void QtDialog::ShowMessage(const std::string& text) {
   QMessageBox box(QMessageBox::Warning, windowTitle(), FromModel(text), QMessageBox::Ok, this);
   box.setFont(font());
   box.exec();
+}
+
+void QtDialog::SetTimer(int milliseconds) {
+  if (milliseconds <= 0) {
+    if (timer_ != nullptr) timer_->stop();
+    return;
+  }
+  if (timer_ == nullptr) {
+    timer_ = new QTimer(this);
+    connect(timer_, &QTimer::timeout, this,
+            [this] { Dispatch(kNoControlId, DialogEvent::kTimer); });
+  }
+  timer_->start(milliseconds);
 }
 
 void QtDialog::EndDialog(int result) {

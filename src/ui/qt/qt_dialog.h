@@ -16,6 +16,7 @@
 #include "ui/dialog_view.h"
 
 class QButtonGroup;
+class QTimer;
 
 namespace pagorin::qt {
 
@@ -70,6 +71,7 @@ class QtDialog final : public QDialog, public DialogView {
   void SetWindowTitle(const std::string& title) override;
   void ShowMessage(const std::string& text) override;
   void EndDialog(int result) override;
+  void SetTimer(int milliseconds) override;
   int RunChildDialog(DialogController& child) override;
   void SetText(int id, const std::string& text) override;
   std::string GetText(int id) override;
@@ -120,6 +122,7 @@ class QtDialog final : public QDialog, public DialogView {
   std::map<int, QWidget*> controls_;
   std::map<QWidget*, QButtonGroup*> radioGroups_;
   bool fontApplied_ = false;
+  QTimer* timer_ = nullptr;  // owned by the dialog as its child
 };
 
 }  // namespace pagorin::qt

@@ -1,0 +1,132 @@
+// The plug-in's outbox: between the roads that make messages (alarms, SendMsg, the test message)
+// and the modem. It keeps the queue within its bounds, records every message in the journal
+// before it counts as queued, hands the modem a few messages at a time by priority, writes each
+// message's end to the send history, and remembers the latest messages for the send-record
+// dialog. On the host's thread only; the modem tells it the fates from its Tick.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/outbox_journal.h"
+#include "core/send_history.h"
+#include "modem/sms_modem.h"
+
+namespace pagorin {
+
+// The queue's bounds. Script messages are refused when a bound is reached; alarm messages are
+// still taken, the oldest script messages that wait making room first, and beyond that up to
+// maxAlarmMessages.
+struct OutboxLimits {
+  std::size_t maxMessages = 500;        // messages waiting, those in the modem included
+  std::size_t maxBytes = 256 * 1024;    // bytes of their texts
+  std::size_t maxAlarmMessages = 2000;  // the hard ceiling, for alarms only
+  std::size_t modemWindow = 2;          // messages handed to the modem at a time
+  int maxParts = 5;                     // short messages one text may take; the rest is cut
+};
+
+// One message to be queued. Texts are code page 936. The text is only looked at: one SendMsg
+// call hands the same text to every number without copying it.
+struct OutboxRequest {
+  std::string number;
+  std::string name;       // the phone-book description, when the number is from the book
+  std::string origin;     // the rule's variable, or "script"
+  std::string_view text;  // must stay valid during Queue
+  int priority = kPriorityScript;
+};
+
+// A message as the send-record dialog shows it.
+struct OutboxRecord {
+  std::uint64_t id = 0;  // 0 for a refused message
+  HistoryEntry entry;    // endedAt 0 while it waits
+  bool waiting = false;  // queued and not ended yet
+  bool cut = false;      // the text was cut to the piece limit
+};
+
+class Outbox final : public SmsObserver {
+ public:
+  // The origin of messages from SendMsg and of the dialog's test message.
+  static constexpr const char* kScriptOrigin = "script";
+  static constexpr const char* kTestOrigin = "test";
+  // Messages the dialog can show.
+  static constexpr std::size_t kRecentRecords = 300;
+  // Refusals of one call written to the history one by one; the rest as one summary line.
+  static constexpr std::size_t kRefusalLinesPerCall = 10;
+
+  explicit Outbox(SmsModem& modem, OutboxLimits limits = {}) noexcept;
+  ~Outbox();
+  Outbox(const Outbox&) = delete;
+  Outbox& operator=(const Outbox&) = delete;
+
+  // Opens the journal and the history in `folder` and, when `resend`, queues again the messages
+  // a previous run left unsent that are younger than `maxAgeMs`; the others are recorded as
+  // failed. Call after the modem's Open. Never throws.
+  void Start(const std::string& folder, bool resend, std::uint32_t maxAgeMs) noexcept;
+
+  // Queues `requests` (one SendMsg call, one alarm's messages): each is checked and cut to the
+  // piece limit, the queue's bounds applied, every accepted message recorded in the journal with
+  // one sync, then queued. Refusals go to the history. Returns the ids of the queued messages
+  // in request order (0 for a refused one). Never throws.
+  std::vector<std::uint64_t> Queue(std::span<const OutboxRequest> requests) noexcept;
+
+  // Hands the modem the next messages by priority while it holds fewer than the window.
+  void Feed() noexcept;
+
+  // SmsObserver.
+  void OnSent(std::uint64_t id, const std::vector<int>& references, int attempts) noexcept override;
+  void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept override;
+  void OnStatusChanged(const ModemStatus& status) noexcept override;
+
+  // The latest messages, at most `limit`: those still waiting, newest first, then the ended ones,
+  // the latest end first. Throws only std::bad_alloc.
+  std::vector<OutboxRecord> Recent(std::size_t limit) const;
+  // The record of message `id` while it is among the latest; nullptr otherwise.
+  const OutboxRecord* Find(std::uint64_t id) const noexcept;
+  const ModemStatus& status() const noexcept { return status_; }
+
+  // Messages waiting (in the outbox and in the modem) and the bytes of their texts.
+  std::size_t waitingCount() const noexcept { return waitingCount_; }
+  std::size_t waitingBytes() const noexcept { return waitingBytes_; }
+  const SendHistory& history() const noexcept { return history_; }
+  const OutboxLimits& limits() const noexcept { return limits_; }
+  // The string-table id of the reason for the latest refusal; 0 before any.
+  int lastRefusalReason() const noexcept { return lastRefusalReason_; }
+
+ private:
+  bool Accept(const OutboxMessage& message, bool script);
+  bool MakeRoomForAlarm(std::size_t bytes);
+  void Refuse(const OutboxRequest& request, int reasonId, const std::string& cutText, bool cut,
+              std::size_t& refusalsThisCall);
+  void End(std::uint64_t id, HistoryState state, int attempts, std::string reference,
+           std::string reason) noexcept;
+  void Remember(const OutboxMessage& message);
+  void KeepEnded(OutboxRecord record);
+  bool Submit(const OutboxMessage& message) noexcept;
+
+  SmsModem& modem_;
+  OutboxLimits limits_;
+  OutboxJournal journal_;
+  SendHistory history_;
+  // Waiting messages not yet handed to the modem, by priority, oldest first.
+  std::deque<OutboxMessage> pending_[kPriorityUrgent + 1];
+  // Every waiting message by id (ids rise in queueing order), bounded by the limits.
+  std::map<std::uint64_t, OutboxRecord> live_;
+  std::size_t waitingCount_ = 0;
+  std::size_t waitingBytes_ = 0;
+  std::deque<OutboxRecord> ended_;  // the latest ended or refused messages, newest at the back
+  ModemStatus status_;
+  int lastRefusalReason_ = 0;
+  bool started_ = false;
+};
+
+// The text as it will go out: at most `maxParts` short messages of 70 characters; a longer
+// text is cut and ends in "…". `cut` tells whether it was. Throws only std::bad_alloc.
+std::string CutToParts(std::string_view text, int maxParts, bool& cut);
+
+}  // namespace pagorin

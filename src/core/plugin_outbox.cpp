@@ -1,0 +1,76 @@
+// The plug-in object's side of the send-record dialog: its latest messages, the modem's status
+// and the test message, all taken from the outbox and the modem.
+#include "core/plugin_object.h"
+#include "platform/local_time.h"
+#include "platform/text_format.h"
+#include "resources/string_table.h"
+
+namespace pagorin {
+namespace {
+
+using namespace string_id;
+
+}  // namespace
+
+std::vector<SendRecordRow> PluginObject::RecentMessages(std::size_t limit) {
+  std::vector<SendRecordRow> rows;
+  for (const OutboxRecord& record : outbox.Recent(limit)) {
+    const HistoryEntry& entry = record.entry;
+    SendRecordRow row;
+    row.time = platform::FormatLocalTime(entry.queuedAt);
+    row.number = entry.number;
+    row.name = entry.name;
+    row.text = entry.text;
+    row.state = record.waiting ? LoadString(kWaitingWord) : SendHistory::StateWord(entry.state);
+    row.detail = entry.reference;
+    if (!entry.reason.empty()) {
+      if (!row.detail.empty()) row.detail += " ";
+      row.detail += entry.reason;
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string PluginObject::ModemStatusLine() {
+  if (!modem.started()) return LoadString(kModemNotStarted);
+  const ModemStatus status = modem.Status();
+  std::string line = status.portOpen
+                         ? LoadString(kModemPortOpen)
+                         : platform::FormatText(LoadString(kModemPortClosed), {status.portError});
+  if (status.signalDbm) {
+    line += "  " + platform::FormatText(LoadString(kModemSignal),
+                                        {static_cast<std::int64_t>(*status.signalDbm)});
+  }
+  if (!status.lastFailure.empty()) {
+    line += "  " + platform::FormatText(LoadString(kModemLastFailure), {status.lastFailure});
+  }
+  return line;
+}
+
+std::uint64_t PluginObject::SendTestMessage(int phoneIndex, std::string& outcome) {
+  const PhoneEntry* phone = PhoneAt(phoneIndex);
+  if (phone == nullptr) {
+    outcome = LoadString(kChooseTestPhone);
+    return 0;
+  }
+  OutboxRequest request{phone->TelNum, phone->Desc, Outbox::kTestOrigin,
+                        LoadString(kTestMessageText), kPriorityLow};
+  const std::uint64_t id = outbox.Queue(std::span(&request, 1))[0];
+  if (id == 0) {
+    outcome = platform::FormatText(LoadString(kTestFailed),
+                                   {std::string_view(LoadString(outbox.lastRefusalReason()))});
+  }
+  return id;
+}
+
+std::string PluginObject::TestOutcome(std::uint64_t handle) {
+  const OutboxRecord* record = outbox.Find(handle);
+  if (record == nullptr || record->waiting) return {};
+  if (record->entry.state == HistoryState::kSent) {
+    return platform::FormatText(LoadString(kTestSent), {std::string_view(record->entry.reference)});
+  }
+  return platform::FormatText(LoadString(kTestFailed), {std::string_view(record->entry.reason)});
+}
+
+}  // namespace pagorin
