@@ -228,9 +228,13 @@ void Outbox::Feed() noexcept {
   if (!modem_.started()) return;
   while (modem_.queueLength() < limits_.modemWindow) {
     std::deque<OutboxMessage>* queue = nullptr;
-    for (int priority = kPriorityUrgent; priority >= kPriorityScript && queue == nullptr;
-         --priority) {
-      if (!pending_[priority].empty()) queue = &pending_[priority];
+    for (int priority = kPriorityUrgent; priority >= kPriorityScript; --priority) {
+      std::deque<OutboxMessage>& candidate = pending_[priority];
+      if (candidate.empty()) continue;
+      // Ids rise in queueing order: the smallest front id is the oldest message.
+      if (queue == nullptr || (!limits_.byPriority && candidate.front().id < queue->front().id)) {
+        queue = &candidate;
+      }
     }
     if (queue == nullptr) return;
     OutboxMessage message = std::move(queue->front());
@@ -246,7 +250,7 @@ bool Outbox::Submit(const OutboxMessage& message) noexcept {
   try {
     QueuedSms sms;
     sms.id = message.id;
-    sms.priority = message.priority;
+    sms.priority = limits_.byPriority ? message.priority : kPriorityScript;
     sms.number = message.number;
     sms.text = message.text;
     sms.parts = EncodeParts(message.number, message.text);

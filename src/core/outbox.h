@@ -29,6 +29,9 @@ struct OutboxLimits {
   std::size_t maxAlarmMessages = 2000;  // the hard ceiling, for alarms only
   std::size_t modemWindow = 2;          // messages handed to the modem at a time
   int maxParts = 5;                     // short messages one text may take; the rest is cut
+  // True: messages leave by priority (urgent alarms first, script messages last). False: in the
+  // order they were queued, whatever their priority.
+  bool byPriority = false;
 };
 
 // One message to be queued. Texts are code page 936. The text is only looked at: one SendMsg

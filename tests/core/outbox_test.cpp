@@ -143,14 +143,15 @@ TEST_F(OutboxTest, TestMessageAndRecentMessagesForTheDialog) {
   EXPECT_EQ(rows[0].state, Cp("等待发送"));
   const auto delivered = Deliver(2);
   ASSERT_EQ(delivered.size(), 2u);
-  // The test message goes ahead of script messages.
-  EXPECT_EQ(delivered[0].text, Cp("短信报警测试:收到本短信说明短信报警工作正常。"));
+  // Messages leave in the order they were queued.
+  EXPECT_EQ(delivered[0].text, "C");
+  EXPECT_EQ(delivered[1].text, Cp("短信报警测试:收到本短信说明短信报警工作正常。"));
   EXPECT_EQ(plugin->TestOutcome(handle).substr(0, 14), Cp("测试短信已发送"));
   rows = plugin->RecentMessages(10);
   ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[0].text, "C");
-  EXPECT_EQ(rows[1].state, Cp("已发送"));
-  EXPECT_EQ(rows[1].number, "13800138001");
+  EXPECT_EQ(rows[0].state, Cp("已发送"));
+  EXPECT_EQ(rows[0].number, "13800138001");
+  EXPECT_EQ(rows[1].text, "C");
 }
 
 // The bounds, with small limits: script messages are refused when full, alarms push the oldest

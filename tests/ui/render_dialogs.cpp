@@ -24,10 +24,12 @@
 #include "markup/markup_document.h"
 #include "platform/code_page.h"
 #include "ui/fake_host.h"
+#include "ui/fake_send_records.h"
 #include "ui/phone_dialogs.h"
 #include "ui/plugin_window_dialog.h"
 #include "ui/qt/qt_dialog.h"
 #include "ui/rule_dialog.h"
+#include "ui/send_record_dialog.h"
 #include "ui/settings_dialog.h"
 
 #ifndef PAGORIN_RENDER_DEFAULT_DIR
@@ -81,6 +83,58 @@ void FillDemo(Configuration& config) {
   AddRule(config, "Flow.Total", {}, "");
   config.Com = 1;
   config.Baund = 5;
+}
+
+// A row to `number` with `name`; a number of the built-in demo stands for the phone-book entry
+// at the same place in the configuration shown, so that the names match its phone book.
+void SendRecordRowOf(pagorin::testing::ConfigurationWithRecords& records, const char* number,
+                     const char* name, const char* const (&demoNumbers)[3]) {
+  pagorin::SendRecordRow row;
+  row.number = number;
+  row.name = Cp(name);
+  for (std::size_t i = 0; i < 3 && i < records.phoneBook.size(); ++i) {
+    if (row.number == demoNumbers[i]) {
+      row.number = records.phoneBook[i]->TelNum;
+      row.name = records.phoneBook[i]->Desc;
+    }
+  }
+  records.rows.push_back(std::move(row));
+}
+
+// The messages of a waterworks run, newest first, as the send record lists them.
+void FillSendRecord(pagorin::testing::ConfigurationWithRecords& records) {
+  struct Row {
+    const char* time;
+    const char* number;
+    const char* name;
+    const char* text;
+    const char* state;
+    const char* detail;
+  };
+  const Row rows[] = {
+      {"2026-12-08 20:41:07", "15088886666", "厂长", "Pump3报警:三号泵停机,请尽快处理!", "等待发送",
+       "+CMS ERROR: 42 网络拥塞"},
+      {"2026-12-08 20:40:55", "13912345678", "泵房李师傅",
+       "短信报警测试:收到本短信说明短信报警工作正常。", "已发送", "23"},
+      {"2026-12-08 20:39:12", "13800138000", "值班室张工", "泵站停机", "已发送", "22"},
+      {"2026-12-08 20:38:40", "13912345678", "泵房李师傅",
+       "Boiler报警:高高报,紧急,未确认,数值1.62,限值1.6,用户admin", "发送失败",
+       "+CMS ERROR: 331 无网络服务"},
+      {"2026-12-08 20:38:40", "13800138000", "值班室张工",
+       "Boiler报警:高高报,紧急,未确认,数值1.62,限值1.6,用户admin", "已发送", "21"},
+      {"2026-12-08 20:37:02", "13800138000", "值班室张工",
+       "Tank1报警:高报,紧急,未确认,数值12.5,限值10", "已发送", "20"},
+      {"2026-12-08 20:36:15", "1381234567", "", "手机没有费了!", "已拒绝", "手机号码无效"},
+  };
+  const char* demoNumbers[] = {"13800138000", "13912345678", "15088886666"};
+  for (const Row& row : rows) {
+    SendRecordRowOf(records, row.number, row.name, demoNumbers);
+    records.rows.back().time = row.time;
+    records.rows.back().text = Cp(row.text);
+    records.rows.back().state = Cp(row.state);
+    records.rows.back().detail = Cp(row.detail);
+  }
+  records.status = Cp("串口已打开  信号 -71 dBm  最近故障:+CMS ERROR: 331 无网络服务");
 }
 
 int failures = 0;
@@ -157,9 +211,10 @@ int main(int argc, char** argv) {
     Render(folder, "3005_rule_fresh.png", ruleDialog);
   }
 
-  // The demo configuration, with rows selected as a user would have them.
+  // The demo configuration, with rows selected as a user would have them, and a send record as
+  // the demo leaves it: alarm and script messages sent, one failed, one still waiting.
   {
-    Configuration config;
+    pagorin::testing::ConfigurationWithRecords config;
     if (argc > 2) {
       config.configPath = argv[2];
       // An example project keeps its configuration in UTF-8 ("*.utf8.ini"); the module reads
@@ -214,6 +269,13 @@ int main(int argc, char** argv) {
            });
     pagorin::RuleDialog pump(config, host, pick(1));
     Render(folder, "3005_rule_demo_custom_format.png", pump);
+
+    FillSendRecord(config);
+    pagorin::SendRecordDialog record(config, config);
+    Render(folder, "3006_send_record_demo.png", record, [](pagorin::qt::QtDialog& dialog) {
+      dialog.SetComboSelection(pagorin::send_record_ids::kTestPhoneCombo, 1);
+      dialog.SetText(pagorin::send_record_ids::kTestOutcome, Cp("测试短信已发送,参考号 23"));
+    });
   }
   return failures == 0 ? 0 : 1;
 }
