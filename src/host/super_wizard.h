@@ -11,8 +11,8 @@
 #include <string>
 
 #include "host/alarm_event.h"
-#include "host/host_application.h"
 #include "host/archive.h"
+#include "host/host_application.h"
 
 namespace pagorin {
 
