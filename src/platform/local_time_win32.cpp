@@ -1,34 +1,14 @@
-#include <time.h>
+#include "platform/local_time_backend.h"
 
-#include <atomic>
-#include <cstdio>
+namespace pagorin::platform::detail {
 
-#include "platform/local_time.h"
-
-namespace pagorin::platform {
-namespace {
-
-std::atomic<WallClockFunction> wallClockSource{nullptr};
-
-}  // namespace
-
-std::int64_t WallClockSeconds() noexcept {
-  if (WallClockFunction source = wallClockSource.load()) return source();
+std::int64_t SystemWallClockSeconds() noexcept {
   return static_cast<std::int64_t>(::_time64(nullptr));
 }
 
-void SetWallClockSource(WallClockFunction source) noexcept {
-  wallClockSource.store(source);
-}
-
-std::string FormatLocalTime(std::int64_t unixSeconds) {
+bool ToLocalCalendar(std::int64_t unixSeconds, struct tm& local) noexcept {
   const __time64_t seconds = static_cast<__time64_t>(unixSeconds);
-  struct tm local {};
-  if (::_localtime64_s(&local, &seconds) != 0) return std::string();
-  char text[96] = {};
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return text;
+  return ::_localtime64_s(&local, &seconds) == 0;
 }
 
-}  // namespace pagorin::platform
+}  // namespace pagorin::platform::detail
