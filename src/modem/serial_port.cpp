@@ -1,7 +1,10 @@
 #include "modem/serial_port.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include "platform/file_io.h"
 
 namespace pagorin {
 
@@ -13,9 +16,16 @@ SerialPort::~SerialPort() {
 
 int SerialPort::Open(int portNumber, int baudRate, int byteSize, int parity,
                      int stopBits) noexcept {
-  if (portNumber < kMinPortNumber || portNumber > kMaxPortNumber) return 0;
-  if (running_.load()) return 0;
+  if (portNumber < kMinPortNumber || portNumber > kMaxPortNumber) {
+    NoteError(ENODEV);
+    return 0;
+  }
+  if (running_.load()) {
+    NoteError(EBUSY);
+    return 0;
+  }
   portNumber_ = portNumber;
+  hungUp_.store(false);
   running_.store(true);
   if (!OpenDevice(baudRate, byteSize, parity, stopBits)) {
     running_.store(false);
@@ -31,8 +41,35 @@ void SerialPort::Close() noexcept {
 }
 
 int SerialPort::Write(const char* data, std::size_t length) noexcept {
-  if (!running_.load() || device_ == nullptr) return 0;
+  if (!running_.load() || device_ == nullptr) {
+    NoteError(EBADF);
+    return 0;
+  }
   return WriteDevice(data, length) ? 1 : 0;
+}
+
+std::string SerialPort::LastError() const {
+  const int errorNumber = lastErrno_.load();
+  return errorNumber != 0 ? platform::ErrorText(errorNumber) : std::string();
+}
+
+void SerialPort::SetDataListener(std::function<void()> listener) noexcept {
+  if (!running_.load()) listener_ = std::move(listener);
+}
+
+void SerialPort::Notify() noexcept {
+  if (listener_) listener_();
+}
+
+int SerialPort::TakeReceived(char* destination, int maxBytes) noexcept {
+  std::lock_guard lock(bufferMutex_);
+  rxNewData_ = false;
+  const int count = std::clamp(rxLength_, 0, std::max(maxBytes, 0));
+  if (count <= 0) return 0;
+  std::memcpy(destination, rxBuffer_, static_cast<std::size_t>(count));
+  std::memmove(rxBuffer_, rxBuffer_ + count, static_cast<std::size_t>(rxLength_ - count));
+  rxLength_ -= count;
+  return count;
 }
 
 int SerialPort::PeekReceived(char* destination, int maxBytes) noexcept {

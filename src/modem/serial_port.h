@@ -2,16 +2,19 @@
 // receive buffer. The owner looks at the buffer without consuming it and empties it itself before
 // each command it writes.
 //
-// Threads: Open, Close, Write, PeekReceived, TakeNewDataFlag, ClearReceived and the accessors
-// run on the owner's thread; the reader thread only appends. The receive buffer, its length and
-// the new-data flag are guarded by one mutex per port, the only lock; no other lock is ever
-// taken while it is held. Exclusion between processes comes from the device's exclusive open.
+// Threads: Open, Close, Write, PeekReceived, TakeReceived, TakeNewDataFlag, ClearReceived and
+// the accessors run on the owner's thread; the reader thread only appends, and marks a hang-up.
+// The receive buffer, its length and the new-data flag are guarded by one mutex per port, the
+// only lock; no other lock is ever taken while it is held, and the data listener is called
+// without it. Exclusion between processes comes from the device's exclusive open.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace pagorin {
 
@@ -48,6 +51,10 @@ class SerialPort {
   // `destination`; returns that count. The buffer keeps its contents.
   int PeekReceived(char* destination, int maxBytes) noexcept;
 
+  // Moves the first min(received, maxBytes) bytes to `destination`, removing them from the
+  // buffer, and clears the new-data flag; returns that count. Bytes arriving meanwhile stay.
+  int TakeReceived(char* destination, int maxBytes) noexcept;
+
   // Returns the new-data flag (1 when bytes arrived since the last look) and clears it.
   int TakeNewDataFlag() noexcept;
 
@@ -58,7 +65,17 @@ class SerialPort {
   // is positive. Called by the reader thread; open to tests that fill the buffer directly.
   void AppendReceived(const char* source, int count) noexcept;
 
+  // Called on the reader thread after bytes were appended and when the device hung up; set only
+  // while the port is closed. Must not throw, block, or call back into the port.
+  void SetDataListener(std::function<void()> listener) noexcept;
+
   bool IsOpen() const noexcept { return running_.load(); }
+  // True when the device hung up or failed (unplugged) since it was opened; the port stays open
+  // until closed, but nothing more arrives and writes fail.
+  bool HungUp() const noexcept { return hungUp_.load(); }
+  // The system's text for the error at the call that failed last: the open (why the port is
+  // not open), a write, or the reader's hang-up. Empty before any failure. Owner's thread.
+  std::string LastError() const;
   int portNumber() const noexcept { return portNumber_; }
   // Number of bytes in the receive buffer, 0..kMaxReceived.
   int ReceivedLength() const noexcept;
@@ -81,8 +98,16 @@ class SerialPort {
   // Body of the reader thread: hands every received chunk to AppendReceived until told to stop.
   void ReadLoop() noexcept;
 
+  // Keeps `errorNumber` as the last error (the caller reads errno right at the failing call).
+  void NoteError(int errorNumber) noexcept { lastErrno_.store(errorNumber); }
+  // Tells the listener, if any, that something arrived or the device went away.
+  void Notify() noexcept;
+
   int portNumber_ = 1;
   std::atomic<bool> running_{false};
+  std::atomic<bool> hungUp_{false};
+  std::atomic<int> lastErrno_{0};
+  std::function<void()> listener_;
   std::unique_ptr<Device, DeviceDeleter> device_;
 
   mutable std::mutex bufferMutex_;

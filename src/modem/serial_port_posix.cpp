@@ -128,7 +128,10 @@ bool ApplyParity(termios& settings, int parity) noexcept {
 bool ApplyLineSettings(int fd, int baudRate, int byteSize, int parity, int stopBits) noexcept {
   termios settings{};
   if (tcgetattr(fd, &settings) != 0) return false;
-  if (!detail::MakeLineSettings(settings, baudRate, byteSize, parity, stopBits)) return false;
+  if (!detail::MakeLineSettings(settings, baudRate, byteSize, parity, stopBits)) {
+    errno = EINVAL;
+    return false;
+  }
   if (RetryOnEintr([&] { return tcsetattr(fd, TCSANOW, &settings); }) != 0) return false;
   if (detail::IsStandardSpeed(baudRate)) return true;
   return detail::SetArbitrarySpeed(fd, static_cast<unsigned>(baudRate));
@@ -185,16 +188,26 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
   try {
     std::unique_ptr<Device, DeviceDeleter> device(new Device);
     const std::string path = DevicePath(portNumber_);
-    if (path.empty()) return false;
+    if (path.empty()) {
+      NoteError(ENOENT);
+      return false;
+    }
     device->fd.Reset(RetryOnEintr(
         [&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
     const int fd = device->fd.get();
-    if (fd < 0) return false;
+    if (fd < 0) {
+      NoteError(errno);
+      return false;
+    }
     // TIOCEXCL keeps other openers out but does not bind root; the advisory lock is what
     // another instance of this module (in any process) respects.
-    if (RetryOnEintr([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0) return false;
+    if (RetryOnEintr([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+      NoteError(errno);
+      return false;
+    }
     (void)ioctl(fd, TIOCEXCL);
     if (!ApplyLineSettings(fd, baudRate, byteSize, parity, stopBits)) {
+      NoteError(errno);
       (void)ioctl(fd, TIOCNXCL);
       return false;
     }
@@ -202,6 +215,7 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
 
     int wake[2] = {-1, -1};
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+      NoteError(errno);
       (void)ioctl(fd, TIOCNXCL);
       return false;
     }
@@ -212,6 +226,7 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
     try {
       device_->reader = std::thread([this] { ReadLoop(); });
     } catch (...) {
+      NoteError(EAGAIN);
       (void)ioctl(fd, TIOCNXCL);
       device_.reset();
       return false;
@@ -219,6 +234,7 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
     SetControlLines(fd, true);
     return true;
   } catch (...) {
+    NoteError(ENOMEM);
     return false;
   }
 }
@@ -249,12 +265,28 @@ bool SerialPort::WriteDevice(const char* data, std::size_t length) noexcept {
     if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       pollfd writable{fd, POLLOUT, 0};
       const int ready = RetryOnEintr([&] { return ::poll(&writable, 1, kWriteStallMs); });
-      if (ready <= 0 || (writable.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
+      if (ready < 0) {
+        NoteError(errno);
+        return false;
+      }
+      if (ready == 0) {
+        NoteError(ETIMEDOUT);
+        return false;
+      }
+      if ((writable.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        NoteError(EIO);
+        return false;
+      }
       continue;
     }
+    NoteError(written < 0 ? errno : EIO);
     return false;
   }
-  return RetryOnEintr([&] { return tcdrain(fd); }) == 0;
+  if (RetryOnEintr([&] { return tcdrain(fd); }) != 0) {
+    NoteError(errno);
+    return false;
+  }
+  return true;
 }
 
 void SerialPort::ReadLoop() noexcept {
@@ -266,23 +298,35 @@ void SerialPort::ReadLoop() noexcept {
     if (watched[1].revents != 0) return;
     const short events = watched[0].revents;
     bool deviceGone = (events & (POLLERR | POLLNVAL)) != 0;
+    int goneError = EIO;
+    bool appended = false;
     if ((events & (POLLIN | POLLHUP)) != 0) {
       for (;;) {
         const ssize_t count =
             RetryOnEintr([&] { return ::read(watched[0].fd, chunk, kReadChunk); });
         if (count > 0) {
           AppendReceived(chunk, static_cast<int>(count));
+          appended = true;
           continue;
         }
         // End of file or an error other than "nothing more for now": the device hung up.
-        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) deviceGone = true;
+        if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+          deviceGone = true;
+          if (count < 0) goneError = errno;
+        }
         break;
       }
     }
     if ((events & POLLHUP) != 0) deviceGone = true;
     // A device that hung up or failed stays readable for poll(); watching it further would
     // spin. From here on only the wake-up ends the wait.
-    if (deviceGone) watched[0].fd = -1;
+    if (deviceGone && watched[0].fd >= 0) {
+      watched[0].fd = -1;
+      NoteError(goneError);
+      hungUp_.store(true);
+      appended = true;
+    }
+    if (appended) Notify();
   }
 }
 

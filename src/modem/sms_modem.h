@@ -1,22 +1,29 @@
-// The module's sender of short messages: a queue of encoded messages ordered by priority and the
-// AT dialogue that sends them through the GSM modem on the serial port, one step per Tick. All
-// operations run on the owner's thread; only the port's receive buffer is shared with the port's
-// reader thread. The observer is called on the owner's thread, from Tick.
+// The module's sender of short messages: a queue of encoded messages ordered by priority, and a
+// sender thread that owns the serial port and the AT dialogue with the GSM modem (SmsSender).
+//
+// Threads: every public operation runs on the owner's thread (the host's) and never waits for
+// the modem; the sender thread does all the talking. The two meet in one mutex around a small
+// hand-over (new messages, the send switch, the fates and the status to report), never held
+// while the sender talks to the port. The observer is called on the owner's thread, from Tick.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "modem/modem_status.h"
 #include "modem/pdu.h"
-#include "modem/serial_port.h"
 
 namespace pagorin {
+
+class SerialLink;
+class SmsSender;
+struct SmsReport;
 
 // Priorities of a queued message: higher leaves first; equal ones first in, first out.
 inline constexpr int kPriorityScript = 0;
@@ -113,59 +120,38 @@ class SmsModem {
   // The port number given to Open (1 before it).
   int portNumber() const noexcept { return portNumber_; }
   // True once Open was called.
-  bool started() const noexcept { return opened_; }
+  bool started() const noexcept { return started_; }
 
-  // Where the dialogue stands for the message in it (one step per Tick until the dialogue is
-  // rewritten).
-  enum class State : int {
-    StartRequest = 0,   // nothing written yet; the next Tick writes the mode command
-    WaitModeReply = 1,  // mode command written; awaiting OK (or a prompt)
-    WaitPrompt = 2,     // AT+CMGS written; awaiting the > prompt
-    WaitSendReply = 3,  // PDU line written; awaiting the final OK
-  };
-
-  // Milliseconds to wait for a reply: for the mode reply and the prompt, and for the final reply
-  // after the PDU line, which the network may take half a minute to give.
-  static constexpr std::uint32_t kReplyTimeoutMs = 10000;
-  static constexpr std::uint32_t kSendReplyTimeoutMs = 60000;
-  // A message that meets this many time-outs (error replies included) is dropped.
-  static constexpr int kMaxTimeouts = 3;
-
-  State state() const noexcept { return state_; }
-  int timeoutCount() const noexcept { return timeoutCount_; }
-  const SerialPort& port() const noexcept { return port_; }
+  // The last lines of the dialogue, oldest first ("> " written, "< " received, "! " events).
+  // Throws only std::bad_alloc.
+  std::vector<std::string> RecentDialogue() const;
 
  private:
-  struct Entry {
-    QueuedSms message;
-    std::size_t nextPart = 0;
-    std::vector<int> references;
-    int attempts = 0;
-  };
-
-  // Empties the receive buffer, writes the command and restarts the reply clock.
-  void SendCommand(std::string_view bytes) noexcept;
-  int CheckTimeout(std::uint32_t limit) noexcept;
-  void CountTimeout(std::uint32_t now) noexcept;
-  bool ReadReply(std::uint32_t limit, std::string& reply) noexcept;
-  // The message in the dialogue, chosen by priority when none is.
-  Entry* Head() noexcept;
-  void FinishHead(bool sent, const std::string& result) noexcept;
+  void RunSender() noexcept;
+  void Nudge() noexcept;
+  void Stop() noexcept;
 
   int portNumber_ = 1;
-  bool opened_ = false;
+  bool started_ = false;
+  SmsObserver* observer_ = nullptr;
+  std::unique_ptr<SerialLink> link_;
+  std::unique_ptr<SmsSender> sender_;
+
+  // The hand-over between the owner's thread and the sender thread, guarded by mutex_.
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<QueuedSms> incoming_;
+  std::vector<SmsReport> reports_;
+  ModemStatus status_;
+  std::vector<std::string> dialogue_;
+  std::size_t queued_ = 0;
   bool sendEnabled_ = true;
   std::uint32_t maxAgeMs_ = kDefaultMaxAgeMs;
-  SmsObserver* observer_ = nullptr;
+  bool stopping_ = false;
+  bool nudged_ = false;
+  std::thread thread_;
+  // Owner's thread only.
   std::uint64_t lastId_ = 0;
-  State state_ = State::StartRequest;
-  std::deque<Entry> queues_[kPriorityUrgent + 1];
-  Entry* head_ = nullptr;
-  int headPriority_ = 0;
-  SerialPort port_;
-  std::uint32_t lastWriteTick_ = 0;
-  int timeoutCount_ = 0;
-  ModemStatus status_;
 };
 
 }  // namespace pagorin

@@ -1,75 +1,54 @@
+// SmsModem as the plug-in uses it: its sender thread on a real pseudo-terminal, a modem played
+// on the master side, the owner calling Tick.
 #include "modem/sms_modem.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "modem/pdu.h"
 #include "platform/tick.h"
 #include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 namespace pagorin {
 namespace {
 
 using namespace std::chrono_literals;
-using State = SmsModem::State;
 using testing::PtyPair;
 using testing::ScriptedPeer;
+using testing::TempDir;
 using testing::WaitUntil;
 
 constexpr int kPort = 5;
 const std::string kNumber = "12345678901";
-const std::string kMode = "AT+CMGF=0\r";
-const std::string kCmgsAB = "AT+CMGS=019\r";
-const std::string kPduAB = "0011000D91682143658709F10008010400410042\x1A\r";
-const std::string kFinalOk = "\r\n+CMGS: 12\r\n\r\nOK\r\n";
 
-// The modem as the test plays it: each Tick is followed by a look at what was written, each
-// reply waits until the port's reader has taken it in.
-class SmsModemDialogue : public ::testing::Test {
- protected:
-  void SetUp() override {
-    pty.MapToPort(kPort);
-    ASSERT_EQ(modem.Open(kPort, 9600, 8), 1);
+// A willing modem: OK to every command, a prompt to AT+CMGS, a reference to each PDU.
+std::string WillingModem(const std::string& received, std::atomic<int>& pdus) {
+  std::string line = received;
+  while (!line.empty() && line.front() == '\x1B')
+    line.erase(0, 1);
+  if (line.starts_with("AT+CMGS=")) return "\r\n> ";
+  if (line == "AT+CPIN?\r") return "\r\n+CPIN: READY\r\n\r\nOK\r\n";
+  if (line.starts_with("AT")) return "\r\nOK\r\n";
+  return "\r\n+CMGS: " + std::to_string(++pdus) + "\r\n\r\nOK\r\n";
+}
+
+struct RecordingObserver final : SmsObserver {
+  void OnSent(std::uint64_t id, const std::vector<int>& references, int) noexcept override {
+    sent.push_back(id);
+    lastReferences = references;
   }
-
-  // Ticks once; returns the command that Tick wrote.
-  std::string TickWrites() {
-    modem.Tick();
-    received = 0;
-    return pty.ReadUntil('\r');
-  }
-
-  // Ticks once; true when nothing was written.
-  bool TickWritesNothing() {
-    modem.Tick();
-    return pty.ReadFor(30ms).empty();
-  }
-
-  void Reply(const std::string& bytes) {
-    received += static_cast<int>(bytes.size());
-    ASSERT_TRUE(pty.Write(bytes));
-    ASSERT_TRUE(WaitUntil([&] { return modem.port().ReceivedLength() == received; }));
-  }
-
-  // Queues "AB" and plays the modem until the dialogue waits in `target`.
-  void Reach(State target) {
-    ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
-    ASSERT_EQ(TickWrites(), kMode);
-    if (target == State::WaitModeReply) return;
-    Reply("\r\nOK\r\n");
-    ASSERT_EQ(TickWrites(), kCmgsAB);
-    if (target == State::WaitPrompt) return;
-    Reply("\r\n> ");
-    ASSERT_EQ(TickWrites(), kPduAB);
-    ASSERT_EQ(modem.state(), State::WaitSendReply);
-  }
-
-  platform::ManualTicks ticks{100000};
-  PtyPair pty;
-  SmsModem modem;
-  int received = 0;
+  void OnFailed(std::uint64_t id, const SmsFailure&) noexcept override { failed.push_back(id); }
+  void OnStatusChanged(const ModemStatus& status) noexcept override { last = status; }
+  std::vector<std::uint64_t> sent;
+  std::vector<std::uint64_t> failed;
+  std::vector<int> lastReferences;
+  ModemStatus last;
 };
 
 TEST(SmsModem, RefusesMessagesBeforeOpenAndAcceptsThemAfterAFailedOne) {
@@ -78,309 +57,102 @@ TEST(SmsModem, RefusesMessagesBeforeOpenAndAcceptsThemAfterAFailedOne) {
   EXPECT_EQ(modem.queueLength(), 0u);
   // Once the project runs, a port that did not open is no reason to refuse an alarm message.
   EXPECT_EQ(modem.Open(65, 9600, 8), 0);
+  EXPECT_FALSE(modem.Status().portOpen);
+  EXPECT_FALSE(modem.Status().portError.empty());
   EXPECT_EQ(modem.Enqueue(kNumber, "AB"), 1);
   EXPECT_EQ(modem.queueLength(), 1u);
-}
-
-TEST_F(SmsModemDialogue, RefusesBadNumbersAndEmptyText) {
   EXPECT_EQ(modem.Enqueue("1234567890", "AB"), 0);
   EXPECT_EQ(modem.Enqueue("+8612345678901", "AB"), 0);
-  EXPECT_EQ(modem.Enqueue("1234567890a", "AB"), 0);
   EXPECT_EQ(modem.Enqueue(kNumber, ""), 0);
-  EXPECT_EQ(modem.queueLength(), 0u);
-  EXPECT_EQ(modem.Enqueue("123456789012", "A"), 1);
+  EXPECT_EQ(modem.Submit(QueuedSms{}), 0u);
   EXPECT_EQ(modem.queueLength(), 1u);
 }
 
-TEST_F(SmsModemDialogue, EmptyQueueWritesNothing) {
-  EXPECT_TRUE(TickWritesNothing());
-  ticks.Advance(60000);
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.state(), State::StartRequest);
-  EXPECT_EQ(modem.timeoutCount(), 0);
-}
-
-TEST_F(SmsModemDialogue, SendsThroughAnEchoingModem) {
-  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
-  EXPECT_EQ(TickWrites(), kMode);
-  EXPECT_EQ(modem.state(), State::WaitModeReply);
-  Reply("AT+CMGF=0\r\r\nOK\r\n");
-  EXPECT_EQ(TickWrites(), kCmgsAB);
-  EXPECT_EQ(modem.state(), State::WaitPrompt);
-  Reply("AT+CMGS=019\r\r\n> ");
-  EXPECT_EQ(TickWrites(), kPduAB);
-  EXPECT_EQ(modem.state(), State::WaitSendReply);
-  Reply("0011000D91682143658709F10008010400410042\x1A" + kFinalOk);
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.queueLength(), 0u);
-  EXPECT_EQ(modem.state(), State::StartRequest);
-  EXPECT_TRUE(TickWritesNothing());
-}
-
-enum class Outcome { Accepted, NotRecognised, ErrorReply };
-
-struct ModeReply {
-  const char* name;
-  std::string bytes;
-  Outcome outcome;
-};
-
-void PrintTo(const ModeReply& row, std::ostream* out) {
-  *out << row.name;
-}
-
-class SmsModemModeReply : public SmsModemDialogue,
-                          public ::testing::WithParamInterface<ModeReply> {};
-
-TEST_P(SmsModemModeReply, IsJudgedByItsLastFiveCharacters) {
-  const ModeReply& row = GetParam();
-  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
-  ASSERT_EQ(TickWrites(), kMode);
-  Reply(row.bytes);
-  switch (row.outcome) {
-    case Outcome::Accepted:
-      EXPECT_EQ(TickWrites(), kCmgsAB);
-      EXPECT_EQ(modem.state(), State::WaitPrompt);
-      break;
-    case Outcome::NotRecognised:
-      EXPECT_TRUE(TickWritesNothing());
-      EXPECT_EQ(modem.state(), State::WaitModeReply);
-      ticks.Advance(SmsModem::kReplyTimeoutMs);
-      EXPECT_TRUE(TickWritesNothing());
-      EXPECT_EQ(modem.state(), State::StartRequest);
-      EXPECT_EQ(modem.timeoutCount(), 1);
-      break;
-    case Outcome::ErrorReply:
-      // No time passes: the refusal counts as a time-out at once.
-      EXPECT_TRUE(TickWritesNothing());
-      EXPECT_EQ(modem.state(), State::StartRequest);
-      EXPECT_EQ(modem.timeoutCount(), 1);
-      EXPECT_EQ(TickWrites(), kMode);
-      break;
-  }
-  EXPECT_EQ(modem.queueLength(), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    SmsModem, SmsModemModeReply,
-    ::testing::Values(ModeReply{"PlainOk", "\r\nOK\r\n", Outcome::Accepted},
-                      ModeReply{"EchoThenOk", "AT+CMGF=0\r\r\nOK\r\n", Outcome::Accepted},
-                      ModeReply{"OkThenThree", "OK123", Outcome::Accepted},
-                      ModeReply{"Prompt", "\r\n> ", Outcome::Accepted},
-                      ModeReply{"OkThenFour", "OK1234", Outcome::NotRecognised},
-                      ModeReply{"OkThenUnsolicited", "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n",
-                                Outcome::NotRecognised},
-                      ModeReply{"Ring", "\r\nRING\r\n", Outcome::NotRecognised},
-                      ModeReply{"ErrorWithoutCode", "\r\n+CMS ERROR:\r\n", Outcome::NotRecognised},
-                      ModeReply{"Error", "\r\nERROR\r\n", Outcome::ErrorReply},
-                      ModeReply{"EchoThenError", "AT+CMGF=0\r\r\nERROR\r\n", Outcome::ErrorReply},
-                      ModeReply{"CmsError", "\r\n+CMS ERROR: 500\r\n", Outcome::ErrorReply},
-                      ModeReply{"CmeError", "\r\n+CME ERROR: 3\r\n", Outcome::ErrorReply}),
-    [](const ::testing::TestParamInfo<ModeReply>& row) { return row.param.name; });
-
-TEST_F(SmsModemDialogue, ExaminesReplyPiecesFromTheStart) {
-  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
-  ASSERT_EQ(TickWrites(), kMode);
-  Reply("\r\nO");
-  EXPECT_TRUE(TickWritesNothing());
-  Reply("K\r\n");
-  ASSERT_EQ(TickWrites(), kCmgsAB);
-  Reply("\r\n");
-  EXPECT_TRUE(TickWritesNothing());
-  Reply(">");
-  ASSERT_EQ(TickWrites(), kPduAB);
-  Reply("\r\n+CMGS: 1");
-  EXPECT_TRUE(TickWritesNothing());
-  Reply("2\r\n\r\nO");
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.queueLength(), 1u);
-  Reply("K\r\n");
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.queueLength(), 0u);
-}
-
-struct WaitingState {
-  const char* name;
-  State state;
-  std::uint32_t limit;
-};
-
-void PrintTo(const WaitingState& row, std::ostream* out) {
-  *out << row.name;
-}
-
-class SmsModemReplyClock : public SmsModemDialogue,
-                           public ::testing::WithParamInterface<WaitingState> {};
-
-TEST_P(SmsModemReplyClock, TimesOutAtTheLimitOfItsState) {
-  const WaitingState& row = GetParam();
-  Reach(row.state);
-  ticks.Advance(row.limit - 1);
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.state(), row.state);
-  EXPECT_EQ(modem.timeoutCount(), 0);
-  ticks.Advance(1);
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.state(), State::StartRequest);
-  EXPECT_EQ(modem.timeoutCount(), 1);
-  EXPECT_EQ(modem.queueLength(), 1u);
-  // The same request starts again from the mode command.
-  EXPECT_EQ(TickWrites(), kMode);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    SmsModem, SmsModemReplyClock,
-    ::testing::Values(WaitingState{"ModeReply", State::WaitModeReply, SmsModem::kReplyTimeoutMs},
-                      WaitingState{"Prompt", State::WaitPrompt, SmsModem::kReplyTimeoutMs},
-                      WaitingState{"SendReply", State::WaitSendReply, 60000}),
-    [](const ::testing::TestParamInfo<WaitingState>& row) { return row.param.name; });
-
-TEST_F(SmsModemDialogue, TakesAFinalReplyArrivingAfterFiftyNineSeconds) {
-  Reach(State::WaitSendReply);
-  ticks.Advance(59999);
-  EXPECT_TRUE(TickWritesNothing());
-  Reply(kFinalOk);
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.queueLength(), 0u);
-}
-
-TEST_F(SmsModemDialogue, RefusedSendsAreDroppedAtTheThirdError) {
-  Reach(State::WaitSendReply);
-  for (int attempt = 1; attempt <= 3; ++attempt) {
-    if (attempt > 1) {
-      ASSERT_EQ(TickWrites(), kMode);
-      Reply("\r\nOK\r\n");
-      ASSERT_EQ(TickWrites(), kCmgsAB);
-      Reply("\r\n> ");
-      ASSERT_EQ(TickWrites(), kPduAB);
-    }
-    // No time passes: every refusal counts as a time-out at once.
-    Reply("\r\n+CMS ERROR: 38\r\n");
-    EXPECT_TRUE(TickWritesNothing());
-    EXPECT_EQ(modem.state(), State::StartRequest);
-    EXPECT_EQ(modem.timeoutCount(), attempt % 3);
-    EXPECT_EQ(modem.queueLength(), attempt < 3 ? 1u : 0u);
-  }
-  EXPECT_TRUE(TickWritesNothing());
-}
-
-TEST_F(SmsModemDialogue, SilentModemDropsEachRequestAtItsThirdTimeout) {
-  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
-  ASSERT_EQ(modem.Enqueue(kNumber, "CD"), 1);
-  for (std::size_t request = 0; request < 2; ++request) {
-    for (int timeout = 1; timeout <= 3; ++timeout) {
-      ASSERT_EQ(TickWrites(), kMode);
-      ticks.Advance(SmsModem::kReplyTimeoutMs - 1);
-      EXPECT_TRUE(TickWritesNothing());
-      ticks.Advance(1);
-      EXPECT_TRUE(TickWritesNothing());
-      EXPECT_EQ(modem.timeoutCount(), timeout % 3);
-      EXPECT_EQ(modem.queueLength(), timeout < 3 ? 2 - request : 1 - request);
-    }
-  }
-  EXPECT_TRUE(TickWritesNothing());
-}
-
-TEST_F(SmsModemDialogue, SendsTwoRequestsInOrder) {
-  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
-  ASSERT_EQ(modem.Enqueue("13800138000", "C"), 1);
-  ASSERT_EQ(TickWrites(), kMode);
-  Reply("\r\nOK\r\n");
-  ASSERT_EQ(TickWrites(), kCmgsAB);
-  Reply("\r\n> ");
-  ASSERT_EQ(TickWrites(), kPduAB);
-  Reply(kFinalOk);
-  // The final OK ends the first message; the second starts on the following Tick.
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.queueLength(), 1u);
-  EXPECT_EQ(TickWrites(), kMode);
-  Reply("\r\nOK\r\n");
-  EXPECT_EQ(TickWrites(), "AT+CMGS=017\r");
-  Reply("\r\n> ");
-  EXPECT_EQ(TickWrites(), "0011000D91683108108300F0000801020043\x1A\r");
-  Reply(kFinalOk);
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.queueLength(), 0u);
-}
-
-struct RecordingObserver final : SmsObserver {
-  void OnSent(std::uint64_t id, const std::vector<int>& references,
-              int attempts) noexcept override {
-    sent.push_back({id, references, attempts});
-  }
-  void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept override {
-    failed.push_back({id, failure.kind});
-  }
-  void OnStatusChanged(const ModemStatus& status) noexcept override { statuses.push_back(status); }
-  struct Sent {
-    std::uint64_t id;
-    std::vector<int> references;
-    int attempts;
-    bool operator==(const Sent&) const = default;
-  };
-  std::vector<Sent> sent;
-  std::vector<std::pair<std::uint64_t, SmsFailureKind>> failed;
-  std::vector<ModemStatus> statuses;
-};
-
-TEST_F(SmsModemDialogue, SendsByPriorityAndTellsTheObserver) {
+TEST(SmsModem, ThirtyMessagesLeaveWithinFifteenTicksOfOneSecond) {
+  PtyPair pty;
+  pty.MapToPort(kPort);
+  std::atomic<int> pdus{0};
+  ScriptedPeer peer(pty, [&](const std::string& line) { return WillingModem(line, pdus); });
   RecordingObserver observer;
+  SmsModem modem;
   modem.SetObserver(&observer);
-  QueuedSms script{0, kPriorityScript, kNumber, "AB", {{kCmgsAB, kPduAB}}};
-  const std::uint64_t scriptId = modem.Submit(script);
-  QueuedSms urgent{0,
-                   kPriorityUrgent,
-                   "13800138000",
-                   "C",
-                   {{"AT+CMGS=017\r", "0011000D91683108108300F0000801020043\x1A\r"}}};
-  const std::uint64_t urgentId = modem.Submit(urgent);
-  EXPECT_NE(scriptId, 0u);
-  EXPECT_GT(urgentId, scriptId);
-  for (const std::string& cmgs : {std::string("AT+CMGS=017\r"), kCmgsAB}) {
-    ASSERT_EQ(TickWrites(), kMode);
-    Reply("\r\nOK\r\n");
-    ASSERT_EQ(TickWrites(), cmgs);
-    Reply("\r\n> ");
-    TickWrites();
-    Reply(kFinalOk);
-    EXPECT_TRUE(TickWritesNothing());
+  ASSERT_EQ(modem.Open(kPort, 115200, 8), 1);
+  for (int i = 0; i < 30; ++i)
+    ASSERT_EQ(modem.Enqueue(kNumber, "AB", kPriorityLow), 1);
+  int ticks = 0;
+  // The host's tick comes once a second; between two ticks the sender works on its own.
+  while (ticks < 15 && observer.sent.size() < 30) {
+    modem.Tick();
+    ++ticks;
+    WaitUntil([&] { return modem.queueLength() == 0; }, 1000ms);
   }
-  EXPECT_EQ(observer.sent,
-            (std::vector<RecordingObserver::Sent>{{urgentId, {-1}, 1}, {scriptId, {-1}, 1}}));
+  EXPECT_LE(ticks, 15);
+  // With the queue empty the sender looks at the modem's health.
+  EXPECT_TRUE(WaitUntil([&] { return modem.Status().sim == SimState::Ready; }));
+  modem.Tick();
+  EXPECT_EQ(observer.sent.size(), 30u);
+  EXPECT_EQ(pdus.load(), 30);
+  EXPECT_TRUE(observer.last.portOpen);
+  EXPECT_EQ(observer.last.sim, SimState::Ready);
   modem.SetObserver(nullptr);
 }
 
-TEST_F(SmsModemDialogue, TickCounterWrapDoesNoHarm) {
-  ticks.Set(0xFFFFFFFFu - 4000u);
+// The device path behind COMn is a link that a replugged adapter points at a new device, the way
+// a USB serial adapter comes back under the same name.
+TEST(SmsModem, ThePortComesBackAfterAnUnplugAndTheQueueIsKept) {
+  platform::ManualTicks ticks{100000};
+  TempDir folder;
+  const std::string device = folder.File("ttyModem");
+  auto first = std::make_unique<PtyPair>();
+  ASSERT_EQ(::symlink(first->slavePath().c_str(), device.c_str()), 0);
+  ASSERT_EQ(setenv("PAGORIN_COM9", device.c_str(), 1), 0);
+  std::atomic<int> pdus{0};
+  auto peer = std::make_unique<ScriptedPeer>(
+      *first, [&](const std::string& line) { return WillingModem(line, pdus); });
+  RecordingObserver observer;
+  SmsModem modem;
+  modem.SetObserver(&observer);
+  ASSERT_EQ(modem.Open(9, 9600, 8), 1);
   ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
-  ASSERT_EQ(TickWrites(), kMode);
-  ticks.Advance(SmsModem::kReplyTimeoutMs - 1);
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.state(), State::WaitModeReply);
-  ticks.Advance(1);
-  EXPECT_TRUE(TickWritesNothing());
-  EXPECT_EQ(modem.timeoutCount(), 1);
-}
+  ASSERT_TRUE(WaitUntil([&] {
+    ticks.Advance(100);
+    return modem.queueLength() == 0;
+  }));
 
-TEST_F(SmsModemDialogue, ScriptedModemRetriesARefusedMessage) {
-  int pduLines = 0;
-  ScriptedPeer peer(pty, [&](const std::string& line) -> std::string {
-    if (line == kMode) return "\r\nOK\r\n";
-    if (line.starts_with("AT+CMGS=")) return "\r\n> ";
-    // The network refuses the first attempt and takes the second.
-    return ++pduLines == 1 ? "\r\n+CMS ERROR: 500\r\n" : kFinalOk;
-  });
-  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  peer.reset();
+  first->CloseMaster();
+  ASSERT_TRUE(WaitUntil([&] { return !modem.Status().portOpen; }));
+  EXPECT_FALSE(modem.Status().portError.empty());
+  // Unplugged: messages are still taken and wait.
+  ASSERT_EQ(modem.Enqueue(kNumber, "CD"), 1);
+  ASSERT_EQ(modem.Enqueue(kNumber, "EF"), 1);
+
+  PtyPair second;
+  ASSERT_EQ(::unlink(device.c_str()), 0);
+  ASSERT_EQ(::symlink(second.slavePath().c_str(), device.c_str()), 0);
+  ScriptedPeer secondPeer(second,
+                          [&](const std::string& line) { return WillingModem(line, pdus); });
   EXPECT_TRUE(WaitUntil(
       [&] {
-        modem.Tick();
+        ticks.Advance(200);
         return modem.queueLength() == 0;
       },
       5000ms));
-  ASSERT_TRUE(peer.WaitForLines(6));
-  EXPECT_EQ(peer.lines(),
-            (std::vector<std::string>{kMode, kCmgsAB, kPduAB, kMode, kCmgsAB, kPduAB}));
-  EXPECT_EQ(modem.timeoutCount(), 0);
+  modem.Tick();
+  EXPECT_EQ(observer.sent.size(), 3u);
+  EXPECT_EQ(pdus.load(), 3);
+  EXPECT_TRUE(modem.Status().portOpen);
+  // The second modem was initialised before it was given a message.
+  const std::vector<std::string> lines = secondPeer.lines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0],
+            "\x1B"
+            "AT\r");
+  EXPECT_EQ(lines[1], "ATE0\r");
+  EXPECT_EQ(lines[2], "AT+CMEE=1\r");
+  EXPECT_EQ(lines[3], "AT+CMGF=0\r");
+  modem.SetObserver(nullptr);
+  unsetenv("PAGORIN_COM9");
 }
 
 }  // namespace

@@ -1,0 +1,844 @@
+#include "modem/sms_sender.h"
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+
+#include "platform/tick.h"
+
+namespace pagorin {
+namespace {
+
+constexpr std::string_view kEscape = "\x1B";
+constexpr std::string_view kProbeCommand = "AT\r";
+constexpr std::string_view kEchoOffCommand = "ATE0\r";
+constexpr std::string_view kVerboseErrorsCommand = "AT+CMEE=1\r";
+constexpr std::string_view kPduModeCommand = "AT+CMGF=0\r";
+constexpr std::string_view kSimCommand = "AT+CPIN?\r";
+constexpr std::string_view kRegistrationCommand = "AT+CREG?\r";
+constexpr std::string_view kSignalCommand = "AT+CSQ\r";
+
+// A line that never ends is not kept beyond this; the receive side never holds more than this
+// many bytes of unfinished lines.
+constexpr std::size_t kMaxLineBytes = 1024;
+constexpr std::size_t kMaxLoggedBytes = 160;
+constexpr int kMaxStepsPerCall = 64;
+constexpr std::uint32_t kExpiryCheckMs = 1000;
+constexpr std::uint32_t kMaxDueMs = 1000;
+
+// True when `at` has come on the wrapping tick clock.
+bool Reached(std::uint32_t now, std::uint32_t at) noexcept {
+  return static_cast<std::int32_t>(now - at) >= 0;
+}
+
+std::uint32_t Until(std::uint32_t now, std::uint32_t at) noexcept {
+  return Reached(now, at) ? 0 : at - now;
+}
+
+std::uint32_t Doubled(std::uint32_t current, std::uint32_t first, std::uint32_t last) noexcept {
+  if (current == 0) return first;
+  return current >= last / 2 ? last : current * 2;
+}
+
+bool IsFinalResult(std::string_view line) noexcept {
+  return line == "OK" || line == "ERROR" || line.starts_with("+CMS ERROR:") ||
+         line.starts_with("+CME ERROR:");
+}
+
+std::string_view Trim(std::string_view text) noexcept {
+  while (!text.empty() && text.front() == ' ')
+    text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ')
+    text.remove_suffix(1);
+  return text;
+}
+
+// The comma-separated values after "<prefix>:".
+std::vector<std::string_view> Values(std::string_view line) {
+  std::vector<std::string_view> values;
+  std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return values;
+  std::string_view rest = line.substr(colon + 1);
+  for (;;) {
+    std::size_t comma = rest.find(',');
+    values.push_back(Trim(rest.substr(0, comma)));
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return values;
+}
+
+int ToInt(std::string_view text, int fallback) noexcept {
+  int value = fallback;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size() ? value : fallback;
+}
+
+Registration RegistrationOf(int stat) noexcept {
+  switch (stat) {
+    case 1:
+    case 6:
+      return Registration::Home;
+    case 5:
+    case 7:
+      return Registration::Roaming;
+    case 0:
+    case 2:
+      return Registration::Searching;
+    case 3:
+      return Registration::Denied;
+    default:
+      return Registration::Unknown;
+  }
+}
+
+SimState SimOfCpin(std::string_view value) noexcept {
+  if (value == "READY") return SimState::Ready;
+  if (value.find("PIN") != std::string_view::npos || value.find("PUK") != std::string_view::npos)
+    return SimState::PinNeeded;
+  if (value.find("NOT INSERTED") != std::string_view::npos) return SimState::Absent;
+  return SimState::Unknown;
+}
+
+// The SIM as an error result to AT+CPIN? tells it.
+SimState SimOfError(std::string_view result) noexcept {
+  if (!result.starts_with("+CME ERROR:")) return SimState::Unknown;
+  switch (ErrorResultCode(result)) {
+    case 10:
+    case 13:
+    case 15:
+      return SimState::Absent;
+    case 11:
+    case 12:
+    case 16:
+    case 17:
+    case 18:
+      return SimState::PinNeeded;
+    default:
+      return SimState::Unknown;
+  }
+}
+
+bool IsRegistered(Registration registration) noexcept {
+  return registration == Registration::Home || registration == Registration::Roaming;
+}
+
+// Lines by which a modem says it has just started: every setting of the session is gone.
+bool IsStartNotice(std::string_view line) noexcept {
+  return line == "RDY" || line == "^SYSSTART" || line == "+SYSSTART";
+}
+
+}  // namespace
+
+SmsSender::SmsSender(ModemLink& link) noexcept : link_(link) {}
+
+void SmsSender::Start() noexcept {
+  if (phase_ != Phase::Stopped) return;
+  phase_ = Phase::Closed;
+  reopenAt_ = platform::TickCount();
+  reopenDelayMs_ = kReopenFirstMs;
+}
+
+void SmsSender::Shutdown() noexcept {
+  const bool inPduEntry = command_ == Command::Length || command_ == Command::Pdu;
+  if (inPduEntry && link_.IsOpen() && !link_.HungUp()) (void)link_.Write(kEscape);
+  link_.Close();
+  command_ = Command::None;
+  hasCurrent_ = false;
+  phase_ = Phase::Stopped;
+}
+
+void SmsSender::Add(QueuedSms message) {
+  Entry entry;
+  entry.references.assign(message.parts.size(), -1);
+  entry.queuedTick = platform::TickCount();
+  const int priority = std::clamp(message.priority, kPriorityScript, kPriorityUrgent);
+  entry.message = std::move(message);
+  queues_[static_cast<std::size_t>(priority)].push_back(std::move(entry));
+  ++queueLength_;
+}
+
+std::vector<SmsReport> SmsSender::TakeReports() noexcept {
+  return std::exchange(reports_, {});
+}
+
+void SmsSender::Step() noexcept {
+  if (phase_ == Phase::Stopped) return;
+  for (int step = 0; step < kMaxStepsPerCall; ++step) {
+    bool progressed = false;
+    StepOnce(platform::TickCount(), progressed);
+    if (!progressed) break;
+  }
+  ExpireOld(platform::TickCount());
+  PublishStatus();
+}
+
+void SmsSender::StepOnce(std::uint32_t now, bool& progressed) noexcept {
+  if (phase_ == Phase::Closed) {
+    if (Reached(now, reopenAt_)) {
+      TryOpen(now);
+      progressed = phase_ != Phase::Closed;
+    }
+    return;
+  }
+  if (link_.HungUp()) {
+    LoseLine(now, link_.LastError());
+    progressed = true;
+    return;
+  }
+  ReadLines(now, progressed);
+  if (phase_ == Phase::Closed) return;
+  if (command_ != Command::None) {
+    // Only now, with everything that arrived examined, may the wait end in a time-out.
+    if (now - commandTick_ >= commandLimitMs_) {
+      HandleTimeout(now);
+      progressed = true;
+    }
+    return;
+  }
+  if (settling_) {
+    if (!Reached(now, settleUntil_)) return;
+    settling_ = false;
+  }
+  if (StartNext(now)) progressed = true;
+}
+
+void SmsSender::TryOpen(std::uint32_t now) noexcept {
+  if (link_.Open()) {
+    status_.portOpen = true;
+    status_.portError.clear();
+    Log('!', "port open");
+    StartInit(now);
+    return;
+  }
+  status_.portOpen = false;
+  try {
+    status_.portError = link_.LastError();
+  } catch (...) {
+    status_.portError.clear();
+  }
+  reopenAt_ = now + reopenDelayMs_;
+  reopenDelayMs_ = Doubled(reopenDelayMs_, kReopenFirstMs, kReopenLastMs);
+}
+
+void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
+  const Command lost = command_;
+  command_ = Command::None;
+  link_.Close();
+  phase_ = Phase::Closed;
+  Log('!', "port closed");
+  try {
+    status_.portError = why;
+  } catch (...) {
+    status_.portError.clear();
+  }
+  status_.portOpen = false;
+  status_.sim = SimState::Unknown;
+  status_.registration = Registration::Unknown;
+  status_.signalDbm.reset();
+  received_.clear();
+  settling_ = false;
+  timeoutsInRow_ = 0;
+  healthDone_ = false;
+  reopenAt_ = now + reopenDelayMs_;
+  reopenDelayMs_ = Doubled(reopenDelayMs_, kReopenFirstMs, kReopenLastMs);
+  if (hasCurrent_ && (lost == Command::Length || lost == Command::Pdu)) {
+    if (lost == Command::Pdu && partAccepted_) {
+      // Taken by the network; a next part waits for the port like any other message.
+      PartAccepted();
+    } else {
+      AttemptFailed({}, now);
+    }
+  }
+  hasCurrent_ = false;
+  phase_ = Phase::Closed;
+}
+
+bool SmsSender::Write(std::string_view bytes, std::uint32_t now) noexcept {
+  Log('>', bytes);
+  if (link_.Write(bytes)) return true;
+  std::string why;
+  try {
+    why = link_.LastError();
+  } catch (...) {
+  }
+  LoseLine(now, why);
+  return false;
+}
+
+bool SmsSender::Issue(Command command, std::string_view bytes, std::uint32_t now) noexcept {
+  if (!Write(bytes, now)) return false;
+  command_ = command;
+  try {
+    commandText_.assign(bytes.substr(0, bytes.size() - (bytes.ends_with('\r') ? 1 : 0)));
+  } catch (...) {
+    commandText_.clear();
+  }
+  commandTick_ = now;
+  switch (command) {
+    case Command::Probe:
+      commandLimitMs_ = kProbeTimeoutMs;
+      break;
+    case Command::Pdu:
+      commandLimitMs_ = kSendReplyTimeoutMs;
+      abandonedId_ = 0;
+      break;
+    default:
+      commandLimitMs_ = kReplyTimeoutMs;
+      break;
+  }
+  return true;
+}
+
+void SmsSender::Escape(std::uint32_t now) noexcept {
+  settling_ = true;
+  settleUntil_ = now + kSettleMs;
+  if (!link_.IsOpen() || link_.HungUp()) return;
+  (void)Write(kEscape, now);
+}
+
+void SmsSender::ReadLines(std::uint32_t now, bool& progressed) noexcept {
+  try {
+    if (link_.Take(received_) == 0 && received_.empty()) return;
+    for (;;) {
+      const std::size_t start = received_.find_first_not_of("\r\n");
+      if (start == std::string::npos) {
+        received_.clear();
+        return;
+      }
+      received_.erase(0, start);
+      if (command_ == Command::Length && received_.front() == '>') {
+        received_.erase(0, received_.size() > 1 && received_[1] == ' ' ? 2 : 1);
+        Log('<', ">");
+        HandlePrompt(now);
+        progressed = true;
+        if (phase_ == Phase::Closed) return;
+        continue;
+      }
+      const std::size_t end = received_.find_first_of("\r\n");
+      if (end == std::string::npos) {
+        if (received_.size() > kMaxLineBytes) {
+          Log('!', "overlong line dropped");
+          received_.clear();
+        }
+        return;
+      }
+      const std::string line = received_.substr(0, end);
+      received_.erase(0, end + 1);
+      HandleLine(line, now, progressed);
+      if (phase_ == Phase::Closed) return;
+    }
+  } catch (...) {
+    // Out of memory: what arrived is dropped; the time-out of the command decides.
+    received_.clear();
+  }
+}
+
+void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progressed) noexcept {
+  Log('<', line);
+  if (line == commandText_ && command_ != Command::None) return;  // the modem's echo
+  if (IsFinalResult(line)) {
+    HandleFinal(line, now);
+    progressed = true;
+    return;
+  }
+  try {
+    if (line.starts_with("+CMGS:")) {
+      const std::vector<std::string_view> values = Values(line);
+      const int reference = values.empty() ? -1 : ToInt(values[0], -1);
+      if (command_ == Command::Pdu && hasCurrent_) {
+        current_->references[current_->nextPart] = reference;
+        partAccepted_ = true;
+      } else {
+        AcceptLate(reference);
+      }
+      return;
+    }
+    if (command_ == Command::Cpin && line.starts_with("+CPIN:")) {
+      status_.sim = SimOfCpin(Trim(line.substr(6)));
+      return;
+    }
+    if (command_ == Command::Creg && line.starts_with("+CREG:")) {
+      const std::vector<std::string_view> values = Values(line);
+      // The answer to the question is "<mode>,<stat>[,...]"; the notice alone is "<stat>[,...]".
+      if (values.size() >= 2 && !values[1].starts_with('"')) {
+        status_.registration = RegistrationOf(ToInt(values[1], 4));
+        return;
+      }
+    }
+    if (command_ == Command::Csq && line.starts_with("+CSQ:")) {
+      const std::vector<std::string_view> values = Values(line);
+      status_.signalDbm = values.empty() ? std::nullopt : RssiToDbm(ToInt(values[0], 99));
+      return;
+    }
+  } catch (...) {
+    return;
+  }
+  HandleUnsolicited(line, now);
+}
+
+void SmsSender::HandleUnsolicited(std::string_view line, std::uint32_t now) noexcept {
+  try {
+    if (line.starts_with("+CREG:")) {
+      const std::vector<std::string_view> values = Values(line);
+      if (!values.empty()) status_.registration = RegistrationOf(ToInt(values[0], 4));
+      // Registered again: messages held for the network need not wait out their back-off.
+      if (IsRegistered(status_.registration) && pausedAll_) resumeAt_ = now;
+    } else if (line.starts_with("+CSQ:") || line.starts_with("^RSSI:")) {
+      const std::vector<std::string_view> values = Values(line);
+      if (!values.empty()) status_.signalDbm = RssiToDbm(ToInt(values[0], 99));
+    } else if (line.starts_with("+CPIN:")) {
+      status_.sim = SimOfCpin(Trim(line.substr(6)));
+    } else if (IsStartNotice(line) && phase_ != Phase::Init) {
+      Log('!', "modem restarted");
+      if (hasCurrent_ && (command_ == Command::Length || command_ == Command::Pdu) &&
+          !partAccepted_) {
+        command_ = Command::None;
+        AttemptFailed({}, now);
+      }
+      command_ = Command::None;
+      hasCurrent_ = false;
+      StartInit(now);
+    }
+  } catch (...) {
+  }
+}
+
+void SmsSender::HandleFinal(std::string_view result, std::uint32_t now) noexcept {
+  timeoutsInRow_ = 0;
+  const Command command = command_;
+  command_ = Command::None;
+  switch (command) {
+    case Command::None:
+      return;
+    case Command::Probe:
+    case Command::Echo:
+    case Command::Cmee:
+    case Command::Mode:
+      ContinueInit(command, result, now);
+      return;
+    case Command::Alive:
+    case Command::Cpin:
+    case Command::Creg:
+    case Command::Csq:
+      ContinueHealth(command, result, now);
+      return;
+    case Command::Length:
+      AttemptFailed(result == "OK" ? std::string_view("ERROR") : result, now);
+      Escape(now);
+      return;
+    case Command::Pdu:
+      // +CMGS: <mr> means the network took the part, whatever follows it. A bare OK is the
+      // modem's word for the same.
+      if (partAccepted_ || result == "OK") {
+        PartAccepted();
+      } else {
+        AttemptFailed(result, now);
+        Escape(now);
+      }
+      return;
+  }
+}
+
+void SmsSender::HandlePrompt(std::uint32_t now) noexcept {
+  const SmsPart& part = current_->message.parts[current_->nextPart];
+  (void)Issue(Command::Pdu, part.pduLine, now);
+}
+
+void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
+  const Command command = command_;
+  command_ = Command::None;
+  Log('!', "no reply");
+  switch (command) {
+    case Command::Probe:
+      if (probesLeft_ > 0) return;
+      NoteFailure("AT " + TimeoutMeaning());
+      LoseLine(now, status_.portError);
+      return;
+    case Command::Echo:
+    case Command::Cmee:
+    case Command::Mode:
+      NoteFailure(commandText_ + ' ' + TimeoutMeaning());
+      LoseLine(now, {});
+      return;
+    case Command::Length:
+      ++timeoutsInRow_;
+      AttemptFailed({}, now);
+      Escape(now);
+      break;
+    case Command::Pdu:
+      ++timeoutsInRow_;
+      if (partAccepted_) {
+        PartAccepted();
+      } else {
+        // The network may still take it; a late +CMGS for this part is believed.
+        abandonedId_ = current_->message.id;
+        abandonedPart_ = current_->nextPart;
+        AttemptFailed({}, now);
+        Escape(now);
+      }
+      break;
+    default:
+      ++timeoutsInRow_;
+      NoteFailure(commandText_ + ' ' + TimeoutMeaning());
+      phase_ = Phase::Idle;
+      break;
+  }
+  if (timeoutsInRow_ >= kTimeoutsBeforeClose && phase_ != Phase::Closed) {
+    LoseLine(now, {});
+  }
+}
+
+bool SmsSender::StartInit(std::uint32_t now) noexcept {
+  phase_ = Phase::Init;
+  command_ = Command::None;
+  received_.clear();
+  probesLeft_ = kProbeAttempts;
+  // The modem may still be in PDU entry from an earlier session: ESC ends it without sending.
+  Escape(now);
+  return phase_ == Phase::Init;
+}
+
+void SmsSender::ContinueInit(Command command, std::string_view result, std::uint32_t now) noexcept {
+  switch (command) {
+    case Command::Probe:
+      (void)Issue(Command::Echo, kEchoOffCommand, now);
+      return;
+    case Command::Echo:
+      // A modem without the command echoes on; the echo is recognised and let pass.
+      (void)Issue(Command::Cmee, kVerboseErrorsCommand, now);
+      return;
+    case Command::Cmee:
+      // Without numbered errors the retry rules see a plain ERROR, a passing failure.
+      (void)Issue(Command::Mode, kPduModeCommand, now);
+      return;
+    case Command::Mode:
+      if (result != "OK") {
+        NoteFailure("AT+CMGF=0 " + DescribeErrorResult(result));
+        LoseLine(now, {});
+        return;
+      }
+      Log('!', "modem ready");
+      phase_ = Phase::Idle;
+      reopenDelayMs_ = kReopenFirstMs;
+      healthDone_ = false;
+      return;
+    default:
+      return;
+  }
+}
+
+void SmsSender::ContinueHealth(Command command, std::string_view result,
+                               std::uint32_t now) noexcept {
+  const bool ok = result == "OK";
+  switch (command) {
+    case Command::Alive:
+      healthNext_ = Command::Cpin;
+      return;
+    case Command::Cpin:
+      if (!ok) status_.sim = SimOfError(result);
+      healthNext_ = Command::Creg;
+      return;
+    case Command::Creg:
+      if (!ok) status_.registration = Registration::Unknown;
+      healthNext_ = Command::Csq;
+      return;
+    case Command::Csq:
+      if (!ok) status_.signalDbm.reset();
+      healthNext_ = Command::None;
+      phase_ = Phase::Idle;
+      healthDone_ = true;
+      lastHealthTick_ = now;
+      if (IsRegistered(status_.registration) && status_.sim == SimState::Ready && pausedAll_)
+        resumeAt_ = now;
+      return;
+    default:
+      return;
+  }
+}
+
+bool SmsSender::StartNext(std::uint32_t now) noexcept {
+  switch (phase_) {
+    case Phase::Init:
+      if (probesLeft_ <= 0) return false;
+      --probesLeft_;
+      return Issue(Command::Probe, kProbeCommand, now);
+    case Phase::Sending:
+      // Between two parts of one message (the previous part was accepted).
+      if (hasCurrent_) return StartPart(now);
+      phase_ = Phase::Idle;
+      [[fallthrough]];
+    case Phase::Idle:
+    case Phase::Health:
+      break;
+    default:
+      return false;
+  }
+  if (hasCurrent_) return StartPart(now);
+  if (SelectNext(now)) {
+    phase_ = Phase::Sending;
+    ++current_->attempts;
+    return StartPart(now);
+  }
+  if (phase_ == Phase::Health) {
+    switch (healthNext_) {
+      case Command::Cpin:
+        return Issue(Command::Cpin, kSimCommand, now);
+      case Command::Creg:
+        return Issue(Command::Creg, kRegistrationCommand, now);
+      case Command::Csq:
+        return Issue(Command::Csq, kSignalCommand, now);
+      default:
+        phase_ = Phase::Idle;
+        return false;
+    }
+  }
+  if (!healthDone_ || now - lastHealthTick_ >= kHealthIntervalMs) {
+    phase_ = Phase::Health;
+    healthDone_ = true;
+    lastHealthTick_ = now;
+    return Issue(Command::Alive, kProbeCommand, now);
+  }
+  return false;
+}
+
+bool SmsSender::SelectNext(std::uint32_t now) noexcept {
+  if (!sendEnabled_ || queueLength_ == 0) return false;
+  if (pausedAll_) {
+    if (!Reached(now, resumeAt_)) return false;
+    pausedAll_ = false;
+  }
+  for (std::size_t priority = queues_.size(); priority-- > 0;) {
+    Queue& queue = queues_[priority];
+    for (auto entry = queue.begin(); entry != queue.end(); ++entry) {
+      if (entry->waiting && !Reached(now, entry->notBefore)) continue;
+      entry->waiting = false;
+      hasCurrent_ = true;
+      currentPriority_ = static_cast<int>(priority);
+      current_ = entry;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SmsSender::StartPart(std::uint32_t now) noexcept {
+  phase_ = Phase::Sending;
+  partAccepted_ = false;
+  const SmsPart& part = current_->message.parts[current_->nextPart];
+  return Issue(Command::Length, part.lengthCommand, now);
+}
+
+void SmsSender::PartAccepted() noexcept {
+  partAccepted_ = false;
+  timeoutsInRow_ = 0;
+  ++current_->nextPart;
+  if (current_->nextPart >= current_->message.parts.size()) {
+    pausedAll_ = false;
+    pauseMs_ = 0;
+    FinishCurrent(true, SmsFailureKind::Temporary);
+  }
+  // Otherwise the next part follows on the next step, within the same attempt.
+}
+
+void SmsSender::AcceptLate(int reference) noexcept {
+  if (abandonedId_ == 0) return;
+  const std::uint64_t id = std::exchange(abandonedId_, 0);
+  for (std::size_t priority = 0; priority < queues_.size(); ++priority) {
+    Queue& queue = queues_[priority];
+    for (auto entry = queue.begin(); entry != queue.end(); ++entry) {
+      if (entry->message.id != id || entry->nextPart != abandonedPart_) continue;
+      if (hasCurrent_ && current_ == entry) return;
+      Log('!', "late acceptance");
+      entry->references[entry->nextPart] = reference;
+      ++entry->nextPart;
+      if (entry->nextPart >= entry->message.parts.size())
+        FinishEntry(priority, entry, true, SmsFailureKind::Temporary);
+      return;
+    }
+  }
+}
+
+void SmsSender::AttemptFailed(std::string_view result, std::uint32_t now) noexcept {
+  if (!hasCurrent_) return;
+  Entry& entry = *current_;
+  const ErrorClass errorClass =
+      result.empty() ? ErrorClass::Transient : ClassifyErrorResult(result);
+  try {
+    entry.lastFailure.result.assign(result);
+    entry.lastFailure.code = ErrorResultCode(result);
+    entry.lastFailure.meaning = result.empty() ? TimeoutMeaning() : ErrorResultMeaning(result);
+    NoteFailure(result.empty() ? TimeoutMeaning() : DescribeErrorResult(result));
+  } catch (...) {
+  }
+  entry.lastFailure.attempts = entry.attempts;
+  if (errorClass == ErrorClass::Rejected && ++entry.rejections >= kRejectionsBeforePermanent) {
+    FinishCurrent(false, SmsFailureKind::Permanent);
+    return;
+  }
+  if (AgeOf(entry, now) >= maxAgeMs_) {
+    FinishCurrent(false, SmsFailureKind::Expired);
+    return;
+  }
+  entry.lastFailure.kind = SmsFailureKind::Temporary;
+  SmsReport report;
+  report.kind = SmsReport::Kind::Failed;
+  report.id = entry.message.id;
+  try {
+    report.failure = entry.lastFailure;
+  } catch (...) {
+  }
+  Report(std::move(report));
+  if (errorClass == ErrorClass::ModemNotReady) {
+    // Nothing can go until the modem can send again: every message keeps its place.
+    pausedAll_ = true;
+    pauseMs_ = Doubled(pauseMs_, kRetryFirstMs, kRetryLastMs);
+    resumeAt_ = now + pauseMs_;
+  } else {
+    entry.backOffMs = Doubled(entry.backOffMs, kRetryFirstMs, kRetryLastMs);
+    entry.waiting = true;
+    entry.notBefore = now + entry.backOffMs;
+  }
+  hasCurrent_ = false;
+  if (phase_ == Phase::Sending) phase_ = Phase::Idle;
+}
+
+void SmsSender::FinishCurrent(bool sent, SmsFailureKind kind) noexcept {
+  if (!hasCurrent_) return;
+  hasCurrent_ = false;
+  FinishEntry(static_cast<std::size_t>(currentPriority_), current_, sent, kind);
+  if (phase_ == Phase::Sending) phase_ = Phase::Idle;
+}
+
+void SmsSender::FinishEntry(std::size_t priority, Queue::iterator position, bool sent,
+                            SmsFailureKind kind) noexcept {
+  Entry& entry = *position;
+  SmsReport report;
+  report.id = entry.message.id;
+  if (sent) {
+    report.kind = SmsReport::Kind::Sent;
+    report.references = std::move(entry.references);
+    report.attempts = entry.attempts;
+  } else {
+    report.kind = SmsReport::Kind::Failed;
+    entry.lastFailure.kind = kind;
+    entry.lastFailure.attempts = entry.attempts;
+    report.failure = std::move(entry.lastFailure);
+  }
+  Report(std::move(report));
+  queues_[priority].erase(position);
+  --queueLength_;
+}
+
+void SmsSender::ExpireOld(std::uint32_t now) noexcept {
+  if (queueLength_ == 0 || now - lastExpiryCheck_ < kExpiryCheckMs) return;
+  lastExpiryCheck_ = now;
+  for (std::size_t priority = 0; priority < queues_.size(); ++priority) {
+    Queue& queue = queues_[priority];
+    for (auto entry = queue.begin(); entry != queue.end();) {
+      if ((hasCurrent_ && entry == current_) || AgeOf(*entry, now) < maxAgeMs_) {
+        ++entry;
+        continue;
+      }
+      SmsReport report;
+      report.kind = SmsReport::Kind::Failed;
+      report.id = entry->message.id;
+      entry->lastFailure.kind = SmsFailureKind::Expired;
+      entry->lastFailure.attempts = entry->attempts;
+      report.failure = std::move(entry->lastFailure);
+      Report(std::move(report));
+      entry = queue.erase(entry);
+      --queueLength_;
+    }
+  }
+}
+
+std::uint32_t SmsSender::AgeOf(const Entry& entry, std::uint32_t now) const noexcept {
+  const std::uint64_t age = std::uint64_t{entry.message.ageMs} + (now - entry.queuedTick);
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(age, UINT32_MAX));
+}
+
+std::uint32_t SmsSender::MsUntilDue() const noexcept {
+  const std::uint32_t now = platform::TickCount();
+  std::uint32_t due = kMaxDueMs;
+  switch (phase_) {
+    case Phase::Stopped:
+      return due;
+    case Phase::Closed:
+      return std::min(due, Until(now, reopenAt_));
+    default:
+      break;
+  }
+  if (command_ != Command::None) return std::min(due, Until(now, commandTick_ + commandLimitMs_));
+  if (settling_) return std::min(due, Until(now, settleUntil_));
+  if (phase_ == Phase::Idle && healthDone_)
+    due = std::min(due, Until(now, lastHealthTick_ + kHealthIntervalMs));
+  if (pausedAll_) due = std::min(due, Until(now, resumeAt_));
+  for (const Queue& queue : queues_) {
+    for (const Entry& entry : queue) {
+      if (entry.waiting) due = std::min(due, Until(now, entry.notBefore));
+    }
+  }
+  return due;
+}
+
+void SmsSender::NoteFailure(const std::string& description) noexcept {
+  try {
+    status_.lastFailure = description;
+  } catch (...) {
+  }
+}
+
+void SmsSender::PublishStatus() noexcept {
+  if (statusPublished_ && status_ == publishedStatus_) return;
+  try {
+    SmsReport report;
+    report.kind = SmsReport::Kind::Status;
+    report.status = status_;
+    publishedStatus_ = status_;
+    statusPublished_ = true;
+    Report(std::move(report));
+  } catch (...) {
+  }
+}
+
+void SmsSender::Log(char direction, std::string_view text) noexcept {
+  try {
+    std::string line;
+    line.reserve(kMaxLoggedBytes + 8);
+    line += direction;
+    line += ' ';
+    for (char c : text.substr(0, kMaxLoggedBytes)) {
+      switch (c) {
+        case '\r':
+          line += "<CR>";
+          break;
+        case '\n':
+          line += "<LF>";
+          break;
+        case '\x1A':
+          line += "<^Z>";
+          break;
+        case '\x1B':
+          line += "<ESC>";
+          break;
+        default:
+          line += c;
+          break;
+      }
+    }
+    if (log_.size() >= kLogLines) log_.pop_front();
+    log_.push_back(std::move(line));
+  } catch (...) {
+  }
+}
+
+void SmsSender::Report(SmsReport report) noexcept {
+  try {
+    reports_.push_back(std::move(report));
+  } catch (...) {
+    // Out of memory: this report is lost; the queue itself is right.
+  }
+}
+
+}  // namespace pagorin

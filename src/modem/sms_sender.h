@@ -1,0 +1,226 @@
+// The AT dialogue with the GSM modem over a ModemLink, and the queue it sends from. One object,
+// one thread at a time, no locks: SmsModem runs it on its sender thread, tests run it directly
+// against a modem played from a transcript.
+//
+// What the modem sends is split into lines. A final result (OK, ERROR, +CMS ERROR: <n>,
+// +CME ERROR: <n>) ends the command in progress wherever it stands; the intermediate results the
+// command expects (+CMGS, +CPIN, +CREG, +CSQ) are kept; the > prompt is recognised with or
+// without lines after it; every other line is an unsolicited result code, logged and used for
+// the status. What arrived is always examined before a time-out is decided.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "modem/modem_link.h"
+#include "modem/modem_status.h"
+#include "modem/sms_modem.h"
+
+namespace pagorin {
+
+// One fate or status change, made by the sender and reported to the owner's observer.
+struct SmsReport {
+  enum class Kind : int { Sent, Failed, Status };
+  Kind kind = Kind::Status;
+  std::uint64_t id = 0;         // Sent, Failed
+  std::vector<int> references;  // Sent: each part's reference
+  int attempts = 0;             // Sent
+  SmsFailure failure;           // Failed
+  ModemStatus status;           // Status
+};
+
+class SmsSender {
+ public:
+  // Reply time-outs: for a command and the prompt, and for the network's verdict on a PDU.
+  static constexpr std::uint32_t kReplyTimeoutMs = 10000;
+  static constexpr std::uint32_t kSendReplyTimeoutMs = 60000;
+  // The first AT after an open is repeated this often, this far apart, before the modem is
+  // taken for absent and the port closed.
+  static constexpr int kProbeAttempts = 5;
+  static constexpr std::uint32_t kProbeTimeoutMs = 2000;
+  // After an ESC the modem may still answer what it was given; that is let pass before the next
+  // command, so that it is never taken for the next command's reply.
+  static constexpr std::uint32_t kSettleMs = 500;
+  // Time-outs in a row that close the port.
+  static constexpr int kTimeoutsBeforeClose = 3;
+  // Reopening the port: the first wait, doubled after every failure up to the last.
+  static constexpr std::uint32_t kReopenFirstMs = 1000;
+  static constexpr std::uint32_t kReopenLastMs = 60000;
+  // Retrying after a temporary failure: the first wait, doubled up to the last.
+  static constexpr std::uint32_t kRetryFirstMs = 5000;
+  static constexpr std::uint32_t kRetryLastMs = 10 * 60 * 1000;
+  // Health checks when idle.
+  static constexpr std::uint32_t kHealthIntervalMs = 60000;
+  // Rejections of the message itself after which it ends as Permanent.
+  static constexpr int kRejectionsBeforePermanent = 2;
+  // Lines kept in the log of the dialogue.
+  static constexpr std::size_t kLogLines = 64;
+
+  // What the sender is doing.
+  enum class Phase : int {
+    Stopped = 0,  // Start not called yet
+    Closed = 1,   // the port is closed; it is reopened when its back-off has passed
+    Init = 2,     // the initialisation commands after an open
+    Idle = 3,     // ready; nothing in progress
+    Health = 4,   // the health commands
+    Sending = 5,  // a message's part in progress (AT+CMGS or its PDU)
+  };
+
+  // `link` is not owned and must outlive the sender.
+  explicit SmsSender(ModemLink& link) noexcept;
+  SmsSender(const SmsSender&) = delete;
+  SmsSender& operator=(const SmsSender&) = delete;
+
+  // From the next Step on, keeps the link open and sends. Nothing when already started.
+  void Start() noexcept;
+  // Takes the modem out of PDU entry (ESC) when a part is in progress and closes the link; the
+  // queue is kept and nothing is reported for it.
+  void Shutdown() noexcept;
+
+  // Queues `message` (id set, at least one part) behind those of its priority. Throws only
+  // std::bad_alloc, and then nothing was queued.
+  void Add(QueuedSms message);
+  // The send switch: while off no message is started; one in the dialogue is finished.
+  void SetSendEnabled(bool enabled) noexcept { sendEnabled_ = enabled; }
+  // Maximum age of a message that fails temporarily (milliseconds).
+  void SetMaxAge(std::uint32_t milliseconds) noexcept { maxAgeMs_ = milliseconds; }
+
+  // Advances the dialogue as far as what has arrived allows; never waits for the modem.
+  void Step() noexcept;
+  // Milliseconds (on the module's tick clock) until Step has something to do if no byte
+  // arrives meanwhile; at most 1000.
+  std::uint32_t MsUntilDue() const noexcept;
+
+  // The reports made since the last call, in order.
+  std::vector<SmsReport> TakeReports() noexcept;
+
+  const ModemStatus& status() const noexcept { return status_; }
+  Phase phase() const noexcept { return phase_; }
+  // Messages queued, the one in the dialogue included.
+  std::size_t queueLength() const noexcept { return queueLength_; }
+  // The last lines of the dialogue, oldest first: "> " and what was written, "< " and a line
+  // received, "! " and an event of the sender.
+  const std::deque<std::string>& log() const noexcept { return log_; }
+
+ private:
+  // A command in progress and what it is for.
+  enum class Command : int {
+    None = 0,
+    Probe,   // AT after an open, repeated until OK
+    Echo,    // ATE0
+    Cmee,    // AT+CMEE=1
+    Mode,    // AT+CMGF=0
+    Alive,   // AT, the first health command
+    Cpin,    // AT+CPIN?
+    Creg,    // AT+CREG?
+    Csq,     // AT+CSQ
+    Length,  // AT+CMGS=<n>, awaiting the prompt
+    Pdu,     // the PDU line, awaiting +CMGS and the final result
+  };
+
+  struct Entry {
+    QueuedSms message;
+    std::uint32_t queuedTick = 0;
+    std::size_t nextPart = 0;
+    std::vector<int> references;
+    int attempts = 0;
+    int rejections = 0;
+    bool waiting = false;  // notBefore applies
+    std::uint32_t notBefore = 0;
+    std::uint32_t backOffMs = 0;
+    SmsFailure lastFailure;
+  };
+  using Queue = std::list<Entry>;
+
+  void StepOnce(std::uint32_t now, bool& progressed) noexcept;
+  void TryOpen(std::uint32_t now) noexcept;
+  // Closes the link after a failure, keeps `why` as the port's error and plans the reopen.
+  void LoseLine(std::uint32_t now, const std::string& why) noexcept;
+  bool Write(std::string_view bytes, std::uint32_t now) noexcept;
+  bool Issue(Command command, std::string_view bytes, std::uint32_t now) noexcept;
+  void Escape(std::uint32_t now) noexcept;
+
+  // Takes what arrived and handles every complete line (and a prompt).
+  void ReadLines(std::uint32_t now, bool& progressed) noexcept;
+  void HandleLine(std::string_view line, std::uint32_t now, bool& progressed) noexcept;
+  void HandleFinal(std::string_view result, std::uint32_t now) noexcept;
+  void HandlePrompt(std::uint32_t now) noexcept;
+  void HandleUnsolicited(std::string_view line, std::uint32_t now) noexcept;
+  void HandleTimeout(std::uint32_t now) noexcept;
+
+  // Starts what is due next when nothing is in progress; false when nothing is.
+  bool StartNext(std::uint32_t now) noexcept;
+  bool StartInit(std::uint32_t now) noexcept;
+  void ContinueInit(Command command, std::string_view result, std::uint32_t now) noexcept;
+  void ContinueHealth(Command command, std::string_view result, std::uint32_t now) noexcept;
+  // Makes the message to send next the current one; false when none may go now.
+  bool SelectNext(std::uint32_t now) noexcept;
+  bool StartPart(std::uint32_t now) noexcept;
+  // The current part got +CMGS (or a bare OK): it is sent, whatever follows.
+  void PartAccepted() noexcept;
+  // A +CMGS after the dialogue gave up on a PDU: that part was sent after all.
+  void AcceptLate(int reference) noexcept;
+  // The attempt of the message in the dialogue failed with `result` (empty: a time-out):
+  // reported, and retried later or ended. The caller takes the modem out of PDU entry.
+  void AttemptFailed(std::string_view result, std::uint32_t now) noexcept;
+  void FinishCurrent(bool sent, SmsFailureKind kind) noexcept;
+  void FinishEntry(std::size_t priority, Queue::iterator position, bool sent,
+                   SmsFailureKind kind) noexcept;
+  void ExpireOld(std::uint32_t now) noexcept;
+  std::uint32_t AgeOf(const Entry& entry, std::uint32_t now) const noexcept;
+
+  void NoteFailure(const std::string& description) noexcept;
+  void PublishStatus() noexcept;
+  void Log(char direction, std::string_view text) noexcept;
+  void Report(SmsReport report) noexcept;
+
+  ModemLink& link_;
+  Phase phase_ = Phase::Stopped;
+  bool sendEnabled_ = true;
+  std::uint32_t maxAgeMs_ = SmsModem::kDefaultMaxAgeMs;
+
+  std::array<Queue, kPriorityUrgent + 1> queues_;
+  std::size_t queueLength_ = 0;
+  // The message in the dialogue: its queue and position; valid while hasCurrent_.
+  bool hasCurrent_ = false;
+  int currentPriority_ = 0;
+  Queue::iterator current_;
+  bool partAccepted_ = false;
+
+  Command command_ = Command::None;
+  std::string commandText_;  // without its carriage return, to recognise an echo
+  std::uint32_t commandTick_ = 0;
+  std::uint32_t commandLimitMs_ = 0;
+  bool promptSeen_ = false;
+  int probesLeft_ = 0;
+  Command healthNext_ = Command::None;
+  std::uint64_t abandonedId_ = 0;  // the message whose PDU got no verdict in time, or 0
+  std::size_t abandonedPart_ = 0;
+  int timeoutsInRow_ = 0;
+  bool settling_ = false;
+  std::uint32_t settleUntil_ = 0;
+
+  std::uint32_t reopenAt_ = 0;
+  std::uint32_t reopenDelayMs_ = kReopenFirstMs;
+  bool healthDone_ = false;
+  std::uint32_t lastHealthTick_ = 0;
+  bool pausedAll_ = false;  // the modem said it cannot send: no message before resumeAt_
+  std::uint32_t resumeAt_ = 0;
+  std::uint32_t pauseMs_ = 0;
+  std::uint32_t lastExpiryCheck_ = 0;
+
+  std::string received_;  // bytes of a line not complete yet
+  ModemStatus status_;
+  ModemStatus publishedStatus_;
+  bool statusPublished_ = false;
+  std::vector<SmsReport> reports_;
+  std::deque<std::string> log_;
+};
+
+}  // namespace pagorin

@@ -1,0 +1,710 @@
+// The dialogue with the modem, played from transcripts: a modem that answers every command as a
+// field modem does (unsolicited lines anywhere, replies in pieces, errors, silence), on a manual
+// clock, without threads or devices.
+#include "modem/sms_sender.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/code_page.h"
+#include "platform/tick.h"
+
+namespace pagorin {
+namespace {
+
+const std::string kNumber = "12345678901";
+const std::string kCmgsAB = "AT+CMGS=019\r";
+const std::string kPduAB = "0011000D91682143658709F10008010400410042\x1A\r";
+const std::string kOk = "\r\nOK\r\n";
+const std::string kEsc = "\x1B";
+const std::string kInit = kEsc + "AT\rATE0\rAT+CMEE=1\rAT+CMGF=0\r";
+const std::string kHealth = "AT\rAT+CPIN?\rAT+CREG?\rAT+CSQ\r";
+
+using Pieces = std::vector<std::string>;
+
+// A modem behind a line: answers each command with the pieces its script gives, the first piece
+// at once and one more after each step of the sender. It keeps track of PDU entry, so that a
+// command written while the modem waits for a PDU (the wedge) is caught.
+class FakeModemLink final : public ModemLink {
+ public:
+  using Script = std::function<Pieces(const std::string& command)>;
+
+  bool Open() noexcept override {
+    ++opens;
+    if (!present) return false;
+    open = true;
+    hungUp = false;
+    inPduEntry = false;
+    return true;
+  }
+  void Close() noexcept override {
+    open = false;
+    arrived.clear();
+    later.clear();
+  }
+  bool IsOpen() const noexcept override { return open; }
+  bool HungUp() const noexcept override { return hungUp; }
+  bool Write(std::string_view bytes) noexcept override {
+    if (!open || hungUp) return false;
+    written += bytes;
+    const std::string command(bytes);
+    if (inPduEntry) {
+      if (command.starts_with("AT")) wedged = true;
+      if (command.find_first_of("\x1A\x1B") != std::string::npos) inPduEntry = false;
+    }
+    Pieces reply = script ? script(command) : Pieces{};
+    if (command.starts_with("AT+CMGS=")) {
+      for (const std::string& piece : reply) {
+        if (piece.find('>') != std::string::npos) inPduEntry = true;
+      }
+    }
+    // Pieces still on their way from an earlier answer come first.
+    if (!reply.empty() && later.empty()) {
+      arrived += reply.front();
+      reply.erase(reply.begin());
+    }
+    later.insert(later.end(), reply.begin(), reply.end());
+    return true;
+  }
+  std::size_t Take(std::string& out) noexcept override {
+    out += arrived;
+    const std::size_t count = arrived.size();
+    arrived.clear();
+    return count;
+  }
+  std::string LastError() const override { return present ? "" : "No such file or directory"; }
+
+  // Moves the next delayed piece into what arrived; false when there is none.
+  bool DeliverNextPiece() {
+    if (later.empty()) return false;
+    arrived += later.front();
+    later.pop_front();
+    return true;
+  }
+
+  Script script;
+  bool present = true;
+  bool open = false;
+  bool hungUp = false;
+  bool inPduEntry = false;
+  bool wedged = false;
+  int opens = 0;
+  std::string written;
+  std::string arrived;
+  std::deque<std::string> later;
+};
+
+// The answers of a willing modem with a registered SIM; a row replaces what it needs.
+Pieces WillingAnswer(const std::string& command) {
+  if (command == kEsc) return {};
+  if (command == "AT+CPIN?\r") return {"\r\n+CPIN: READY\r\n\r\nOK\r\n"};
+  if (command == "AT+CREG?\r") return {"\r\n+CREG: 0,1\r\n\r\nOK\r\n"};
+  if (command == "AT+CSQ\r") return {"\r\n+CSQ: 20,99\r\n\r\nOK\r\n"};
+  if (command.starts_with("AT+CMGS=")) return {"\r\n> "};
+  if (command.starts_with("AT")) return {kOk};
+  return {"\r\n+CMGS: 1\r\n\r\nOK\r\n"};
+}
+
+QueuedSms MessageAB(std::uint64_t id, int priority = kPriorityScript) {
+  return QueuedSms{id, priority, kNumber, "AB", {{kCmgsAB, kPduAB}}, 0};
+}
+
+class SenderRig : public ::testing::Test {
+ protected:
+  void SetUp() override { link.script = WillingAnswer; }
+
+  void Step() {
+    sender.Step();
+    for (SmsReport& report : sender.TakeReports())
+      reports.push_back(std::move(report));
+  }
+
+  // Steps, handing over one delayed piece per step and letting `quietStepMs` pass whenever
+  // nothing is pending, until `done` holds or `limitMs` passed on the clock.
+  void RunUntil(const std::function<bool()>& done, std::uint32_t limitMs = 600000,
+                std::uint32_t quietStepMs = 250) {
+    const std::uint32_t start = ticks.Now();
+    while (!done() && ticks.Now() - start < limitMs) {
+      Step();
+      if (!link.DeliverNextPiece()) ticks.Advance(quietStepMs);
+    }
+    Step();
+  }
+
+  // Starts the sender and lets it open, initialise and check the modem's health.
+  void StartReady() {
+    sender.Start();
+    RunUntil([&] {
+      return sender.phase() == SmsSender::Phase::Idle && sender.status().sim != SimState::Unknown;
+    });
+    ASSERT_EQ(link.written, kInit + kHealth);
+    link.written.clear();
+  }
+
+  bool Empty() const { return sender.queueLength() == 0; }
+
+  std::size_t Count(const std::string& what) const {
+    std::size_t count = 0;
+    for (std::size_t at = link.written.find(what); at != std::string::npos;
+         at = link.written.find(what, at + what.size()))
+      ++count;
+    return count;
+  }
+
+  std::vector<const SmsReport*> Of(SmsReport::Kind kind) const {
+    std::vector<const SmsReport*> found;
+    for (const SmsReport& report : reports) {
+      if (report.kind == kind) found.push_back(&report);
+    }
+    return found;
+  }
+
+  platform::ManualTicks ticks{100000};
+  FakeModemLink link;
+  SmsSender sender{link};
+  std::vector<SmsReport> reports;
+};
+
+TEST_F(SenderRig, InitialisesAfterOpenAndChecksHealthBeforeTheFirstMessage) {
+  StartReady();
+  const ModemStatus& status = sender.status();
+  EXPECT_TRUE(status.portOpen);
+  EXPECT_EQ(status.sim, SimState::Ready);
+  EXPECT_EQ(status.registration, Registration::Home);
+  EXPECT_EQ(status.signalDbm, -73);
+  // The mode command belongs to the initialisation, not to each message.
+  sender.Add(MessageAB(1));
+  sender.Add(MessageAB(2));
+  RunUntil([&] { return Empty(); });
+  EXPECT_EQ(link.written, kCmgsAB + kPduAB + kCmgsAB + kPduAB);
+  ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 2u);
+  EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, std::vector<int>{1});
+  // About a minute later, when idle, the health commands come again.
+  ticks.Advance(SmsSender::kHealthIntervalMs);
+  RunUntil([&] { return Count("AT+CSQ\r") == 1; });
+  EXPECT_EQ(link.written, kCmgsAB + kPduAB + kCmgsAB + kPduAB + kHealth);
+}
+
+// One message through a modem that answers the prompt and the PDU as the row says (attempt by
+// attempt; the last answer repeats).
+struct TranscriptRow {
+  const char* name;
+  std::vector<Pieces> promptAnswers;
+  std::vector<Pieces> pduAnswers;
+  // What must come of it.
+  int pdus;                     // PDU lines written
+  int escapes;                  // ESC written after the initialisation
+  bool sent;                    // reported sent (else ended as `failure`)
+  std::vector<int> references;  // when sent
+  SmsFailureKind failure;       // when not sent
+  int temporaryReports;         // Temporary failures reported on the way
+};
+
+void PrintTo(const TranscriptRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class Transcripts : public SenderRig, public ::testing::WithParamInterface<TranscriptRow> {};
+
+TEST_P(Transcripts, SendOnceAndNeverLeaveTheModemInPduEntry) {
+  const TranscriptRow& row = GetParam();
+  int prompts = 0;
+  int pdus = 0;
+  StartReady();
+  link.script = [&](const std::string& command) -> Pieces {
+    if (command.starts_with("AT+CMGS=")) {
+      const auto& answers = row.promptAnswers;
+      return answers.empty() ? WillingAnswer(command)
+                             : answers[std::min<std::size_t>(prompts++, answers.size() - 1)];
+    }
+    if (command == kPduAB) {
+      const auto& answers = row.pduAnswers;
+      return answers.empty() ? WillingAnswer(command)
+                             : answers[std::min<std::size_t>(pdus++, answers.size() - 1)];
+    }
+    return WillingAnswer(command);
+  };
+  sender.Add(MessageAB(7));
+  RunUntil([&] { return Empty(); }, 3600000);
+  EXPECT_TRUE(Empty());
+  EXPECT_FALSE(link.wedged) << link.written;
+  EXPECT_EQ(Count(kPduAB), static_cast<std::size_t>(row.pdus)) << link.written;
+  EXPECT_EQ(Count(kEsc), static_cast<std::size_t>(row.escapes)) << link.written;
+  std::vector<const SmsReport*> sent = Of(SmsReport::Kind::Sent);
+  std::vector<const SmsReport*> failed = Of(SmsReport::Kind::Failed);
+  int temporary = 0;
+  for (const SmsReport* report : failed)
+    temporary += report->failure.kind == SmsFailureKind::Temporary ? 1 : 0;
+  EXPECT_EQ(temporary, row.temporaryReports);
+  if (row.sent) {
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]->id, 7u);
+    EXPECT_EQ(sent[0]->references, row.references);
+  } else {
+    EXPECT_TRUE(sent.empty());
+    ASSERT_FALSE(failed.empty());
+    EXPECT_EQ(failed.back()->failure.kind, row.failure);
+  }
+}
+
+const std::string kCmgs5 = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    SmsSender, Transcripts,
+    ::testing::Values(
+        TranscriptRow{"UnsolicitedAfterTheFinalOk",
+                      {},
+                      {{kCmgs5 + "\r\n+CMTI: \"SM\",3\r\n"}},
+                      1,
+                      0,
+                      true,
+                      {5},
+                      {},
+                      0},
+        TranscriptRow{
+            "RingAfterTheFinalOk", {}, {{kCmgs5 + "\r\nRING\r\n"}}, 1, 0, true, {5}, {}, 0},
+        TranscriptRow{"RegistrationBetweenTheReplies",
+                      {},
+                      {{"\r\n+CMGS: 5\r\n\r\n+CREG: 1\r\n\r\nOK\r\n"}},
+                      1,
+                      0,
+                      true,
+                      {5},
+                      {},
+                      0},
+        TranscriptRow{"UnsolicitedBeforeThePrompt",
+                      {{"\r\n+CMTI: \"SM\",1\r\n\r\n> "}},
+                      {},
+                      1,
+                      0,
+                      true,
+                      {1},
+                      {},
+                      0},
+        TranscriptRow{
+            "UnsolicitedAfterThePrompt", {{"\r\n> \r\n^RSSI: 17\r\n"}}, {}, 1, 0, true, {1}, {}, 0},
+        TranscriptRow{"UnsolicitedGluedToThePrompt",
+                      {{"\r\n> ", "\r\n^RSSI: 17\r\n"}},
+                      {},
+                      1,
+                      0,
+                      true,
+                      {1},
+                      {},
+                      0},
+        TranscriptRow{"EchoedCommandsAndPdu",
+                      {{"AT+CMGS=019\r\r\n> "}},
+                      {{"0011000D91682143658709F10008010400410042\x1A" + kCmgs5}},
+                      1,
+                      0,
+                      true,
+                      {5},
+                      {},
+                      0},
+        TranscriptRow{"RepliesInPieces",
+                      {{"\r", "\n", ">", " "}},
+                      {{"\r\n+CM", "GS: 1", "2\r", "\n\r\nO", "K\r\n"}},
+                      1,
+                      0,
+                      true,
+                      {12},
+                      {},
+                      0},
+        TranscriptRow{"CmgsWithoutOk", {}, {{"\r\n+CMGS: 9\r\n"}}, 1, 0, true, {9}, {}, 0},
+        TranscriptRow{
+            "CmgsThenError", {}, {{"\r\n+CMGS: 9\r\n\r\nERROR\r\n"}}, 1, 0, true, {9}, {}, 0},
+        TranscriptRow{"BareOk", {}, {{kOk}}, 1, 0, true, {-1}, {}, 0},
+        TranscriptRow{"UnknownErrorThenSent",
+                      {},
+                      {{"\r\n+CMS ERROR: 500\r\n"}, {kCmgs5}},
+                      2,
+                      1,
+                      true,
+                      {5},
+                      {},
+                      1},
+        TranscriptRow{"SilentAfterThePduThenSent", {}, {{}, {kCmgs5}}, 2, 1, true, {5}, {}, 1},
+        TranscriptRow{"NoPromptThenSent", {{}, {"\r\n> "}}, {}, 1, 1, true, {1}, {}, 1},
+        TranscriptRow{"ErrorInsteadOfThePromptThenSent",
+                      {{"\r\n+CMS ERROR: 331\r\n"}, {"\r\n> "}},
+                      {},
+                      1,
+                      1,
+                      true,
+                      {1},
+                      {},
+                      1},
+        TranscriptRow{"NoNetworkForAWhile",
+                      {},
+                      {{"\r\n+CMS ERROR: 331\r\n"},
+                       {"\r\n+CMS ERROR: 331\r\n"},
+                       {"\r\n+CMS ERROR: 331\r\n"},
+                       {kCmgs5}},
+                      4,
+                      3,
+                      true,
+                      {5},
+                      {},
+                      3},
+        TranscriptRow{"InvalidDestinationEndsAfterTheSecondAttempt",
+                      {},
+                      {{"\r\n+CMS ERROR: 1\r\n"}},
+                      2,
+                      2,
+                      false,
+                      {},
+                      SmsFailureKind::Permanent,
+                      1},
+        TranscriptRow{"RejectionThenSent",
+                      {},
+                      {{"\r\n+CMS ERROR: 21\r\n"}, {kCmgs5}},
+                      2,
+                      1,
+                      true,
+                      {5},
+                      {},
+                      1}),
+    [](const ::testing::TestParamInfo<TranscriptRow>& row) { return row.param.name; });
+
+TEST_F(SenderRig, ReadsTheReplyBeforeDecidingATimeout) {
+  StartReady();
+  link.script = [](const std::string& command) -> Pieces {
+    return command == kPduAB ? Pieces{} : WillingAnswer(command);
+  };
+  sender.Add(MessageAB(1));
+  RunUntil([&] { return Count(kPduAB) == 1; });
+  // The verdict came in time but is looked at only after the wait's end (the sender was busy,
+  // held, or the host slow): it counts, the message is not sent again.
+  ticks.Advance(SmsSender::kSendReplyTimeoutMs + 5000);
+  link.arrived = kCmgs5;
+  Step();
+  EXPECT_TRUE(Empty());
+  EXPECT_EQ(Count(kPduAB), 1u);
+  EXPECT_EQ(Count(kEsc), 0u);
+  ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
+}
+
+TEST_F(SenderRig, ALateVerdictAfterGivingUpStillCountsAsSent) {
+  StartReady();
+  link.script = [](const std::string& command) -> Pieces {
+    return command == kPduAB ? Pieces{} : WillingAnswer(command);
+  };
+  sender.Add(MessageAB(1));
+  RunUntil([&] { return Count(kEsc) == 1; });
+  link.arrived = kCmgs5;
+  RunUntil([&] { return Empty(); }, 120000);
+  EXPECT_EQ(Count(kPduAB), 1u);
+  ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
+  EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, std::vector<int>{5});
+}
+
+TEST_F(SenderRig, UrgentGoesFirstAndAMessageInTheDialogueIsNotInterrupted) {
+  StartReady();
+  sender.Add(MessageAB(1, kPriorityScript));
+  sender.Add(MessageAB(2, kPriorityLow));
+  // The first message is in the dialogue when the urgent one comes.
+  link.script = [](const std::string& command) -> Pieces {
+    return command.starts_with("AT+CMGS=") ? Pieces{"\r\n", "> "} : WillingAnswer(command);
+  };
+  Step();
+  ASSERT_EQ(link.written, kCmgsAB);
+  sender.Add(MessageAB(3, kPriorityHigh));
+  sender.Add(MessageAB(4, kPriorityUrgent));
+  sender.Add(MessageAB(5, kPriorityUrgent));
+  RunUntil([&] { return Empty(); });
+  std::vector<std::uint64_t> order;
+  for (const SmsReport* report : Of(SmsReport::Kind::Sent))
+    order.push_back(report->id);
+  // Low (already in the dialogue), then urgent in order of arrival, high, script.
+  EXPECT_EQ(order, (std::vector<std::uint64_t>{2, 4, 5, 3, 1}));
+}
+
+TEST_F(SenderRig, NoNetworkKeepsEveryMessageInItsPlace) {
+  StartReady();
+  int refusals = 2;
+  link.script = [&](const std::string& command) -> Pieces {
+    if (command == kPduAB && refusals > 0) {
+      --refusals;
+      return {"\r\n+CMS ERROR: 331\r\n"};
+    }
+    return WillingAnswer(command);
+  };
+  for (std::uint64_t id = 1; id <= 5; ++id)
+    sender.Add(MessageAB(id));
+  RunUntil([&] { return Empty(); });
+  std::vector<std::uint64_t> order;
+  for (const SmsReport* report : Of(SmsReport::Kind::Sent))
+    order.push_back(report->id);
+  EXPECT_EQ(order, (std::vector<std::uint64_t>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(platform::Cp936ToUtf8(sender.status().lastFailure), "+CMS ERROR: 331 无网络服务");
+}
+
+TEST_F(SenderRig, AMessageFailingTemporarilyEndsAtItsMaximumAge) {
+  StartReady();
+  sender.SetMaxAge(60000);
+  link.script = [](const std::string& command) -> Pieces {
+    return command == kPduAB ? Pieces{"\r\n+CMS ERROR: 500\r\n"} : WillingAnswer(command);
+  };
+  sender.Add(MessageAB(1));
+  RunUntil([&] { return Empty(); });
+  std::vector<const SmsReport*> failed = Of(SmsReport::Kind::Failed);
+  ASSERT_FALSE(failed.empty());
+  EXPECT_EQ(failed.back()->failure.kind, SmsFailureKind::Expired);
+  EXPECT_EQ(failed.back()->failure.result, "+CMS ERROR: 500");
+  EXPECT_EQ(failed.back()->failure.code, 500);
+  EXPECT_GE(failed.back()->failure.attempts, 3);
+  // Back-off: a handful of attempts in a minute, not one per second.
+  EXPECT_LE(failed.back()->failure.attempts, 6);
+}
+
+TEST_F(SenderRig, SendsEveryPartAndTheMessageIsSentWhenAllAre) {
+  StartReady();
+  int next = 40;
+  link.script = [&](const std::string& command) -> Pieces {
+    if (command == kPduAB && next == 41) {
+      ++next;
+      return {"\r\n+CMS ERROR: 500\r\n"};
+    }
+    if (command == kPduAB) return {"\r\n+CMGS: " + std::to_string(next++) + "\r\n\r\nOK\r\n"};
+    return WillingAnswer(command);
+  };
+  QueuedSms message = MessageAB(9);
+  message.parts.assign(3, SmsPart{kCmgsAB, kPduAB});
+  sender.Add(message);
+  RunUntil([&] { return Empty(); });
+  // The failed second part is tried again; the first is not sent twice.
+  EXPECT_EQ(Count(kPduAB), 4u);
+  ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
+  EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, (std::vector<int>{40, 42, 43}));
+  EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->attempts, 2);
+}
+
+// Every way the dialogue leaves a started send, and what must hold afterwards.
+enum class WayOut { ShutdownAtPrompt, ShutdownAfterPdu, SendSwitchOffAtPrompt };
+
+struct WayOutRow {
+  const char* name;
+  WayOut way;
+};
+
+void PrintTo(const WayOutRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class WaysOut : public SenderRig, public ::testing::WithParamInterface<WayOutRow> {};
+
+TEST_P(WaysOut, TakeTheModemOutOfPduEntry) {
+  StartReady();
+  link.script = [](const std::string& command) -> Pieces {
+    return command == kPduAB ? Pieces{} : WillingAnswer(command);
+  };
+  sender.Add(MessageAB(1));
+  sender.Add(MessageAB(2));
+  switch (GetParam().way) {
+    case WayOut::ShutdownAtPrompt:
+      link.script = [](const std::string& command) -> Pieces {
+        return command.starts_with("AT+CMGS") ? Pieces{"\r\n", "> "} : WillingAnswer(command);
+      };
+      Step();
+      ASSERT_EQ(link.written, kCmgsAB);
+      link.DeliverNextPiece();
+      sender.Shutdown();
+      EXPECT_EQ(link.written, kCmgsAB + kEsc);
+      EXPECT_FALSE(link.open);
+      break;
+    case WayOut::ShutdownAfterPdu:
+      RunUntil([&] { return Count(kPduAB) == 1; });
+      sender.Shutdown();
+      EXPECT_EQ(link.written, kCmgsAB + kPduAB + kEsc);
+      break;
+    case WayOut::SendSwitchOffAtPrompt:
+      link.script = [](const std::string& command) -> Pieces {
+        return command.starts_with("AT+CMGS") ? Pieces{"\r\n", "> "} : WillingAnswer(command);
+      };
+      Step();
+      ASSERT_EQ(link.written, kCmgsAB);
+      sender.SetSendEnabled(false);
+      RunUntil([&] { return sender.queueLength() == 1; });
+      // The message in the dialogue is finished; the next one waits for the switch.
+      ticks.Advance(SmsSender::kSendReplyTimeoutMs * 3);
+      Step();
+      EXPECT_EQ(Count(kCmgsAB), 1u);
+      EXPECT_EQ(Count(kPduAB), 1u);
+      EXPECT_EQ(sender.queueLength(), 1u);
+      sender.SetSendEnabled(true);
+      RunUntil([&] { return Empty(); });
+      break;
+  }
+  EXPECT_FALSE(link.wedged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SmsSender, WaysOut,
+    ::testing::Values(WayOutRow{"ShutdownAtPrompt", WayOut::ShutdownAtPrompt},
+                      WayOutRow{"ShutdownAfterPdu", WayOut::ShutdownAfterPdu},
+                      WayOutRow{"SendSwitchOffAtPrompt", WayOut::SendSwitchOffAtPrompt}),
+    [](const ::testing::TestParamInfo<WayOutRow>& row) { return row.param.name; });
+
+TEST_F(SenderRig, APortThatIsGoneIsReopenedWithABackOffAndTheQueueKept) {
+  link.present = false;
+  sender.Start();
+  sender.Add(MessageAB(1));
+  Step();
+  EXPECT_EQ(link.opens, 1);
+  EXPECT_FALSE(sender.status().portOpen);
+  EXPECT_EQ(sender.status().portError, "No such file or directory");
+  // Reopened after 1 s, 2 s, 4 s ... up to a minute between tries.
+  std::vector<std::uint32_t> gaps;
+  std::uint32_t last = ticks.Now();
+  for (int opens = link.opens; gaps.size() < 8;) {
+    ticks.Advance(100);
+    Step();
+    if (link.opens != opens) {
+      gaps.push_back(ticks.Now() - last);
+      last = ticks.Now();
+      opens = link.opens;
+    }
+  }
+  EXPECT_EQ(gaps, (std::vector<std::uint32_t>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000}));
+  link.present = true;
+  RunUntil([&] { return Empty(); }, 120000);
+  EXPECT_EQ(Count(kPduAB), 1u);
+  EXPECT_TRUE(sender.status().portOpen);
+  EXPECT_TRUE(sender.status().portError.empty());
+}
+
+TEST_F(SenderRig, AHangUpClosesThePortAndTheModemIsInitialisedAgain) {
+  StartReady();
+  link.script = [](const std::string& command) -> Pieces {
+    return command == kPduAB ? Pieces{} : WillingAnswer(command);
+  };
+  sender.Add(MessageAB(1));
+  RunUntil([&] { return Count(kPduAB) == 1; });
+  link.hungUp = true;
+  Step();
+  EXPECT_FALSE(link.open);
+  EXPECT_FALSE(sender.status().portOpen);
+  EXPECT_EQ(sender.status().sim, SimState::Unknown);
+  EXPECT_EQ(sender.queueLength(), 1u);
+  link.written.clear();
+  link.script = WillingAnswer;
+  RunUntil([&] { return Empty(); }, 120000);
+  EXPECT_EQ(link.written, kInit + kHealth + kCmgsAB + kPduAB);
+}
+
+TEST_F(SenderRig, SeveralTimeoutsInARowCloseThePort) {
+  StartReady();
+  link.script = [](const std::string& command) -> Pieces {
+    return command.starts_with("AT+CMGS") ? Pieces{} : WillingAnswer(command);
+  };
+  sender.Add(MessageAB(1));
+  RunUntil([&] { return link.opens == 2; });
+  EXPECT_EQ(Count(kCmgsAB), static_cast<std::size_t>(SmsSender::kTimeoutsBeforeClose));
+  EXPECT_EQ(sender.queueLength(), 1u);
+}
+
+TEST_F(SenderRig, AModemThatDoesNotAnswerIsProbedThenClosed) {
+  link.script = [](const std::string&) -> Pieces { return {}; };
+  sender.Start();
+  RunUntil([&] { return link.opens == 2; });
+  EXPECT_EQ(link.written.substr(0, 1 + 3 * SmsSender::kProbeAttempts),
+            kEsc + "AT\rAT\rAT\rAT\rAT\r");
+  EXPECT_EQ(platform::Cp936ToUtf8(sender.status().lastFailure), "AT 超时无应答");
+}
+
+struct HealthRow {
+  const char* name;
+  Pieces cpin;
+  Pieces creg;
+  Pieces csq;
+  SimState sim;
+  Registration registration;
+  std::optional<int> signalDbm;
+};
+
+void PrintTo(const HealthRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class Health : public SenderRig, public ::testing::WithParamInterface<HealthRow> {};
+
+TEST_P(Health, IsReadFromTheAnswersAndTheNotices) {
+  const HealthRow& row = GetParam();
+  link.script = [&](const std::string& command) -> Pieces {
+    if (command == "AT+CPIN?\r") return row.cpin;
+    if (command == "AT+CREG?\r") return row.creg;
+    if (command == "AT+CSQ\r") return row.csq;
+    return WillingAnswer(command);
+  };
+  sender.Start();
+  RunUntil([&] { return Count("AT+CSQ\r") == 1 && sender.phase() == SmsSender::Phase::Idle; });
+  EXPECT_EQ(sender.status().sim, row.sim);
+  EXPECT_EQ(sender.status().registration, row.registration);
+  EXPECT_EQ(sender.status().signalDbm, row.signalDbm);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SmsSender, Health,
+    ::testing::Values(HealthRow{"Home",
+                                {"\r\n+CPIN: READY\r\n\r\nOK\r\n"},
+                                {"\r\n+CREG: 0,1\r\n\r\nOK\r\n"},
+                                {"\r\n+CSQ: 31,99\r\n\r\nOK\r\n"},
+                                SimState::Ready,
+                                Registration::Home,
+                                -51},
+                      HealthRow{"Roaming",
+                                {"\r\n+CPIN: READY\r\n\r\nOK\r\n"},
+                                {"\r\n+CREG: 2,5,\"1A2B\",\"00C3\"\r\nOK\r\n"},
+                                {"\r\n+CSQ: 0,99\r\n\r\nOK\r\n"},
+                                SimState::Ready,
+                                Registration::Roaming,
+                                -113},
+                      HealthRow{"NoSim",
+                                {"\r\n+CME ERROR: 10\r\n"},
+                                {"\r\n+CREG: 0,0\r\n\r\nOK\r\n"},
+                                {"\r\n+CSQ: 99,99\r\n\r\nOK\r\n"},
+                                SimState::Absent,
+                                Registration::Searching,
+                                std::nullopt},
+                      HealthRow{"PinNeeded",
+                                {"\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n"},
+                                {"\r\n+CREG: 0,3\r\n\r\nOK\r\n"},
+                                {"\r\n+CSQ: 10,99\r\n\r\nOK\r\n"},
+                                SimState::PinNeeded,
+                                Registration::Denied,
+                                -93},
+                      HealthRow{"SearchingWithNoticesBetween",
+                                {"\r\n+CPIN: READY\r\n", "\r\n+CREG: 1\r\n", "\r\nOK\r\n"},
+                                {"\r\n^RSSI: 5\r\n\r\n+CREG: 0,2\r\n\r\nOK\r\n"},
+                                {"\r\n+CSQ: 12,99\r\n\r\nOK\r\n\r\n+CREG: 5\r\n"},
+                                SimState::Ready,
+                                Registration::Roaming,
+                                -89}),
+    [](const ::testing::TestParamInfo<HealthRow>& row) { return row.param.name; });
+
+TEST_F(SenderRig, AModemThatRestartsIsInitialisedAgain) {
+  StartReady();
+  link.arrived = "\r\nRDY\r\n";
+  RunUntil([&] { return Count("AT+CMGF=0\r") == 1; });
+  EXPECT_EQ(link.written.substr(0, kInit.size()), kInit);
+}
+
+TEST_F(SenderRig, ReportsStatusChangesOnlyWhenSomethingChanged) {
+  StartReady();
+  const std::size_t statuses = Of(SmsReport::Kind::Status).size();
+  EXPECT_GE(statuses, 1u);
+  ticks.Advance(SmsSender::kHealthIntervalMs);
+  RunUntil([&] { return Count("AT+CSQ\r") == 1 && sender.phase() == SmsSender::Phase::Idle; });
+  EXPECT_EQ(Of(SmsReport::Kind::Status).size(), statuses);
+  link.arrived = "\r\n+CREG: 0\r\n";
+  Step();
+  ASSERT_EQ(Of(SmsReport::Kind::Status).size(), statuses + 1);
+  EXPECT_EQ(Of(SmsReport::Kind::Status).back()->status.registration, Registration::Searching);
+}
+
+}  // namespace
+}  // namespace pagorin
