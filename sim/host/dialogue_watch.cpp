@@ -10,20 +10,19 @@ void DialogueWatch::Transcript(const TranscriptLine& line, std::uint64_t nowMs) 
   lastActivityMs_ = nowMs;
   if (line.fromPlugin) {
     ++counts_.commands;
-    bool modeCommand = line.text.rfind("AT+CMGF", 0) == 0;
-    if (modeCommand) {
-      if (dialogueOpen_) {
-        ++counts_.timeouts;
-        if (++consecutiveTimeouts_ >= 3) {
-          ++counts_.dropped;
-          consecutiveTimeouts_ = 0;
-          log_.Emit("dropped", {}, "  a message was dropped after its third time-out");
-        } else {
-          log_.Emit("timeout", {{"count", consecutiveTimeouts_}},
-                    "  no usable reply (time-out or refusal): attempt " +
-                        std::to_string(consecutiveTimeouts_) + " failed, the message starts again");
-        }
-      }
+    // Each attempt at a message (or at one of its parts) starts with AT+CMGS; the plug-in gives
+    // up on an attempt with an ESC and tries the message again later.
+    const bool sendCommand = line.text.rfind("AT+CMGS", 0) == 0;
+    const bool escape = line.text.rfind("<ESC>", 0) == 0;
+    if ((sendCommand || escape) && dialogueOpen_) {
+      ++counts_.timeouts;
+      ++failedAttempts_;
+      log_.Emit("timeout", {{"count", failedAttempts_}},
+                "  no usable reply (time-out or refusal): attempt " +
+                    std::to_string(failedAttempts_) + " failed, the message is tried again later");
+      dialogueOpen_ = false;
+    }
+    if (sendCommand) {
       dialogueOpen_ = true;
       pduWritten_ = false;
     }
@@ -38,10 +37,13 @@ void DialogueWatch::Transcript(const TranscriptLine& line, std::uint64_t nowMs) 
     log_.Emit("at", {{"dir", "tx"}, {"text", line.text}}, "  AT >> " + line.text);
     if (pdu) ReadPdu(line.text);
   } else {
-    if (dialogueOpen_ && pduWritten_ && line.text.find("OK") != std::string::npos) {
+    // +CMGS: <mr> is the network's word that the message went; a bare OK says the same.
+    if (dialogueOpen_ && pduWritten_ &&
+        (line.text.find("+CMGS:") != std::string::npos ||
+         line.text.find("OK") != std::string::npos)) {
       dialogueOpen_ = false;
       pduWritten_ = false;
-      consecutiveTimeouts_ = 0;
+      failedAttempts_ = 0;
       ++counts_.sent;
       if (havePiece_) sent_.push_back(piece_);
       havePiece_ = false;
@@ -106,13 +108,12 @@ void DialogueWatch::Delivered(const std::string& jsonLine, std::uint64_t nowMs) 
 }
 
 void DialogueWatch::Close(std::uint64_t nowMs) {
-  // The plug-in waits longer for the final reply after a message than for the other replies.
+  // The plug-in keeps a message until it is sent or its maximum age has passed; an attempt still
+  // open at the end is only counted as unanswered.
   const std::uint64_t replyWindowMs = pduWritten_ ? 60000 : 10000;
-  if (dialogueOpen_ && nowMs - lastCommandMs_ >= replyWindowMs && consecutiveTimeouts_ == 2) {
-    ++counts_.dropped;
+  if (dialogueOpen_ && nowMs - lastCommandMs_ >= replyWindowMs) {
     ++counts_.timeouts;
     dialogueOpen_ = false;
-    log_.Emit("dropped", {}, "  a message was dropped after its third time-out");
   }
 }
 

@@ -1,6 +1,7 @@
 // The watch on the AT dialogue between the plug-in and the modem: it shows each command and
-// reply, reads each message piece from the PDU the plug-in wrote, tells a piece that went out
-// from one that failed or was dropped, and shows what the modem handed to a phone.
+// reply, reads each message piece from the PDU the plug-in wrote, tells an attempt that went out
+// from one that failed, and shows what the modem handed to a phone. A message is never dropped by
+// failed attempts: the plug-in tries it again later.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +30,7 @@ class DialogueWatch {
   void Transcript(const TranscriptLine& line, std::uint64_t nowMs);
   // One line of the modem simulator's log of accepted messages (a JSON object).
   void Delivered(const std::string& jsonLine, std::uint64_t nowMs);
-  // At the end of a run: a message whose third attempt got no reply in time counts as dropped.
+  // At the end of a run: an attempt that got no reply in time counts as a time-out.
   void Close(std::uint64_t nowMs);
 
   // True when no message is under way and the line was silent for two simulated seconds.
@@ -45,7 +46,7 @@ class DialogueWatch {
   DialogueCounts counts_;
   bool dialogueOpen_ = false;
   bool pduWritten_ = false;
-  int consecutiveTimeouts_ = 0;
+  int failedAttempts_ = 0;
   std::uint64_t lastCommandMs_ = 0;
   std::string lastCommandText_;
   std::uint64_t lastActivityMs_ = 0;

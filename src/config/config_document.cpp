@@ -166,6 +166,7 @@ void Apply(Configuration& config, MarkupDocument& document, LoadReport& report) 
   // Files written before the attribute existed resend, as the default says.
   const std::string resend = document.GetAttribute("Resend");
   const int resendFlag = resend.empty() ? 1 : (detail::ParseDecimal(resend) != 0 ? 1 : 0);
+  std::string modemScript = document.GetAttribute("ModemScript");
 
   std::vector<std::unique_ptr<PhoneEntry>> phoneBook;
   ForEachNumberedChild(document, "Tel", IntAttribute(document, "TelCount"), [&] {
@@ -196,6 +197,7 @@ void Apply(Configuration& config, MarkupDocument& document, LoadReport& report) 
   config.MaxParts = maxParts;
   config.Coalesce = coalesce;
   config.Resend = resendFlag;
+  config.ModemScript.swap(modemScript);
   config.phoneBook.swap(phoneBook);
   config.alarmRules.swap(alarmRules);
 }
@@ -339,6 +341,9 @@ std::string SaveConfiguration(Configuration& config) noexcept {
       }
       if (config.Coalesce != defaults.Coalesce) {
         document.SetAttribute(root, "Coalesce", config.Coalesce);
+      }
+      if (!config.ModemScript.empty()) {
+        document.SetAttribute(root, "ModemScript", config.ModemScript.c_str());
       }
       // Last on the root, so that readers that know only the first six attributes are not
       // disturbed by it.

@@ -76,6 +76,10 @@ struct Configuration {
   // 1: messages a previous run left unsent are queued again when the project starts (attribute
   // "Resend" of the root, written only when 0; a file without it resends).
   int Resend = 1;
+  // A host script run when the SMS path starts failing and again when it recovers, so that the
+  // HMI can raise its own alarm about its notifier (attribute "ModemScript" of the root, written
+  // only when set; empty: none).
+  std::string ModemScript;
   std::string configPath;  // the configuration file
   int sendEnabled = 1;     // the send switch; never stored
   // Counts the saves: each save stores the next value, in the file and in the project's copy

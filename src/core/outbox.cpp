@@ -275,6 +275,7 @@ void Outbox::OnSent(std::uint64_t id, const std::vector<int>& references, int at
   } catch (...) {
   }
   Feed();
+  if (listener_ != nullptr) listener_->OnSent(id, references, attempts);
 }
 
 void Outbox::OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept {
@@ -287,6 +288,7 @@ void Outbox::OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept {
       } catch (...) {
       }
     }
+    if (listener_ != nullptr) listener_->OnFailed(id, failure);
     return;
   }
   try {
@@ -297,6 +299,7 @@ void Outbox::OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept {
   } catch (...) {
   }
   Feed();
+  if (listener_ != nullptr) listener_->OnFailed(id, failure);
 }
 
 void Outbox::OnStatusChanged(const ModemStatus& status) noexcept {
@@ -304,6 +307,7 @@ void Outbox::OnStatusChanged(const ModemStatus& status) noexcept {
     status_ = status;
   } catch (...) {
   }
+  if (listener_ != nullptr) listener_->OnStatusChanged(status);
 }
 
 void Outbox::End(std::uint64_t id, HistoryState state, int attempts, std::string reference,

@@ -81,6 +81,10 @@ class Outbox final : public SmsObserver {
   // Hands the modem the next messages by priority while it holds fewer than the window.
   void Feed() noexcept;
 
+  // Someone told of every fate and status after the outbox took it (the plug-in, for its failure
+  // script); nullptr for none.
+  void SetListener(SmsObserver* listener) noexcept { listener_ = listener; }
+
   // SmsObserver.
   void OnSent(std::uint64_t id, const std::vector<int>& references, int attempts) noexcept override;
   void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept override;
@@ -113,6 +117,7 @@ class Outbox final : public SmsObserver {
   bool Submit(const OutboxMessage& message) noexcept;
 
   SmsModem& modem_;
+  SmsObserver* listener_ = nullptr;
   OutboxLimits limits_;
   OutboxJournal journal_;
   SendHistory history_;

@@ -33,6 +33,7 @@ PluginObject::PluginObject(HostApplication& hostApplication)
   configPath = ConfigPathIn(projectDirectory);
   sendEnabled = 1;
   modem.SetObserver(&outbox);
+  outbox.SetListener(this);
 }
 
 PluginObject::~PluginObject() {
@@ -51,7 +52,9 @@ void PluginObject::Serialize(Archive& archive) noexcept {
 int PluginObject::Start(int /*unused*/) noexcept {
   if (host->IsRunMode() != 0 && !runStarted) {
     runStarted = true;
-    modemOpen = modem.Open(Com + 1, BaudRateForIndex(Baund), ByteSizeForDataBit(DataBit));
+    // A port that does not open now is reopened by the sender; alarms are taken meanwhile.
+    (void)modem.Open(Com + 1, BaudRateForIndex(Baund), ByteSizeForDataBit(DataBit));
+    modemOpen = modem.started() ? 1 : 0;
     try {
       outbox.Start(ProjectFolder(), Resend != 0, SmsModem::kDefaultMaxAgeMs);
     } catch (...) {
@@ -79,8 +82,33 @@ std::string PluginObject::GetName() noexcept {
 }
 
 void PluginObject::OnTick() noexcept {
-  if (sendEnabled != 0) modem.Tick();
+  modem.SetSendEnabled(sendEnabled != 0);
+  modem.Tick();
   outbox.Feed();
+}
+
+void PluginObject::OnSent(std::uint64_t /*id*/, const std::vector<int>& /*references*/,
+                          int /*attempts*/) noexcept {
+  messageFailing = false;
+  UpdatePathState();
+}
+
+void PluginObject::OnFailed(std::uint64_t /*id*/, const SmsFailure& failure) noexcept {
+  if (failure.kind == SmsFailureKind::Temporary && failure.attempts < kFailingAttempts) return;
+  messageFailing = true;
+  UpdatePathState();
+}
+
+void PluginObject::OnStatusChanged(const ModemStatus& /*status*/) noexcept {
+  UpdatePathState();
+}
+
+void PluginObject::UpdatePathState() noexcept {
+  if (!modem.started()) return;
+  const bool failing = IsSmsPathFailing(outbox.status(), messageFailing);
+  if (failing == pathFailing) return;
+  pathFailing = failing;
+  if (!ModemScript.empty()) host->RunScript(ModemScript.c_str());
 }
 
 std::string PluginObject::ProjectFolder() const {

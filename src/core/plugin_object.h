@@ -34,7 +34,14 @@ constexpr int ByteSizeForDataBit(int dataBit) noexcept {
   return dataBit != 0 ? 8 : 7;
 }
 
-class PluginObject final : public SuperWizard, public Configuration, public SendRecordSource {
+// Attempts after which a message that keeps failing for a passing reason counts as a failing
+// SMS path (for the failure script), before it ends.
+inline constexpr int kFailingAttempts = 3;
+
+class PluginObject final : public SuperWizard,
+                           public Configuration,
+                           public SendRecordSource,
+                           public SmsObserver {
  public:
   // Sets the defaults and the configuration file's path from the host's project directory;
   // nothing is read yet. Throws only std::bad_alloc.
@@ -45,12 +52,14 @@ class PluginObject final : public SuperWizard, public Configuration, public Send
   PluginObject& operator=(const PluginObject&) = delete;
 
   void Serialize(Archive& archive) noexcept override;
-  // In run mode: opens the port, announces the rules' variables and hands the hidden window to
-  // the host. A second call neither opens the port again nor makes a second window. Returns 1.
+  // In run mode: starts the modem's sender (which opens the port, now or later, and keeps it
+  // open), starts the outbox, announces the rules' variables and hands the hidden window to the
+  // host. A second call neither starts the sender again nor makes a second window. Returns 1.
   int Start(int unused) noexcept override;
   int ShowSettings() noexcept override;
   std::string GetName() noexcept override;
-  // Advances the modem's dialogue by one step while the send switch is on.
+  // Hands the send switch to the modem, lets it report the fates and the status (the sender
+  // works on its own thread; nothing here waits for the modem) and feeds it from the outbox.
   void OnTick() noexcept override;
   int Reserved10() noexcept override { return 0; }
   int GetRequest(std::int16_t* code, std::int16_t* subCode, std::int16_t* flags,
@@ -87,6 +96,13 @@ class PluginObject final : public SuperWizard, public Configuration, public Send
   std::uint64_t SendTestMessage(int phoneIndex, std::string& outcome) override;
   std::string TestOutcome(std::uint64_t handle) override;
 
+  // The modem's reports as the outbox passes them on, on the host's thread from OnTick. The SMS
+  // path starting to fail (port gone, SIM or network missing, a message failing) and its
+  // recovery each run ModemScript once.
+  void OnSent(std::uint64_t id, const std::vector<int>& references, int attempts) noexcept override;
+  void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept override;
+  void OnStatusChanged(const ModemStatus& status) noexcept override;
+
   HostApplication* host;
   MarkupDocument document;
   std::unique_ptr<PluginWindow> hostWindow;
@@ -94,9 +110,15 @@ class PluginObject final : public SuperWizard, public Configuration, public Send
   int requestPending = 0;
   int firstResult = 1;
   KnownAlarms knownAlarms;
+  // 1 once Start found the host running and started the modem's sender: alarms are asked for and
+  // messages taken from then on, whether the port is open yet or not.
   int modemOpen = 0;
-  // Set once Start found the host running and opened the port; a later Start leaves it alone.
+  // Set once Start found the host running and started the sender; a later Start leaves it alone.
   bool runStarted = false;
+  // Whether the last message's fate was a failure, and whether the SMS path counts as failing
+  // (for ModemScript).
+  bool messageFailing = false;
+  bool pathFailing = false;
   // Before the modem, which tells it the fates, so that it outlives the modem.
   Outbox outbox{modem};
   // Last, so that it is destroyed first: its queue is dropped and its port closed before the
@@ -105,6 +127,8 @@ class PluginObject final : public SuperWizard, public Configuration, public Send
 
  private:
   void SendMessage(const HostParam* params);
+  // Runs ModemScript when the path's state (port, SIM, network, last message) changed.
+  void UpdatePathState() noexcept;
 };
 
 }  // namespace pagorin

@@ -10,6 +10,36 @@ namespace {
 
 using namespace string_id;
 
+int SimWord(SimState sim) noexcept {
+  switch (sim) {
+    case SimState::Ready:
+      return kSimReadyStatus;
+    case SimState::PinNeeded:
+      return kSimPinStatus;
+    case SimState::Absent:
+      return kSimAbsentStatus;
+    case SimState::Unknown:
+      break;
+  }
+  return 0;
+}
+
+int RegistrationWord(Registration registration) noexcept {
+  switch (registration) {
+    case Registration::Home:
+      return kRegisteredStatus;
+    case Registration::Roaming:
+      return kRoamingStatus;
+    case Registration::Searching:
+      return kSearchingStatus;
+    case Registration::Denied:
+      return kDeniedStatus;
+    case Registration::Unknown:
+      break;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::vector<SendRecordRow> PluginObject::RecentMessages(std::size_t limit) {
@@ -38,6 +68,10 @@ std::string PluginObject::ModemStatusLine() {
   std::string line = status.portOpen
                          ? LoadString(kModemPortOpen)
                          : platform::FormatText(LoadString(kModemPortClosed), {status.portError});
+  // What is not known yet (not asked, or the port is closed) is left out.
+  for (int word : {SimWord(status.sim), RegistrationWord(status.registration)}) {
+    if (word != 0) line += "  " + LoadString(word);
+  }
   if (status.signalDbm) {
     line += "  " + platform::FormatText(LoadString(kModemSignal),
                                         {static_cast<std::int64_t>(*status.signalDbm)});

@@ -51,6 +51,8 @@ int PluginObject::CallFunction(int functionId, int /*unused1*/, const HostParam*
       break;
     case kShouldSendFunction:
       if (params != nullptr) sendEnabled = params[0].intValue != 0 ? 1 : 0;
+      // The sender learns of it at once, not at the next tick: no message starts after this.
+      modem.SetSendEnabled(sendEnabled != 0);
       break;
     default:
       break;

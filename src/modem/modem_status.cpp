@@ -183,4 +183,11 @@ std::optional<int> RssiToDbm(int rssi) noexcept {
   return -113 + 2 * rssi;
 }
 
+bool IsSmsPathFailing(const ModemStatus& status, bool lastMessageFailed) noexcept {
+  if (!status.portOpen || lastMessageFailed) return true;
+  if (status.sim == SimState::Absent || status.sim == SimState::PinNeeded) return true;
+  return status.registration == Registration::Searching ||
+         status.registration == Registration::Denied;
+}
+
 }  // namespace pagorin

@@ -83,4 +83,8 @@ std::string TimeoutMeaning() noexcept;
 // out of range.
 std::optional<int> RssiToDbm(int rssi) noexcept;
 
+// True when alarms cannot reach phones now: the port is closed, the SIM is missing or locked,
+// the network refused registration or is being searched, or `lastMessageFailed`.
+bool IsSmsPathFailing(const ModemStatus& status, bool lastMessageFailed) noexcept;
+
 }  // namespace pagorin

@@ -696,8 +696,16 @@ void SmsSender::AttemptFailed(std::string_view result, std::uint32_t now) noexce
     resumeAt_ = now + pauseMs_;
   } else {
     entry.backOffMs = Doubled(entry.backOffMs, kRetryFirstMs, kRetryLastMs);
-    entry.waiting = true;
-    entry.notBefore = now + entry.backOffMs;
+    if (errorClass == ErrorClass::Transient && entry.attempts < kAttemptsInPlace) {
+      // A passing failure: the queue waits with it, so that the order is kept.
+      pausedAll_ = true;
+      resumeAt_ = now + entry.backOffMs;
+    } else {
+      // It keeps failing, or the message itself was refused: it steps aside so that it cannot
+      // hold up the messages behind it.
+      entry.waiting = true;
+      entry.notBefore = now + entry.backOffMs;
+    }
   }
   hasCurrent_ = false;
   if (phase_ == Phase::Sending) phase_ = Phase::Idle;

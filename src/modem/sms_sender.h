@@ -57,6 +57,9 @@ class SmsSender {
   static constexpr std::uint32_t kRetryLastMs = 10 * 60 * 1000;
   // Health checks when idle.
   static constexpr std::uint32_t kHealthIntervalMs = 60000;
+  // Attempts after which a message that keeps failing for a passing reason no longer holds up
+  // the queue behind it.
+  static constexpr int kAttemptsInPlace = 3;
   // Rejections of the message itself after which it ends as Permanent.
   static constexpr int kRejectionsBeforePermanent = 2;
   // Lines kept in the log of the dialogue.

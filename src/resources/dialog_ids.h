@@ -36,6 +36,8 @@ inline constexpr int kMaxPartsEdit = 3051;
 inline constexpr int kCoalesceEdit = 3052;
 inline constexpr int kSendRecords = 3039;
 inline constexpr int kResendCheck = 3040;
+inline constexpr int kModemStatusText = 3041;
+inline constexpr int kModemScriptEdit = 3042;
 }  // namespace settings_ids
 
 // The send record dialog (3006).

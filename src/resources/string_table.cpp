@@ -117,9 +117,24 @@ constexpr std::array kStrings{
     StringEntry{87, "信号 %d dBm"},
     StringEntry{88, "最近故障:%s"},
     StringEntry{89, "项目未运行,短信猫未启动"},
+    StringEntry{94, "SIM卡正常"},
+    StringEntry{95, "SIM卡需要PIN码"},
+    StringEntry{96, "无SIM卡"},
+    StringEntry{97, "已注册网络"},
+    StringEntry{98, "漫游"},
+    StringEntry{99, "正在搜索网络"},
+    StringEntry{100, "网络拒绝注册"},
 };
 
-constexpr int kMaxId = 99;
+constexpr int kMaxId = 127;
+
+constexpr bool IdsFitTable() {
+  for (const StringEntry& entry : kStrings) {
+    if (entry.id < 0 || entry.id > kMaxId) return false;
+  }
+  return true;
+}
+static_assert(IdsFitTable(), "a string id lies outside the table");
 
 struct ConvertedTable {
   std::array<std::string, kMaxId + 1> texts;

@@ -87,6 +87,13 @@ inline constexpr int kModemPortClosed = 86;   // the system's reason
 inline constexpr int kModemSignal = 87;       // dBm
 inline constexpr int kModemLastFailure = 88;  // failure
 inline constexpr int kModemNotStarted = 89;
+inline constexpr int kSimReadyStatus = 94;
+inline constexpr int kSimPinStatus = 95;
+inline constexpr int kSimAbsentStatus = 96;
+inline constexpr int kRegisteredStatus = 97;
+inline constexpr int kRoamingStatus = 98;
+inline constexpr int kSearchingStatus = 99;
+inline constexpr int kDeniedStatus = 100;
 }  // namespace string_id
 
 // The text of string `id` in code page 936; an empty text for an id the table does not hold.

@@ -96,6 +96,11 @@ void SettingsDialog::OnInitDialog() {
   v.SetCheck(settings_ids::kConcatCheck, config_.Concat != 0 ? 1 : 0);
   v.SetText(settings_ids::kMaxPartsEdit, std::to_string(config_.MaxParts));
   v.SetText(settings_ids::kCoalesceEdit, std::to_string(config_.Coalesce));
+  v.SetText(settings_ids::kModemScriptEdit, config_.ModemScript);
+  // The modem's state as the running plug-in sees it; a bare configuration has no modem.
+  if (SendRecordSource* source = RecordSource(); source != nullptr) {
+    v.SetText(settings_ids::kModemStatusText, source->ModemStatusLine());
+  }
 
   ExchangeToControls();
   // A damaged or older configuration file, or phone indexes left out, found by the last load.
@@ -202,6 +207,7 @@ void SettingsDialog::OnOk() {
   config_.DataBit = dataBitsIndex_;
   config_.sendEnabled = sendFlag_;
   config_.Resend = resendFlag_;
+  config_.ModemScript = v.GetText(settings_ids::kModemScriptEdit);
   for (const auto& rule : config_.alarmRules)
     ClassifyCustomText(*rule);
   SaveConfiguration(config_);

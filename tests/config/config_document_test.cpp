@@ -290,6 +290,7 @@ TEST_F(ConfigDocument, SendingOptionsAreOptionalWithDefaults) {
   struct Row {
     const char* attributes;  // on the root element
     int concat, maxParts, coalesce;
+    const char* modemScript = "";
   };
   const Row rows[] = {
       {"", 1, 5, 3},  // a file written before the options existed
@@ -298,6 +299,7 @@ TEST_F(ConfigDocument, SendingOptionsAreOptionalWithDefaults) {
       {R"(Concat="2" MaxParts="0" Coalesce="-1")", 1, 5, 3},  // outside the bounds: defaults
       {R"(MaxParts="21" Coalesce="1001")", 1, 5, 3},
       {R"(Concat="" MaxParts="x")", 1, 5, 3},
+      {R"(ModemScript="Fault=1;")", 1, 5, 3, "Fault=1;"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.attributes);
@@ -306,18 +308,23 @@ TEST_F(ConfigDocument, SendingOptionsAreOptionalWithDefaults) {
     EXPECT_EQ(loaded.Concat, row.concat);
     EXPECT_EQ(loaded.MaxParts, row.maxParts);
     EXPECT_EQ(loaded.Coalesce, row.coalesce);
+    EXPECT_EQ(loaded.ModemScript, row.modemScript);
   }
   // Stored only where they differ from the defaults, and read back.
   config.Concat = 0;
   config.Coalesce = 7;
+  config.ModemScript = "A=\"1\";";
   const std::string text = SaveConfiguration(config);
-  EXPECT_NE(text.find(R"(VarCount="0" Concat="0" Coalesce="7" Revision=)"), std::string::npos)
+  EXPECT_NE(
+      text.find(R"(VarCount="0" Concat="0" Coalesce="7" ModemScript="A=&quot;1&quot;;" Revision=)"),
+      std::string::npos)
       << text;
   Configuration loaded;
   LoadFrom(text, loaded);
   EXPECT_EQ(loaded.Concat, 0);
   EXPECT_EQ(loaded.MaxParts, 5);
   EXPECT_EQ(loaded.Coalesce, 7);
+  EXPECT_EQ(loaded.ModemScript, config.ModemScript);
 }
 
 TEST_F(ConfigDocument, HugeCountsLoadWithinWhatTheTextHolds) {

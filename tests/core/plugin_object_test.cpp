@@ -117,19 +117,30 @@ TEST_F(PluginObjectTest, SecondStartNeitherReopensThePortNorMakesAnotherWindow) 
   EXPECT_EQ(host.calls.size(), callsAfterFirst + 2);  // the two run-mode questions
 }
 
-TEST_F(PluginObjectTest, PortThatDoesNotOpenStillGivesTheHostItsWindow) {
+TEST_F(PluginObjectTest, PortThatDoesNotOpenStillTakesAlarmsAndSaysWhy) {
   setenv("PAGORIN_COM1", "/nonexistent-pagorin-device", 1);
   host.runMode = 1;
+  plugin->ModemScript = "SmsFault = 1;";
   EXPECT_EQ(plugin->Start(0), 1);
-  unsetenv("PAGORIN_COM1");
-  EXPECT_EQ(plugin->modemOpen, 0);
   EXPECT_EQ(host.CountOf("AttachWindow"), 1u);
-  ticks.Advance(10000);
+  // The sender keeps trying the port; alarms are asked for and queued meanwhile.
+  EXPECT_EQ(plugin->modemOpen, 1);
+  ticks.Advance(1500);
   std::int16_t code = 0, sub = 0, flags = 0;
   std::int32_t size = 0;
   AlarmRequest block{};
-  EXPECT_EQ(plugin->GetRequest(&code, &sub, &flags, 0, &size, &block), 0);
-  EXPECT_EQ(host.CountOf("RequestTimedOut"), 0u);
+  EXPECT_EQ(plugin->GetRequest(&code, &sub, &flags, 0, &size, &block), 1);
+  HostParam params[2]{};
+  params[0].textValue = "13800138000";
+  params[1].textValue = "A";
+  plugin->CallFunction(kSendMsgFunction, 0, params, 0);
+  EXPECT_EQ(plugin->outbox.waitingCount(), 1u);
+  plugin->OnTick();
+  unsetenv("PAGORIN_COM1");
+  EXPECT_EQ(platform::Cp936ToUtf8(plugin->ModemStatusLine()),
+            "串口未打开 No such file or directory");
+  // The failing path runs the configured script once.
+  EXPECT_EQ(host.CountOf("RunScript"), 1u);
 }
 
 TEST_F(PluginObjectTest, TickWaitsWhileSendingIsSwitchedOff) {

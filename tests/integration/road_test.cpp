@@ -84,6 +84,14 @@ struct Road {
       start = end + 1;
     }
   }
+  // The AT+CMGS commands: one per message part sent or tried.
+  std::vector<json> Sends() const {
+    std::vector<json> sends;
+    for (const auto& command : Commands()) {
+      if (command["text"].get<std::string>().starts_with("AT+CMGS=")) sends.push_back(command);
+    }
+    return sends;
+  }
   std::vector<json> Commands() const {
     std::vector<json> commands;
     for (const auto& e : run.Events("at")) {
@@ -128,11 +136,17 @@ TEST(Road, TheWaterworksDemoDeliversItsTextsToEachPhoneInOrder) {
       {"+8613698765432", "进水闸门报警:"},
   };
   ASSERT_EQ(road.phone.size(), expected.size()) << road.run.output;
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(road.phone[i]["number"], expected[i].first) << i;
-    EXPECT_EQ(road.phone[i]["text"], expected[i].second) << i;
-    EXPECT_EQ(road.phone[i]["alphabet"], "UCS2") << i;
+  // Messages that wait together leave by priority (an urgent alarm before a high one), so the
+  // phones get every text once, in queue order within a priority.
+  std::vector<std::pair<std::string, std::string>> delivered;
+  for (const auto& message : road.phone) {
+    delivered.emplace_back(message["number"], message["text"]);
+    EXPECT_EQ(message["alphabet"], "UCS2");
   }
+  std::vector<std::pair<std::string, std::string>> sortedExpected = expected;
+  std::sort(delivered.begin(), delivered.end());
+  std::sort(sortedExpected.begin(), sortedExpected.end());
+  EXPECT_EQ(delivered, sortedExpected);
   // What the simulator expected is what arrived.
   auto expectedEvents = road.run.Events("expected");
   ASSERT_EQ(expectedEvents.size(), expected.size());
@@ -148,14 +162,15 @@ TEST(Road, TheWaterworksDemoDeliversItsTextsToEachPhoneInOrder) {
   EXPECT_EQ(summary["dropped"], 0);
   EXPECT_EQ(summary["timeouts"], 0);
   EXPECT_LT(summary["wallSeconds"].get<double>(), 30.0);
-  // Nothing went out while sending was off (simulated seconds 14 to 20).
-  for (const auto& command : road.Commands()) {
+  // No message went out while sending was off (simulated seconds 14 to 20); the modem's health
+  // is still looked after.
+  for (const auto& command : road.Sends()) {
     double t = command["t"].get<double>();
     EXPECT_FALSE(t > 14.0 && t < 20.0) << command.dump();
   }
 }
 
-TEST(Road, ASilentModemSeesThreeModeCommandsTenSecondsApartThenTheNextMessage) {
+TEST(Road, ASilentModemIsProbedAndReopenedAndNoMessageIsDropped) {
   Road road;
   road.Project(kOnePhoneConfig, std::string(kTank) + R"toml(
 [modem]
@@ -171,15 +186,15 @@ end = true
   road.Run({"--modem-arg=--silent"});
   ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
   auto commands = road.Commands();
-  ASSERT_GE(commands.size(), 4u) << road.run.output;
-  for (std::size_t i = 0; i < 4; ++i)
-    EXPECT_EQ(commands[i]["text"], "AT+CMGF=0") << i;
-  for (std::size_t i = 1; i < 4; ++i) {
-    double gap = commands[i]["t"].get<double>() - commands[i - 1]["t"].get<double>();
-    EXPECT_GE(gap, 10.0) << i;
-    EXPECT_LE(gap, 10.3) << i;
+  ASSERT_GE(commands.size(), 5u) << road.run.output;
+  // Only the modem's probe: a modem that never answered is never given a message, and the
+  // port is closed and opened again while the messages wait.
+  for (const auto& command : commands) {
+    const std::string text = command["text"].get<std::string>();
+    EXPECT_TRUE(text == "AT" || text == "<ESC>AT" || text == "<ESC>") << text;
   }
-  EXPECT_EQ(road.run.Events("dropped").size(), 1u);
+  EXPECT_TRUE(road.Sends().empty());
+  EXPECT_TRUE(road.run.Events("dropped").empty());
   EXPECT_TRUE(road.phone.empty());
 }
 
@@ -200,11 +215,16 @@ timeout = 30
   ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
   ASSERT_EQ(road.phone.size(), 1u) << road.run.output;
   EXPECT_EQ(road.phone[0]["text"], "清水池报警:高报,高级,未确认,数值4.75");
-  EXPECT_EQ(road.Commands().size(), 3u);  // mode, length, PDU: every reply recognised at once
+  EXPECT_EQ(road.Sends().size(), 1u);  // every reply recognised at once
   int echoes = 0;
   for (const auto& e : road.run.Events("at"))
     echoes += e.value("echo", false) ? 1 : 0;
-  EXPECT_EQ(echoes, std::string(GetParam()) == "on" ? 3 : 0);
+  // The modem echoes until the initialisation switches the echo off.
+  if (std::string(GetParam()) == "on") {
+    EXPECT_GE(echoes, 1);
+  } else {
+    EXPECT_EQ(echoes, 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(OnAndOff, EchoSetting, ::testing::Values("on", "off"));
@@ -235,9 +255,9 @@ timeout = 30
   ASSERT_EQ(road.phone.size(), 2u) << road.run.output;
   EXPECT_EQ(road.phone[0]["text"], "第一条");
   EXPECT_EQ(road.phone[1]["text"], "清水池报警:低报,低级,未确认,数值0.5");
-  auto commands = road.Commands();
-  ASSERT_FALSE(commands.empty());
-  EXPECT_GE(commands.front()["t"].get<double>(), 20.0);
+  auto sends = road.Sends();
+  ASSERT_FALSE(sends.empty());
+  EXPECT_GE(sends.front()["t"].get<double>(), 20.0);
   EXPECT_EQ(road.run.Events("expected").size(), 2u);
 }
 
@@ -356,7 +376,7 @@ at = 6
 set = { "Tank1.PV" = 0.5 }
 [[step]]
 after = 0
-wait_for = { delivered = 1 }
+wait_for = { delivered = 2 }
 timeout = 20
 )toml");
   road.Run();
@@ -364,11 +384,16 @@ timeout = 20
   auto baseline = road.run.Events("baseline");
   ASSERT_EQ(baseline.size(), 1u);
   EXPECT_EQ(baseline[0]["count"], 3);
-  for (const auto& command : road.Commands())
+  for (const auto& command : road.Sends())
     EXPECT_GE(command["t"].get<double>(), 6.0);
   // Only the change after the baseline reaches the phone: the two high alarms resumed.
   ASSERT_GE(road.phone.size(), 1u);
-  EXPECT_EQ(road.phone[0]["text"], "清水池报警:高报,高级,恢复数值0.5");
+  // The resumed alarms are queued together and leave by priority, so the high one may follow
+  // the urgent one.
+  bool resumed = false;
+  for (const auto& message : road.phone)
+    resumed = resumed || message["text"] == "清水池报警:高报,高级,恢复数值0.5";
+  EXPECT_TRUE(resumed) << road.run.output;
 }
 
 }  // namespace
@@ -581,7 +606,7 @@ end = true
 namespace pagorin::sim {
 namespace {
 
-TEST(Road, AModemThatLosesTheFinalOkGetsTheMessageThreeTimesThenItIsDropped) {
+TEST(Road, AModemThatLosesTheFinalOkStillDeliversTheMessageOnce) {
   Road road;
   road.Project(kOnePhoneConfig, std::string(kTank) + R"toml(
 [modem]
@@ -596,14 +621,12 @@ end = true
 )toml");
   road.Run({"--modem-arg=--drop-final-ok"});
   ASSERT_EQ(road.run.exitCode, 0) << road.run.output;
-  ASSERT_EQ(road.phone.size(), 3u) << road.run.output;
-  for (const auto& message : road.phone)
-    EXPECT_EQ(message["text"], "泵站停机");
-  const json& summary = road.Summary();
-  EXPECT_EQ(summary["sent"], 0);
-  EXPECT_EQ(summary["delivered"], 3);
-  EXPECT_EQ(summary["dropped"], 1);
-  EXPECT_EQ(summary["commands"], 9);
+  // +CMGS: <mr> came: the message is sent, whatever follows it.
+  ASSERT_EQ(road.phone.size(), 1u) << road.run.output;
+  EXPECT_EQ(road.phone[0]["text"], "泵站停机");
+  EXPECT_EQ(road.Sends().size(), 1u);
+  EXPECT_EQ(road.Summary()["delivered"], 1);
+  EXPECT_EQ(road.Summary()["dropped"], 0);
 }
 
 }  // namespace

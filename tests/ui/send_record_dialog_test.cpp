@@ -89,17 +89,23 @@ TEST_F(SendRecordDialogTest, TestMessageShowsItsOutcomeWhenKnown) {
   EXPECT_EQ(records.testPhones.size(), 2u);
 }
 
-// The settings dialog: the resend setting is exchanged like the send switch, and the send
-// record opens only for a configuration that has one.
-TEST(SettingsDialogSendRecord, ResendCheckAndTheRecordButton) {
+// The settings dialog: the resend setting and the failure script are exchanged like the send
+// switch, the modem's status shows under the serial settings, and the send record opens only
+// for a configuration that has one.
+TEST(SettingsDialogSendRecord, ResendCheckFailureScriptStatusAndTheRecordButton) {
   testing::DialogTestHost host;
   ConfigurationWithRecords records;
   records.Resend = 0;
+  records.ModemScript = "Fault=1;";
+  records.status = Cp("串口未打开 No such file or directory");
   {
     FakeDialogView view;
     SettingsDialog dialog(records, host);
     view.Open(dialog);
     EXPECT_EQ(view.check(settings_ids::kResendCheck), 0);
+    EXPECT_EQ(view.text(settings_ids::kModemStatusText), records.status);
+    EXPECT_EQ(view.text(settings_ids::kModemScriptEdit), "Fault=1;");
+    view.SetText(settings_ids::kModemScriptEdit, "Other=1;");
     EXPECT_TRUE(view.enabled(settings_ids::kSendRecords));
     view.QueueChild([](DialogController& child, FakeDialogView& childView) {
       EXPECT_EQ(child.TemplateId(), kSendRecordDialogId);
@@ -110,20 +116,24 @@ TEST(SettingsDialogSendRecord, ResendCheckAndTheRecordButton) {
     view.ClickCheck(settings_ids::kResendCheck, 1);
     view.Click(kIdCancel);
     EXPECT_EQ(records.Resend, 0);
+    EXPECT_EQ(records.ModemScript, "Fault=1;");
   }
   {
     FakeDialogView view;
     SettingsDialog dialog(records, host);
     view.Open(dialog);
     view.ClickCheck(settings_ids::kResendCheck, 1);
+    view.SetText(settings_ids::kModemScriptEdit, "");
     view.Click(kIdOk);
     EXPECT_EQ(records.Resend, 1);
+    EXPECT_EQ(records.ModemScript, "");
   }
   Configuration bare;
   FakeDialogView view;
   SettingsDialog dialog(bare, host);
   view.Open(dialog);
   EXPECT_EQ(view.check(settings_ids::kResendCheck), 1);
+  EXPECT_EQ(view.text(settings_ids::kModemStatusText), "");
   EXPECT_FALSE(view.enabled(settings_ids::kSendRecords));
   view.Click(settings_ids::kSendRecords);
   EXPECT_EQ(view.childDialogsRun(), 0);
