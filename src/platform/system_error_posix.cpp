@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <string.h>
 
 #include "platform/system_error.h"
@@ -9,6 +10,12 @@ std::string ErrorText(int errorNumber) {
   // The GNU strerror_r returns a pointer that may or may not be `buffer`.
   const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
   return text != nullptr ? std::string(text) : std::string("Unknown error");
+}
+
+int SystemErrorNumber(unsigned long code) noexcept {
+  // The system's codes are errno values here.
+  const int errorNumber = static_cast<int>(code);
+  return errorNumber > 0 ? errorNumber : EIO;
 }
 
 void AssignErrorText(std::string& text, int errorNumber) noexcept {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ namespace {
 
 constexpr int kLocal = 5;
 constexpr int kRemote = 6;
+constexpr int kMissing = 7;  // mapped by the harness to a path that does not exist
 
 bool Harnessed() {
   return std::getenv("PAGORIN_WINE_NULL_MODEM") != nullptr;
@@ -73,6 +75,10 @@ TEST_F(SerialPortWin32, PortsNotConnectedByTheHarnessFailWithoutReachingARealDev
     EXPECT_EQ(port.Open(n, 9600, 8, 0, 0), 0) << "COM" << n;
     EXPECT_FALSE(port.IsOpen());
   }
+  // The system's own message says why (not the C library's text for the same number).
+  const std::string why = port.LastError();
+  EXPECT_FALSE(why.empty());
+  EXPECT_NE(why, "No such file or directory");
   EXPECT_EQ(DeviceTimes(), before);
 }
 
@@ -111,7 +117,12 @@ TEST_F(SerialPortWin32, OpenIsExclusiveAndASecondOpenChangesNothing) {
   EXPECT_EQ(port.Open(kLocal, 9600, 8, 0, 0), 0);
   EXPECT_TRUE(port.IsOpen());
   SerialPort other;
+  SerialPort missing;
+  EXPECT_EQ(missing.Open(kMissing, 9600, 8, 0, 0), 0);
   EXPECT_EQ(other.Open(kLocal, 9600, 8, 0, 0), 0);  // held by `port`
+  // Held is told apart from missing, as Windows itself tells a port in use.
+  EXPECT_FALSE(other.LastError().empty());
+  EXPECT_NE(other.LastError(), missing.LastError());
 
   SerialPort remote;
   ASSERT_EQ(remote.Open(kRemote, 9600, 8, 0, 0), 1);
@@ -121,6 +132,31 @@ TEST_F(SerialPortWin32, OpenIsExclusiveAndASecondOpenChangesNothing) {
   port.Close();
   EXPECT_EQ(port.Write("y", 1), 0);
   EXPECT_EQ(other.Open(kLocal, 9600, 8, 0, 0), 1);  // free again
+}
+
+// The listener hears of every arrival after the bytes are in the buffer, so that an owner
+// waiting for it finds them there.
+TEST_F(SerialPortWin32, TheListenerIsToldAfterBytesArrive) {
+  SerialPort local;
+  SerialPort remote;
+  std::atomic<int> calls{0};
+  std::atomic<int> seenLength{0};
+  local.SetDataListener([&] {
+    seenLength.store(local.ReceivedLength());
+    calls.fetch_add(1);
+  });
+  ASSERT_EQ(local.Open(kLocal, 115200, 8, 0, 0), 1);
+  ASSERT_EQ(remote.Open(kRemote, 115200, 8, 0, 0), 1);
+  EXPECT_EQ(calls.load(), 0);
+  EXPECT_EQ(remote.Write("\r\nOK\r\n", 6), 1);
+  ASSERT_TRUE(WaitFor([&] { return seenLength.load() == 6; }));
+  EXPECT_GE(calls.load(), 1);
+  EXPECT_FALSE(local.HungUp());
+  local.Close();
+  const int afterClose = calls.load();
+  EXPECT_EQ(remote.Write("x", 1), 1);
+  Sleep(100);
+  EXPECT_EQ(calls.load(), afterClose);  // a closed port tells nobody
 }
 
 TEST_F(SerialPortWin32, CloseEndsAReaderThatIsWaitingForInput) {
@@ -155,24 +191,36 @@ TEST_F(SerialPortWin32, ACableThatIsPulledOutEndsTheReaderAndThePortOpensWhenItI
   };
 
   SerialPort port;
+  std::atomic<int> calls{0};
+  port.SetDataListener([&] { calls.fetch_add(1); });
   ASSERT_EQ(port.Open(kLocal, 9600, 8, 0, 0), 1);
+  EXPECT_FALSE(port.HungUp());
   DeleteFileA(ack.c_str());
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   CloseHandle(file);
   ASSERT_TRUE(WaitFor([&] { return exists(ack); }));
 
-  // The device is gone: writing fails, and the reader neither spins nor crashes.
+  // The device is gone: the reader marks the hang-up with the system's reason and tells the
+  // listener, writing fails, and the reader neither spins nor crashes.
+  ASSERT_TRUE(WaitFor([&] { return port.HungUp(); }));
+  EXPECT_GE(calls.load(), 1);
+  EXPECT_FALSE(port.LastError().empty());
+  EXPECT_TRUE(port.IsOpen());
   EXPECT_TRUE(WaitFor([&] { return port.Write("AT\r", 3) == 0; }));
   const double cpuBefore = ProcessCpuMs();
   Sleep(500);
   EXPECT_LT(ProcessCpuMs() - cpuBefore, 250.0);
+  // While it is away the port does not open again, and says why.
+  port.Close();
+  EXPECT_EQ(port.Open(kLocal, 9600, 8, 0, 0), 0);
+  EXPECT_FALSE(port.LastError().empty());
 
   DeleteFileA(ack.c_str());
   ASSERT_TRUE(DeleteFileA(path.c_str()));
   ASSERT_TRUE(WaitFor([&] { return exists(ack); }));
-  port.Close();
   ASSERT_EQ(port.Open(kLocal, 9600, 8, 0, 0), 1);
+  EXPECT_FALSE(port.HungUp());
   SerialPort remote;
   ASSERT_EQ(remote.Open(kRemote, 9600, 8, 0, 0), 1);
   EXPECT_EQ(port.Write("AT\r", 3), 1);

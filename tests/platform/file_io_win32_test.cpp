@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "platform/file_io.h"
+#include "platform/system_error.h"
 #include "support/temp_dir.h"
 
 namespace pagorin::platform {
@@ -77,6 +79,38 @@ TEST(FileIoWin32, FailuresKeepTheOldStateAndNameTheCause) {
   EXPECT_FALSE(ReplaceFile(folder, "x", error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(CountEntries(Wide(dir.path())), 1);
+}
+
+}  // namespace
+}  // namespace pagorin::platform
+
+namespace pagorin::platform {
+namespace {
+
+// The system's own codes read as the system's messages (whatever its language), not as the C
+// library's messages for the numbers that share their values: one line each, told apart, and
+// never empty.
+TEST(SystemErrorWin32, SystemCodesGiveTheSystemsMessage) {
+  const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_TIMEOUT,
+                         ERROR_DEVICE_NOT_CONNECTED};
+  std::vector<std::string> texts;
+  for (const DWORD code : codes) {
+    SCOPED_TRACE(code);
+    const int number = SystemErrorNumber(code);
+    EXPECT_LT(number, 0);
+    const std::string text = ErrorText(number);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.back(), '.');
+    EXPECT_NE(text, ErrorText(static_cast<int>(code)));
+    for (const std::string& other : texts)
+      EXPECT_NE(text, other);
+    texts.push_back(text);
+  }
+  // A failure that the system reported without a code still reads as a failure.
+  EXPECT_EQ(ErrorText(SystemErrorNumber(0)), ErrorText(SystemErrorNumber(ERROR_GEN_FAILURE)));
+  // A code that has no message is named by its number.
+  EXPECT_EQ(ErrorText(SystemErrorNumber(0x3FFFFFF0)), "System error 1073741808");
 }
 
 }  // namespace
