@@ -5,6 +5,7 @@
 #include "core/alarm_intake.h"
 #include "modem/pdu.h"
 #include "platform/code_page.h"
+#include "platform/host_report.h"
 #include "platform/local_time.h"
 #include "platform/text_format.h"
 #include "resources/string_table.h"
@@ -71,8 +72,16 @@ Outbox::~Outbox() {
 void Outbox::Start(const std::string& folder, bool resend, std::uint32_t maxAgeMs) noexcept {
   if (started_) return;
   started_ = true;
+  std::size_t resent = 0, failed = 0, earlier = 0;
   try {
     history_.Open(folder);
+    // The send record shows what earlier runs sent as well.
+    for (HistoryEntry& entry : history_.ReadRecent(kRecentRecords)) {
+      OutboxRecord record;
+      record.entry = std::move(entry);
+      KeepEnded(std::move(record));
+      ++earlier;
+    }
     std::string path = folder;
     if (!path.empty() && path.back() != '/' && path.back() != '\\') {
 #ifdef _WIN32
@@ -92,14 +101,22 @@ void Outbox::Start(const std::string& folder, bool resend, std::uint32_t maxAgeM
         journal_.RecordFailed(message.id, now, resend ? kExpiredReason : kNotResentReason, 0);
         End(message.id, HistoryState::kFailed, 0, {},
             LoadString(resend ? kExpiredReason : kNotResentReason));
+        ++failed;
         continue;
       }
       pending_[std::clamp(message.priority, kPriorityScript, kPriorityUrgent)].push_back(
           std::move(message));
+      ++resent;
     }
     Feed();
   } catch (...) {
     // Out of memory: what was not queued again stays in the journal for the next start.
+  }
+  try {
+    platform::ReportToHost(HostReportKind::kOutboxStarted,
+                           "resent=" + std::to_string(resent) + " failed=" +
+                               std::to_string(failed) + " earlier=" + std::to_string(earlier));
+  } catch (...) {
   }
 }
 

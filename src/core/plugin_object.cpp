@@ -47,6 +47,7 @@ PluginObject::~PluginObject() {
 
 void PluginObject::Serialize(Archive& archive) noexcept {
   SerializeConfiguration(*this, document, archive);
+  ReportConfiguration(archive.IsStoring());
 }
 
 int PluginObject::Start(int /*unused*/) noexcept {
@@ -100,6 +101,7 @@ void PluginObject::OnFailed(std::uint64_t /*id*/, const SmsFailure& failure) noe
 }
 
 void PluginObject::OnStatusChanged(const ModemStatus& /*status*/) noexcept {
+  ReportModemStatus();
   UpdatePathState();
 }
 

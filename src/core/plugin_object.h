@@ -129,6 +129,12 @@ class PluginObject final : public SuperWizard,
   void SendMessage(const HostParam* params);
   // Runs ModemScript when the path's state (port, SIM, network, last message) changed.
   void UpdatePathState() noexcept;
+  // Tell a host that listens (host/host_report.h) what the last load or store of the
+  // configuration found wrong, and the modem's status line when it changed.
+  void ReportConfiguration(bool stored) noexcept;
+  void ReportModemStatus() noexcept;
+
+  std::string reportedStatus;  // the status line last reported to the host
 };
 
 }  // namespace pagorin

@@ -1,6 +1,10 @@
 #include "core/send_history.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "platform/code_page.h"
+#include "platform/file_io.h"
 #include "platform/local_time.h"
 #include "resources/string_table.h"
 
@@ -41,6 +45,45 @@ void AppendText(std::string& line, std::string_view cp936) {
   AppendField(line, platform::Cp936ToUtf8(cp936));
 }
 
+// A field as it was before AppendField defused it.
+std::string UndefusedField(std::string_view field) {
+  if (field.size() >= 2 && field[0] == '\'' &&
+      (field[1] == '=' || field[1] == '+' || field[1] == '-' || field[1] == '@')) {
+    field.remove_prefix(1);
+  }
+  return platform::Utf8ToCp936(field);
+}
+
+// "YYYY-MM-DD hh:mm:ss" read as if it were UTC; nullopt for another form.
+std::optional<std::int64_t> CivilSeconds(std::string_view text) {
+  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
+      text[16] != ':') {
+    return std::nullopt;
+  }
+  auto number = [&](std::size_t at, std::size_t digits) -> std::optional<int> {
+    int value = 0;
+    for (std::size_t i = at; i < at + digits; ++i) {
+      if (text[i] < '0' || text[i] > '9') return std::nullopt;
+      value = value * 10 + (text[i] - '0');
+    }
+    return value;
+  };
+  const auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  const auto hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  if (!year || !month || !day || !hour || !minute || !second || *month < 1 || *month > 12 ||
+      *day < 1 || *day > 31) {
+    return std::nullopt;
+  }
+  // Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+  const std::int64_t y = *year - (*month <= 2 ? 1 : 0);
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yearOfEra = y - era * 400;
+  const std::int64_t dayOfYear = (153 * (*month + (*month > 2 ? -3 : 9)) + 2) / 5 + *day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t days = era * 146097 + dayOfEra - 719468;
+  return days * 86400 + *hour * 3600 + *minute * 60 + *second;
+}
+
 }  // namespace
 
 SendHistory::SendHistory(std::uint64_t maxFileBytes, int files, TimeFormatter formatTime) noexcept
@@ -58,12 +101,26 @@ bool SendHistory::Open(const std::string& folder) noexcept {
       const std::string heading = FileHeading();
       if (!file_.Append(heading, error)) return false;
       size_ = heading.size();
+    } else {
+      EndTornLine();
     }
     return true;
   } catch (...) {
     file_.Close();
     return false;
   }
+}
+
+void SendHistory::EndTornLine() {
+  // A process that ended while it wrote a line left it without its end (and perhaps inside a
+  // quoted field): end it, so that the next line stands on its own in every reader.
+  std::string bytes, error;
+  if (!platform::ReadWholeFile(FilePath(0), bytes, error) || bytes.empty() || bytes.back() == '\n')
+    return;
+  std::string ending;
+  if (std::count(bytes.begin(), bytes.end(), '"') % 2 != 0) ending.push_back('"');
+  ending += "\r\n";
+  if (file_.Append(ending, error)) size_ += ending.size();
 }
 
 bool SendHistory::Append(const HistoryEntry& entry) noexcept {
@@ -94,6 +151,84 @@ bool SendHistory::Rotate() noexcept {
   } catch (...) {
     return false;
   }
+}
+
+std::int64_t SendHistory::ParseTime(std::string_view text) const {
+  const std::optional<std::int64_t> wanted = CivilSeconds(text);
+  if (!wanted) return 0;
+  // The formatter shows local time: step the zone's offset out, twice for a change of offset
+  // between the guess and the answer.
+  std::int64_t seconds = *wanted;
+  for (int round = 0; round < 3; ++round) {
+    const std::optional<std::int64_t> shown = CivilSeconds(formatTime_(seconds));
+    if (!shown) return 0;
+    if (*shown == *wanted) return seconds;
+    seconds += *wanted - *shown;
+  }
+  return seconds;
+}
+
+bool SendHistory::ParseLine(std::string_view utf8Record, HistoryEntry& entry) const {
+  const std::vector<std::string> fields = SplitCsvLine(utf8Record);
+  if (fields.size() < 10) return false;
+  HistoryEntry read;
+  read.queuedAt = ParseTime(fields[0]);
+  read.endedAt = ParseTime(fields[1]);
+  if (read.queuedAt == 0 && read.endedAt == 0) return false;  // the heading, or not an entry
+  std::string_view number = fields[2];
+  if (number.size() > 1 && number[0] == '=' && IsAllDigits(number.substr(1))) {
+    read.number = std::string(number.substr(1));
+  } else {
+    read.number = UndefusedField(number);
+  }
+  read.name = UndefusedField(fields[3]);
+  read.origin = UndefusedField(fields[4]);
+  read.text = UndefusedField(fields[5]);
+  for (char c : fields[6]) {
+    if (c < '0' || c > '9' || read.attempts > 1000000) break;
+    read.attempts = read.attempts * 10 + (c - '0');
+  }
+  read.reference = UndefusedField(fields[7]);
+  const std::string state = UndefusedField(fields[8]);
+  if (state == StateWord(HistoryState::kSent)) {
+    read.state = HistoryState::kSent;
+  } else if (state == StateWord(HistoryState::kFailed)) {
+    read.state = HistoryState::kFailed;
+  } else if (state == StateWord(HistoryState::kRefused)) {
+    read.state = HistoryState::kRefused;
+  } else {
+    return false;
+  }
+  read.reason = UndefusedField(fields[9]);
+  entry = std::move(read);
+  return true;
+}
+
+std::vector<HistoryEntry> SendHistory::ReadRecent(std::size_t limit) const {
+  std::vector<HistoryEntry> newestFirst;
+  for (int generation = 0; generation < files_ && newestFirst.size() < limit; ++generation) {
+    std::string bytes, error;
+    if (!platform::ReadWholeFile(FilePath(generation), bytes, error)) continue;
+    // Records end at a line break outside quotes; a quoted text may hold line breaks.
+    std::vector<std::string_view> records;
+    std::string_view all = bytes;
+    std::size_t start = 0;
+    bool quoted = false;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      if (all[i] == '"') quoted = !quoted;
+      if (!quoted && all[i] == '\n') {
+        records.push_back(all.substr(start, i + 1 - start));
+        start = i + 1;
+      }
+    }
+    // A last line without its end was cut short by a crash: it is not taken.
+    for (auto it = records.rbegin(); it != records.rend() && newestFirst.size() < limit; ++it) {
+      HistoryEntry entry;
+      if (ParseLine(*it, entry)) newestFirst.push_back(std::move(entry));
+    }
+  }
+  std::reverse(newestFirst.begin(), newestFirst.end());
+  return newestFirst;
 }
 
 std::string SendHistory::FilePath(int generation) const {

@@ -66,6 +66,15 @@ class SendHistory {
   // The path of the current file (generation 0) or of a rotated one (1 the newest).
   std::string FilePath(int generation) const;
 
+  // The last `limit` entries of the history, oldest first, read back from the current file and
+  // the rotated ones before it (the folder of the last Open), so that a new run shows what
+  // earlier runs sent. Lines that do not read as an entry are skipped; a missing file has none.
+  // Throws only std::bad_alloc.
+  std::vector<HistoryEntry> ReadRecent(std::size_t limit) const;
+  // One record of the file (a line, or several when a quoted field holds line breaks) as an
+  // entry; false for the heading or a record that is not an entry. Throws only std::bad_alloc.
+  bool ParseLine(std::string_view utf8Record, HistoryEntry& entry) const;
+
   // The byte-order mark and the heading line; every file begins with them.
   static std::string FileHeading();
   // The line of `entry` in UTF-8, ending in CR LF. Throws only std::bad_alloc.
@@ -75,6 +84,10 @@ class SendHistory {
 
  private:
   bool Rotate() noexcept;
+  // Ends a last line that a crash left unfinished. Throws only std::bad_alloc.
+  void EndTornLine();
+  // The seconds since 1970 that formatTime_ shows as `text`; 0 when it does not read as one.
+  std::int64_t ParseTime(std::string_view text) const;
 
   std::uint64_t maxFileBytes_;
   int files_;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <tuple>
 
 #include "platform/code_page.h"
 #include "support/temp_dir.h"
@@ -179,6 +181,104 @@ TEST(SendHistory, RotatesBySizeAndKeepsTheNewestLines) {
   EXPECT_EQ(numbers.back(), kEntries);
   for (std::size_t i = 1; i < numbers.size(); ++i)
     EXPECT_EQ(numbers[i], numbers[i - 1] + 1);
+}
+
+// Local time in a zone eight hours east of UTC, in the form the history writes.
+std::string EastEightTime(std::int64_t seconds) {
+  const std::int64_t local = seconds + 8 * 3600;
+  std::int64_t days = local / 86400;
+  const std::int64_t rest = local % 86400;
+  // The civil date of a day count since 1970-01-01.
+  days += 719468;
+  const std::int64_t era = days / 146097;
+  const std::int64_t dayOfEra = days - era * 146097;
+  const std::int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(year),
+                static_cast<int>(month), static_cast<int>(day), static_cast<int>(rest / 3600),
+                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  return text;
+}
+
+// What a new run reads back for the send record is what earlier runs wrote: the last entries in
+// order across the rotated files, every field as it went in (quotes, commas, line breaks,
+// texts that look like formulas), and a line cut short by a crash left out.
+TEST(SendHistory, ReadsBackTheLastEntriesAcrossRotatedFiles) {
+  TempDir dir;
+  constexpr std::int64_t kDay = 1765000000;  // December 2025
+  std::vector<HistoryEntry> written;
+  {
+    SendHistory history(900, 3, &EastEightTime);
+    ASSERT_TRUE(history.Open(dir.path()));
+    const std::vector<std::string> texts = {"泵站停机",     "=SUM(A1)", "a \"quoted\", text",
+                                            "two\r\nlines", "-5 度",    "@home"};
+    for (int n = 0; n < 30; ++n) {
+      HistoryEntry entry = Entry(n);
+      entry.queuedAt = kDay + n * 61;
+      entry.endedAt = kDay + n * 61 + 7;
+      entry.text = Cp936(texts[static_cast<std::size_t>(n) % texts.size()]);
+      entry.state = static_cast<HistoryState>(n % 3);
+      entry.reason = entry.state == HistoryState::kSent ? "" : Cp936("+CMS ERROR: 331 无网络服务");
+      entry.reference = entry.state == HistoryState::kSent ? std::to_string(n) : "";
+      entry.origin = n % 2 == 0 ? "script" : "+Tank1.PV";
+      ASSERT_TRUE(history.Append(entry));
+      written.push_back(entry);
+    }
+    ASSERT_TRUE(std::filesystem::exists(history.FilePath(2)));  // rotated twice at least
+  }
+  // A crash while a line was written leaves it without its end.
+  {
+    std::FILE* file = std::fopen(dir.File(std::string(SendHistory::kFileName)).c_str(), "ab");
+    ASSERT_NE(file, nullptr);
+    std::fputs("2025-12-06 14:00:00,2025-12-06 14:00:05,=\"1380013", file);
+    std::fclose(file);
+  }
+  SendHistory reader(900, 3, &EastEightTime);
+  ASSERT_TRUE(reader.Open(dir.path()));
+  for (std::size_t limit : {std::size_t{1}, std::size_t{4}, std::size_t{12}, std::size_t{300}}) {
+    const std::vector<HistoryEntry> read = reader.ReadRecent(limit);
+    ASSERT_FALSE(read.empty()) << limit;
+    ASSERT_LE(read.size(), limit);
+    // Oldest first, ending with the last line written before the crash.
+    const std::size_t first = written.size() - read.size();
+    for (std::size_t i = 0; i < read.size(); ++i) {
+      const HistoryEntry& want = written[first + i];
+      const HistoryEntry& got = read[i];
+      EXPECT_EQ(got.queuedAt, want.queuedAt) << i;
+      EXPECT_EQ(got.endedAt, want.endedAt) << i;
+      EXPECT_EQ(
+          std::tie(got.number, got.name, got.origin, got.text, got.reference, got.reason),
+          std::tie(want.number, want.name, want.origin, want.text, want.reference, want.reason))
+          << i;
+      EXPECT_EQ(got.attempts, want.attempts) << i;
+      EXPECT_EQ(got.state, want.state) << i;
+    }
+    if (limit <= 12) {
+      EXPECT_EQ(read.size(), limit);
+    }
+  }
+  // The line cut short is ended when the history is opened again: the next line reads whole.
+  HistoryEntry after = Entry(99);
+  after.queuedAt = kDay + 5000;
+  after.endedAt = kDay + 5003;
+  ASSERT_TRUE(reader.Append(after));
+  const std::vector<HistoryEntry> last = reader.ReadRecent(2);
+  ASSERT_EQ(last.size(), 2u);
+  EXPECT_EQ(last[0].text, written.back().text);
+  EXPECT_EQ(last[1].text, after.text);
+  EXPECT_EQ(last[1].queuedAt, after.queuedAt);
+
+  // Files that hold nothing to read back give nothing.
+  TempDir empty;
+  SendHistory none(900, 3, &EastEightTime);
+  ASSERT_TRUE(none.Open(empty.path()));
+  EXPECT_TRUE(none.ReadRecent(300).empty());
 }
 
 }  // namespace
