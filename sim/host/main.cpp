@@ -23,6 +23,13 @@ extern "C" __attribute__((visibility("default"))) std::uint32_t PagorinHostTickC
   return pagorin::sim::SimTicks();
 }
 
+// The plug-in tells a host that exports this function what a user would see in its dialogs: the
+// modem's status, configuration problems, the outbox at start (host/host_report.h).
+extern "C" __attribute__((visibility("default"))) void PagorinHostReport(
+    int kind, const char* text) noexcept {
+  pagorin::sim::ReceivePluginReport(kind, text);
+}
+
 // The module draws its dialogs with Qt, and fontconfig keeps its font caches until the process
 // ends. Under the leak checker (asan preset) those caches are expected; elsewhere this function
 // is never called.

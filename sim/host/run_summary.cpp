@@ -25,7 +25,10 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
                            {"expected", expected},
                            {"expectedAlarm", f.expectedAlarm},
                            {"expectedScript", f.expectedScript},
-                           {"expectedRefused", f.expectedRefused}};
+                           {"expectedRefused", f.expectedRefused},
+                           {"historySent", figures.history.sent},
+                           {"historyFailed", figures.history.failed},
+                           {"historyRefused", figures.history.refused}};
   if (!figures.realModem) {
     fields["asExpected"] = f.asExpected;
     fields["notAsExpected"] = f.notAsExpected;
@@ -50,6 +53,10 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
                 "  requests    %d made, %d answered, %d left unanswered, %d abandoned by the "
                 "plug-in\n",
                 h.requests, h.answered, h.unanswered, h.timedOut);
+  text += line;
+  std::snprintf(line, sizeof line,
+                "  history     %d sent, %d failed, %d refused (the plug-in's send history)\n",
+                figures.history.sent, figures.history.failed, figures.history.refused);
   text += line;
   std::snprintf(line, sizeof line,
                 "  expected    %d message(s) (%d from alarms, %d from scripts), %d refusal(s)",

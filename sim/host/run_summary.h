@@ -2,6 +2,7 @@
 #pragma once
 
 #include "event_log.h"
+#include "send_history_tail.h"
 
 namespace pagorin::sim {
 
@@ -28,6 +29,7 @@ struct RunFigures {
   HostCounts host;
   ForecastCounts forecast;
   DialogueCounts dialogue;
+  HistoryCounts history;  // the messages' ends as the plug-in's send history recorded them
   double simSeconds = 0;
   double wallSeconds = 0;
   bool realModem = false;  // nothing is known of the line then

@@ -125,8 +125,8 @@ Variable ReadVariable(const toml::table& table) {
 
 Step ReadStep(const toml::table& table) {
   OnlyKeys(table,
-           {"at", "after", "set", "ack", "script", "call", "args", "save", "reload", "unanswered",
-            "wait_for", "timeout", "end", "user", "say"},
+           {"at", "after", "set", "ack", "script", "call", "args", "save", "reload", "restart",
+            "crash", "unanswered", "wait_for", "timeout", "end", "user", "say"},
            "[[step]]");
   Step step;
   step.line = LineOf(table);
@@ -189,6 +189,19 @@ Step ReadStep(const toml::table& table) {
       }
     }
   }
+  if (const toml::node* node = action("restart")) {
+    step.kind = Step::Kind::kRestart;
+    if (!node->is_boolean() || !node->as_boolean()->get()) Fail(*node, "restart takes true");
+  }
+  if (const toml::node* node = action("crash")) {
+    step.kind = Step::Kind::kCrash;
+    if (node->is_string()) {
+      step.text = String(*node, "crash");
+      if (step.text.empty()) Fail(*node, "crash takes true or the scenario to restart with");
+    } else if (!node->is_boolean() || !node->as_boolean()->get()) {
+      Fail(*node, "crash takes true or the scenario to restart with");
+    }
+  }
   if (const toml::node* node = action("unanswered")) {
     step.kind = Step::Kind::kUnanswered;
     double count = Number(*node, "unanswered");
@@ -228,8 +241,8 @@ Step ReadStep(const toml::table& table) {
   }
   if (actions == 0) {
     Fail(table,
-         "a step needs one action: set, ack, script, call, save, reload, unanswered, wait_for, "
-         "end, user or say");
+         "a step needs one action: set, ack, script, call, save, reload, restart, crash, "
+         "unanswered, wait_for, end, user or say");
   }
   if (actions > 1) Fail(*actionNode, "a step has one action only; split it into several steps");
   return step;

@@ -21,6 +21,10 @@ struct Step {
     kCall,        // call = "ShouldSend", args = [0]
     kSave,        // save = true | "other.vpa"
     kReload,      // reload = true | "other.vpa"
+    kRestart,     // restart = true: the host closes the project and unloads the module, then
+                  // loads it again and reopens the project
+    kCrash,       // crash = true | "after.toml": the host process ends at once, without
+                  // DeleteSuperWizard; with a scenario, a new host process runs that one
     kUnanswered,  // unanswered = 1: leave the next alarm requests unanswered
     kWaitFor,     // wait_for = "idle" | { delivered = 3 }, timeout = 60
     kEnd,         // end = true

@@ -1,9 +1,11 @@
 #include "sim_host.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <thread>
 
 #include "file_archive.h"
+#include "host/host_report.h"
 #include "platform/archive.h"
 #include "platform/code_page.h"
 #include "platform/file_io.h"
@@ -29,10 +32,41 @@ std::string Number(double value) {
   return buffer;
 }
 
+// The simulator that hears the plug-in's reports; one runs per process.
+SimHost* reportTarget = nullptr;
+
+// The value of `key=<n>` in a report such as "resent=2 failed=0 earlier=5"; 0 when missing.
+int ReportCount(std::string_view text, std::string_view key) {
+  const std::string wanted = std::string(key) + "=";
+  std::size_t at = text.find(wanted);
+  if (at == std::string_view::npos) return 0;
+  int value = 0;
+  for (at += wanted.size(); at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    if (value > 100000000) break;
+    value = value * 10 + (text[at] - '0');
+  }
+  return value;
+}
+
 }  // namespace
 
+void ReceivePluginReport(int kind, const char* text) noexcept {
+  if (reportTarget == nullptr || text == nullptr) return;
+  try {
+    reportTarget->Report(kind, text);
+  } catch (...) {
+  }
+}
+
 PluginModule::~PluginModule() {
+  Unload();
+}
+
+void PluginModule::Unload() noexcept {
   if (handle_ != nullptr) dlclose(handle_);
+  handle_ = nullptr;
+  create_ = nullptr;
+  delete_ = nullptr;
 }
 
 bool PluginModule::Load(const std::string& path, std::string& error) {
@@ -54,10 +88,68 @@ bool PluginModule::Load(const std::string& path, std::string& error) {
 SimHost::SimHost(EventLog& log)
     : log_(log), forecast_(log), services_(log, forecast_), watch_(log) {
   log_.SetClock([this] { return clock_.Seconds(); });
+  reportTarget = this;
 }
 
 SimHost::~SimHost() {
   DestroyPlugin();
+  if (reportTarget == this) reportTarget = nullptr;
+}
+
+void SimHost::Report(int kind, std::string_view text) {
+  const std::string utf8 = Utf8(text);
+  switch (static_cast<HostReportKind>(kind)) {
+    case HostReportKind::kModemStatus:
+      log_.Emit("modem_status", {{"text", utf8}}, "modem status: " + utf8);
+      break;
+    case HostReportKind::kConfigLoad:
+      log_.Emit("config_problem", {{"text", utf8}},
+                "warning: the plug-in's configuration: " + utf8);
+      break;
+    case HostReportKind::kConfigSave:
+      log_.Emit("config_save_failed", {{"text", utf8}},
+                "error: the plug-in could not save its configuration: " + utf8);
+      break;
+    case HostReportKind::kOutboxStarted: {
+      const int resent = ReportCount(text, "resent");
+      const int failed = ReportCount(text, "failed");
+      const int earlier = ReportCount(text, "earlier");
+      log_.Emit("outbox_started", {{"resent", resent}, {"failed", failed}, {"earlier", earlier}},
+                "outbox started: " + std::to_string(resent) +
+                    " message(s) an earlier run left unsent queued again, " +
+                    std::to_string(failed) + " recorded as failed instead; the send record shows " +
+                    std::to_string(earlier) + " message(s) of earlier runs from the history");
+      break;
+    }
+    default:
+      log_.Emit("plugin_report", {{"kind", kind}, {"text", utf8}},
+                "the plug-in reports (" + std::to_string(kind) + "): " + utf8);
+      break;
+  }
+}
+
+void SimHost::ShowHistory() {
+  for (const HistoryLine& line : history_.NewLines()) {
+    std::string who = line.number + (line.name.empty() ? "" : " " + line.name);
+    std::string human = "history: " + line.stateWord + " " + who + " (" + line.origin + "), " +
+                        std::to_string(line.attempts) + " attempt(s)";
+    if (!line.reference.empty()) human += ", 参考号 " + line.reference;
+    if (!line.reason.empty()) human += ", 原因 " + line.reason;
+    human += ": " + line.text;
+    log_.Emit("history",
+              {{"state", line.state},
+               {"stateWord", line.stateWord},
+               {"queued", line.queued},
+               {"ended", line.ended},
+               {"number", line.number},
+               {"name", line.name},
+               {"origin", line.origin},
+               {"text", line.text},
+               {"attempts", line.attempts},
+               {"reference", line.reference},
+               {"reason", line.reason}},
+              human);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -218,6 +310,7 @@ std::string ProjectFolder(const std::string& dir) {
 }  // namespace
 
 int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
+  options_ = options;
   services_.SetVerbose(options.verbose);
   scenario_ = &scenario;
   wallStart_ = std::chrono::steady_clock::now();
@@ -240,6 +333,11 @@ int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
   log_.Emit("scenario", {{"file", scenario.file}, {"project", projectDir}},
             "scenario " + scenario.file + ", project folder " + projectDir);
   if (!MakeWorkDir() || !PrepareProject()) return 1;
+  if (const int earlier = history_.Start(services_.ProjectDir()); earlier > 0) {
+    log_.Emit("history_file", {{"earlier", earlier}},
+              "the send history " + std::string(SendHistoryTail::kFileName) + " holds " +
+                  std::to_string(earlier) + " line(s) of earlier runs");
+  }
   ReadPluginConfig();
   if (!StartModem(scenario, options)) return 1;
 
@@ -436,11 +534,13 @@ int SimHost::Finish() {
   services_.SetRunMode(false);
   if (modem_) modem_->Stop();
   Pump(0);
+  ShowHistory();
   if (!realModem_) forecast_.Compare(watch_.Sent());
   RunFigures figures;
   figures.host = services_.Counts();
   figures.forecast = forecast_.Counts();
   figures.dialogue = watch_.Counts();
+  figures.history = history_.Counts();
   figures.simSeconds = clock_.Seconds();
   figures.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart_).count();
@@ -488,6 +588,14 @@ bool SimHost::RunStep(const Step& step) {
       log_.Emit("started", {}, "project running again");
       break;
     }
+    case Step::Kind::kRestart:
+      if (!Restart()) {
+        exitCode_ = 1;
+        ended_ = true;
+      }
+      break;
+    case Step::Kind::kCrash:
+      Crash(step.text);
     case Step::Kind::kUnanswered:
       services_.LeaveUnanswered(step.count);
       break;
@@ -507,6 +615,76 @@ bool SimHost::RunStep(const Step& step) {
   return true;
 }
 
+bool SimHost::Restart() {
+  DestroyPlugin();
+  module_.Unload();
+  log_.Emit("host_closed", {},
+            "the host closed the project and unloaded the module (DeleteSuperWizard called)");
+  std::string error;
+  if (!LoadModule(options_, error) || !CreatePlugin(error)) {
+    log_.Emit("error", {{"text", error}}, "error: " + error);
+    return false;
+  }
+  LoadProject(services_.ProjectDir() + "/" + archiveName_);
+  plugin_->Start(0);
+  log_.Emit("started", {}, "project running again in the restarted host");
+  return true;
+}
+
+void SimHost::Crash(const std::string& nextScenario) {
+  namespace fs = std::filesystem;
+  std::string next;
+  if (!nextScenario.empty()) {
+    fs::path path = nextScenario;
+    if (path.is_relative()) path = fs::path(scenario_->file).parent_path() / path;
+    next = path.lexically_normal().string();
+  }
+  log_.Emit("crash", {{"restart", next.empty() ? nlohmann::json() : nlohmann::json(next)}},
+            "crash: the host process ends here, without DeleteSuperWizard and without a summary" +
+                (next.empty() ? std::string() : "; a new host process runs " + next));
+  // The modem's simulator ends with the host; what the phones got before is shown.
+  if (modem_) modem_->Stop();
+  for (const auto& line : modemLog_.NewLines())
+    watch_.Delivered(line, clock_.Ms());
+  ShowHistory();
+  if (!workDir_.empty()) {
+    std::error_code ignored;
+    fs::remove_all(workDir_, ignored);
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (next.empty()) {
+    ::kill(::getpid(), SIGKILL);
+    ::_exit(128 + SIGKILL);
+  }
+  std::error_code noList;
+  // The new process starts with nothing of this one: every descriptor but the standard ones
+  // (the plug-in's port, journal and history among them) closes on exec.
+  for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd", noList)) {
+    const int fd = std::atoi(entry.path().filename().c_str());
+    if (fd > 2) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  std::vector<std::string> args = {"veltrane-sim"};
+  if (log_.Json()) args.push_back("--json");
+  args.insert(args.end(), {"--module", options_.modulePath, "run", next});
+  if (!options_.modemDevice.empty()) args.insert(args.end(), {"--modem", options_.modemDevice});
+  args.insert(args.end(), {"--modem-sim", options_.modemSimPath});
+  for (const std::string& arg : options_.modemArgs)
+    args.push_back("--modem-arg=" + arg);
+  if (!options_.modemLogPath.empty())
+    args.insert(args.end(), {"--modem-log", options_.modemLogPath});
+  if (options_.speed >= 0) args.insert(args.end(), {"--speed", Number(options_.speed)});
+  if (options_.verbose) args.push_back("--verbose");
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  ::execv("/proc/self/exe", argv.data());
+  std::fprintf(stderr, "veltrane-sim: cannot start again after the crash: %s\n",
+               std::strerror(errno));
+  ::_exit(1);
+}
+
 void SimHost::Pump(int waitMs) {
   std::vector<TranscriptLine> lines;
   if (relay_) {
@@ -517,6 +695,7 @@ void SimHost::Pump(int waitMs) {
   }
   for (const auto& line : lines)
     watch_.Transcript(line, clock_.Ms());
+  ShowHistory();
   // The modem writes its log before its final reply; the phone's line reads better after it.
   if (relay_ && relay_->AwaitingReply(graceMs_)) return;
   for (const auto& line : modemLog_.NewLines())

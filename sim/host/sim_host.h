@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dialogue_watch.h"
@@ -18,6 +19,7 @@
 #include "paced_clock.h"
 #include "plant.h"
 #include "scenario.h"
+#include "send_history_tail.h"
 
 namespace pagorin::sim {
 
@@ -40,6 +42,8 @@ class PluginModule {
   PluginModule& operator=(const PluginModule&) = delete;
 
   bool Load(const std::string& path, std::string& error);
+  // Unloads the module; Load may follow.
+  void Unload() noexcept;
   SuperWizard* Create(HostApplication* host) const noexcept { return create_(host); }
   void Delete(SuperWizard* plugin) const noexcept { delete_(plugin); }
 
@@ -81,6 +85,8 @@ class SimHost final {
   void SetVariableFromText(const std::string& name, const std::string& utf8Text);
   // Opens the plug-in's settings while the project runs; 1 when they ended with OK.
   int OpenSettings();
+  // What the plug-in reports to a host that listens (host/host_report.h): shown as events.
+  void Report(int kind, std::string_view text);
   // Prints the plug-in's script functions with their parameters and help texts.
   int ListFunctions(const HostOptions& options);
   // Opens the plug-in's settings for a project folder and stores the project on OK; the
@@ -107,6 +113,15 @@ class SimHost final {
   bool WaitIsOver(const Step& step) const;
   void Pump(int waitMs);
   void AdvanceTime(int stepMs);
+  // The lines the plug-in added to its send history since the last look, as events.
+  void ShowHistory();
+  // The host closes the project and unloads the module, then starts it again; false when the
+  // module could not be loaded again (the run ends).
+  bool Restart();
+  // The host process ends at once, as in a crash: no DeleteSuperWizard, no summary. With
+  // `nextScenario` a new simulator process takes its place and runs that scenario on the same
+  // project folder, as an operator starting the host again. Does not return.
+  [[noreturn]] void Crash(const std::string& nextScenario);
 
   EventLog& log_;
   Forecast forecast_;
@@ -114,7 +129,9 @@ class SimHost final {
   DialogueWatch watch_;
   PacedClock clock_;
   PluginModule module_;
+  HostOptions options_;
   SuperWizard* plugin_ = nullptr;
+  SendHistoryTail history_;
   std::string archiveName_ = "project.vpa";
 
   // The modem road.
@@ -136,5 +153,9 @@ class SimHost final {
   bool ended_ = false;
   int exitCode_ = 0;
 };
+
+// Hands a report of the plug-in to the simulator that runs it (the executable's export
+// PagorinHostReport calls it); ignored when none runs.
+void ReceivePluginReport(int kind, const char* text) noexcept;
 
 }  // namespace pagorin::sim
