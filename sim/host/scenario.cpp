@@ -213,12 +213,19 @@ Step ReadStep(const toml::table& table) {
     if (node->is_string() && node->as_string()->get() == "idle") {
       step.waitIdle = true;
     } else if (auto t = node->as_table()) {
-      OnlyKeys(*t, {"delivered"}, "wait_for");
+      OnlyKeys(*t, {"delivered", "history"}, "wait_for");
       const toml::node* delivered = t->get("delivered");
-      if (delivered == nullptr) Fail(*node, "wait_for needs delivered = N");
-      step.waitDelivered = static_cast<int>(Number(*delivered, "delivered"));
+      const toml::node* history = t->get("history");
+      if ((delivered == nullptr) == (history == nullptr)) {
+        Fail(*node, "wait_for needs delivered = N or history = N");
+      }
+      if (delivered != nullptr) {
+        step.waitDelivered = static_cast<int>(Number(*delivered, "delivered"));
+      } else {
+        step.waitHistory = static_cast<int>(Number(*history, "history"));
+      }
     } else {
-      Fail(*node, "wait_for takes \"idle\" or { delivered = N }");
+      Fail(*node, "wait_for takes \"idle\", { delivered = N } or { history = N }");
     }
   }
   if (const toml::node* timeout = table.get("timeout")) {

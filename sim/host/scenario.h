@@ -26,7 +26,7 @@ struct Step {
     kCrash,       // crash = true | "after.toml": the host process ends at once, without
                   // DeleteSuperWizard; with a scenario, a new host process runs that one
     kUnanswered,  // unanswered = 1: leave the next alarm requests unanswered
-    kWaitFor,     // wait_for = "idle" | { delivered = 3 }, timeout = 60
+    kWaitFor,     // wait_for = "idle" | { delivered = 3 } | { history = 2 }, timeout = 60
     kEnd,         // end = true
     kUser,        // user = "张工": the logged-in user
     kSay,         // say = "...": a note in the output
@@ -42,6 +42,7 @@ struct Step {
   int count = 0;
   bool waitIdle = false;
   int waitDelivered = -1;
+  int waitHistory = -1;  // lines the send history gained in this run
   double timeout = 60;
 };
 

@@ -472,6 +472,10 @@ bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
 }
 
 bool SimHost::WaitIsOver(const Step& step) const {
+  if (step.waitHistory >= 0) {
+    const HistoryCounts& seen = history_.Counts();
+    return seen.sent + seen.failed + seen.refused >= step.waitHistory;
+  }
   if (!step.waitIdle) return watch_.Counts().delivered >= step.waitDelivered;
   return (!relay_ || !relay_->Busy(graceMs_)) && !services_.AnswerDue() &&
          watch_.Quiet(clock_.Ms());

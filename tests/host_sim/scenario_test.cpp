@@ -115,6 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadScenario{"[[step]]\nat = 1\nwait_for = 3\n", "plant.toml:3: wait_for takes"},
         BadScenario{"[[step]]\nat = 1\nunanswered = 0\n", "plant.toml:3: unanswered takes a count"},
         BadScenario{"[[step]]\nat = 1\nrestart = \"x\"\n", "plant.toml:3: restart takes true"},
+        BadScenario{"[[step]]\nat = 1\nwait_for = { delivered = 1, history = 1 }\n",
+                    "plant.toml:3: wait_for needs delivered = N or history = N"},
         BadScenario{"[[step]]\nat = 1\ncrash = 3\n", "plant.toml:3: crash takes true or the"},
         BadScenario{"[[step]]\nat = 1\ncrash = \"\"\n", "plant.toml:3: crash takes true or the"},
         BadScenario{"[[variable]]\nvalue = 1\n", "plant.toml:1: a [[variable]] needs a name"},
