@@ -209,7 +209,21 @@ TEST(DialogsWin32, TheSettingsControllerFillsTheNativeControls) {
   EXPECT_GE(columns, 2);
 }
 
-TEST(DialogsWin32, AddingAPhoneAndPressingOkWritesTheConfiguration) {
+// The dialogs by a control that only they have.
+bool IsSettings(HWND top) {
+  return Shows(top, 3033) && !Shows(top, 3035);
+}
+bool IsPhoneEdit(HWND top) {
+  return Shows(top, 3008) && !Shows(top, 3033);
+}
+bool IsRule(HWND top) {
+  return Shows(top, 3035);
+}
+bool IsPhonePick(HWND top) {
+  return Shows(top, 3007);
+}
+
+TEST(DialogsWin32, AddingAPhoneAndARuleAndPressingOkWritesTheConfiguration) {
   TempDir folder;
   Configuration config;
   config.configPath = folder.File("Kestrova_Configure.ini");
@@ -217,42 +231,77 @@ TEST(DialogsWin32, AddingAPhoneAndPressingOkWritesTheConfiguration) {
   SettingsDialog controller(config, host);
   win32::Win32Dialog dialog(controller);
 
-  int rowsAfterAdd = -1;
+  int phoneRows = -1;
+  int rulePhoneRows = -1;
+  int ruleRows = -1;
   User user({
       [](HWND top) {
-        if (!Shows(top, 3028)) return false;
+        if (!IsSettings(top)) return false;
         Click(top, 3028);  // add a phone
         return true;
       },
       [](HWND top) {
-        if (!Shows(top, 3008) || Shows(top, 3028)) return false;
+        if (!IsPhoneEdit(top)) return false;
         SetDlgItemTextW(top, 3008, L"13800138000");
         SetDlgItemTextW(top, 3009, L"\u503C\u73ED\u5BA4");  // 值班室
         Click(top, kIdOk);
         return true;
       },
       [&](HWND top) {
-        if (!Shows(top, 3028)) return false;
-        rowsAfterAdd = static_cast<int>(SendDlgItemMessageW(top, 3000, LVM_GETITEMCOUNT, 0, 0));
+        if (!IsSettings(top)) return false;
+        phoneRows = static_cast<int>(SendDlgItemMessageW(top, 3000, LVM_GETITEMCOUNT, 0, 0));
+        Click(top, 3033);  // add a rule
+        return true;
+      },
+      [](HWND top) {
+        if (!IsRule(top)) return false;
+        SetDlgItemTextW(top, 3009, L"Tank1.PV");
+        SetDlgItemTextW(top, 3011, L"\u6DB2\u4F4D");  // 液位
+        Click(top, 3029);                             // a phone for the rule
+        return true;
+      },
+      [](HWND top) {
+        if (!IsPhonePick(top)) return false;
+        SendDlgItemMessageW(top, 3007, CB_SETCURSEL, 0, 0);
+        Click(top, kIdOk);
+        return true;
+      },
+      [&](HWND top) {
+        if (!IsRule(top)) return false;
+        rulePhoneRows = static_cast<int>(SendDlgItemMessageW(top, 3000, LVM_GETITEMCOUNT, 0, 0));
+        Click(top, kIdOk);
+        return true;
+      },
+      [&](HWND top) {
+        if (!IsSettings(top)) return false;
+        ruleRows = static_cast<int>(SendDlgItemMessageW(top, 3001, LVM_GETITEMCOUNT, 0, 0));
         Click(top, kIdOk);
         return true;
       },
   });
   EXPECT_EQ(dialog.RunModal(nullptr), kIdOk);
   EXPECT_TRUE(user.Finished());
-  EXPECT_EQ(rowsAfterAdd, 1);
+  EXPECT_EQ(phoneRows, 1);
+  EXPECT_EQ(rulePhoneRows, 1);
+  EXPECT_EQ(ruleRows, 1);
   ASSERT_EQ(config.phoneBook.size(), 1u);
   EXPECT_EQ(config.phoneBook[0]->TelNum, "13800138000");
   EXPECT_EQ(config.phoneBook[0]->Desc, "\xD6\xB5\xB0\xE0\xCA\xD2");  // 值班室 in code page 936
+  ASSERT_EQ(config.alarmRules.size(), 1u);
+  EXPECT_EQ(config.alarmRules[0]->VarName, "Tank1.PV");
+  EXPECT_EQ(config.alarmRules[0]->TelPlace, std::vector<int>{0});
 
   HANDLE file = CreateFileA(config.configPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << config.configPath;
-  char bytes[4096] = {};
+  char bytes[8192] = {};
   DWORD read = 0;
   ReadFile(file, bytes, sizeof bytes - 1, &read, nullptr);
   CloseHandle(file);
-  EXPECT_NE(std::string(bytes, read).find("TelNum=\"13800138000\""), std::string::npos) << bytes;
+  const std::string written(bytes, read);
+  EXPECT_NE(written.find("TelNum=\"13800138000\""), std::string::npos) << written;
+  EXPECT_NE(written.find("VarName=\"Tank1.PV\""), std::string::npos) << written;
+  EXPECT_NE(written.find("TelPlace0=\"0\""), std::string::npos) << written;
 }
 
 }  // namespace
