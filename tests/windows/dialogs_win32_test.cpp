@@ -16,6 +16,7 @@
 #include "support/recording_host.h"
 #include "support/temp_dir.h"
 #include "ui/settings_dialog.h"
+#include "ui/ui_factory.h"
 #include "ui/win32/win32_dialog.h"
 
 namespace pagorin::testing {
@@ -302,6 +303,38 @@ TEST(DialogsWin32, AddingAPhoneAndARuleAndPressingOkWritesTheConfiguration) {
   EXPECT_NE(written.find("TelNum=\"13800138000\""), std::string::npos) << written;
   EXPECT_NE(written.find("VarName=\"Tank1.PV\""), std::string::npos) << written;
   EXPECT_NE(written.find("TelPlace0=\"0\""), std::string::npos) << written;
+}
+
+// The factory of a Windows build: the settings dialog owned by the host's main window, and the
+// plug-in's hidden window a real window that is never shown and goes when it is destroyed.
+TEST(DialogsWin32, TheFactoryOwnsTheSettingsByTheHostsWindowAndMakesAHiddenWindow) {
+  HWND mainWindow = CreateWindowExW(0, L"Static", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                    nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(mainWindow, nullptr);
+  Configuration config;
+  RecordingHost host;
+  host.mainWindow = mainWindow;
+  HWND owner = nullptr;
+  User user({[&](HWND top) {
+    owner = GetWindow(top, GW_OWNER);
+    Click(top, kIdCancel);
+    return true;
+  }});
+  EXPECT_EQ(GetUiFactory().RunSettingsDialog(config, host, nullptr), 0);
+  EXPECT_TRUE(user.Finished());
+  EXPECT_EQ(owner, mainWindow);
+
+  void* hidden = GetUiFactory().CreateHiddenWindow(mainWindow);
+  ASSERT_NE(hidden, nullptr);
+  HWND window = static_cast<HWND>(hidden);
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(IsWindowVisible(window));
+  // Enter does not close it.
+  SendMessageW(window, WM_COMMAND, MAKEWPARAM(kIdOk, BN_CLICKED), 0);
+  EXPECT_TRUE(IsWindow(window));
+  GetUiFactory().DestroyHiddenWindow(hidden);
+  EXPECT_FALSE(IsWindow(window));
+  DestroyWindow(mainWindow);
 }
 
 }  // namespace
