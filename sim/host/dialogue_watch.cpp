@@ -11,23 +11,18 @@ void DialogueWatch::Transcript(const TranscriptLine& line, std::uint64_t nowMs) 
   if (line.fromPlugin) {
     ++counts_.commands;
     // Each attempt at a message (or at one of its parts) starts with AT+CMGS; the plug-in gives
-    // up on an attempt with an ESC and tries the message again later.
-    const bool sendCommand = line.text.rfind("AT+CMGS", 0) == 0;
+    // up on an attempt with an ESC, which may lead the next command in the same write, and tries
+    // the message again later.
     const bool escape = line.text.rfind("<ESC>", 0) == 0;
-    if ((sendCommand || escape) && dialogueOpen_) {
-      ++counts_.timeouts;
-      ++failedAttempts_;
-      log_.Emit("timeout", {{"count", failedAttempts_}},
-                "  no usable reply (time-out or refusal): attempt " +
-                    std::to_string(failedAttempts_) + " failed, the message is tried again later");
-      dialogueOpen_ = false;
-    }
+    const std::string command = escape ? line.text.substr(5) : line.text;
+    const bool sendCommand = command.rfind("AT+CMGS", 0) == 0;
+    if ((sendCommand || escape) && dialogueOpen_) FailAttempt();
     if (sendCommand) {
       dialogueOpen_ = true;
       pduWritten_ = false;
     }
-    if (line.text.rfind("AT+CMGS=", 0) == 0) {
-      announcedOctets_ = std::atoi(line.text.c_str() + 8);
+    if (command.rfind("AT+CMGS=", 0) == 0) {
+      announcedOctets_ = std::atoi(command.c_str() + 8);
       havePiece_ = false;
     }
     const bool pdu = line.text.find("<Ctrl-Z>") != std::string::npos;
@@ -47,6 +42,9 @@ void DialogueWatch::Transcript(const TranscriptLine& line, std::uint64_t nowMs) 
       ++counts_.sent;
       if (havePiece_) sent_.push_back(piece_);
       havePiece_ = false;
+    } else if (dialogueOpen_ && (line.text.find("ERROR") != std::string::npos)) {
+      // A refusal (+CMS ERROR, +CME ERROR, ERROR) ends the attempt at once.
+      FailAttempt();
     }
     // A modem with echo on repeats each command before it answers; the repeat says nothing new.
     std::string command = lastCommandText_;
@@ -58,6 +56,16 @@ void DialogueWatch::Transcript(const TranscriptLine& line, std::uint64_t nowMs) 
     log_.Emit("at", {{"dir", "rx"}, {"text", line.text}, {"echo", echo}},
               echo ? "  AT << (echo)" : "  AT << " + line.text);
   }
+}
+
+void DialogueWatch::FailAttempt() {
+  ++counts_.timeouts;
+  ++failedAttempts_;
+  log_.Emit("timeout", {{"count", failedAttempts_}},
+            "  no usable reply (time-out or refusal): attempt " + std::to_string(failedAttempts_) +
+                " failed, the message is tried again later");
+  dialogueOpen_ = false;
+  pduWritten_ = false;
 }
 
 void DialogueWatch::ReadPdu(const std::string& line) {

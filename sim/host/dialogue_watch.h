@@ -55,6 +55,8 @@ class DialogueWatch {
   SentPiece piece_;
   std::vector<SentPiece> sent_;
   void ReadPdu(const std::string& line);
+  // The attempt under way got no usable reply: counted, and said.
+  void FailAttempt();
 };
 
 }  // namespace pagorin::sim

@@ -116,6 +116,12 @@ TEST(DialogueWatch, TellsSentMessagesFromFailedAttempts) {
         Tx("AT+CMGS=019"), Rx("> "), Tx("0011<Ctrl-Z>"), Rx("+CMGS: 6")},
        {5, 0, 1, 0, 0, 1},
        0},
+      {"refusals in an outage, each retry led by the ESC that ended the last",
+       {Tx("AT+CMGS=019"), Rx("> "), Tx("0011<Ctrl-Z>"), Rx("+CMS ERROR: 331"),
+        Tx("<ESC>AT+CMGS=019"), Rx("> "), Tx("0011<Ctrl-Z>"), Rx("+CMS ERROR: 331"),
+        Tx("<ESC>AT+CMGS=019"), Rx("> "), Tx("0011<Ctrl-Z>"), Rx("+CMGS: 1"), Rx("OK")},
+       {6, 0, 1, 0, 0, 2},
+       0},
   };
   for (const Row& row : rows) {
     Recorder recorder;
