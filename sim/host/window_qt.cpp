@@ -81,11 +81,23 @@ int RunWindow(SimHost& host, EventLog& log, const Scenario& scenario, HostOption
 
   log.SetListener(
       [messages](std::string_view event, const nlohmann::json&, std::string_view human) {
-        static const std::string_view kShown[] = {
-            "queued",        "delivered",     "refused",
-            "dropped",       "timeout",       "sending",
-            "alarm_raised",  "alarm_resumed", "alarm_acknowledged",
-            "alarm_cleared", "say",           "error"};
+        static const std::string_view kShown[] = {"queued",
+                                                  "delivered",
+                                                  "refused",
+                                                  "dropped",
+                                                  "timeout",
+                                                  "sending",
+                                                  "alarm_raised",
+                                                  "alarm_resumed",
+                                                  "alarm_acknowledged",
+                                                  "alarm_cleared",
+                                                  "say",
+                                                  "error",
+                                                  "history",
+                                                  "modem_status",
+                                                  "config_problem",
+                                                  "config_save_failed",
+                                                  "outbox_started"};
         for (auto shown : kShown) {
           if (event == shown) {
             messages->addItem(Q(std::string(human)));
