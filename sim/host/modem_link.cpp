@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -351,7 +352,16 @@ bool SerialRelay::AwaitingReply(int graceMs) const {
 bool SerialRelay::Busy(int graceMs) const {
   auto now = Clock::now();
   if (awaiting_ && now - commandTime_ < std::chrono::milliseconds(graceMs)) return true;
+  // Replies the plug-in has not read yet: on a loaded machine its reader may not have run, and
+  // simulated time must not run past a reply that already came.
+  if (PluginHasUnread()) return true;
   return lastRx_ != Clock::time_point{} && now - lastRx_ < std::chrono::milliseconds(40);
+}
+
+bool SerialRelay::PluginHasUnread() const noexcept {
+  if (slaveHold_ < 0) return false;
+  int unread = 0;
+  return ioctl(slaveHold_, FIONREAD, &unread) == 0 && unread > 0;
 }
 
 }  // namespace pagorin::sim

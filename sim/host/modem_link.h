@@ -81,7 +81,8 @@ class SerialRelay {
   void Pump(int waitMs, std::vector<TranscriptLine>& lines);
 
   // True while a command waits for its reply, for at most `graceMs` of real time after it was
-  // written, and shortly after reply bytes came in (so that the plug-in's reader sees them).
+  // written, while replies wait unread on the plug-in's side, and shortly after reply bytes came
+  // in (so that the plug-in's reader sees them).
   bool Busy(int graceMs) const;
   // True while a command waits for its reply, for at most `graceMs` of real time.
   bool AwaitingReply(int graceMs) const;
@@ -93,6 +94,8 @@ class SerialRelay {
   void FromPlugin(const char* data, std::size_t size, std::vector<TranscriptLine>& lines);
   void FromModem(const char* data, std::size_t size, std::vector<TranscriptLine>& lines);
   bool OpenPluginSide(std::string& error);
+  // True while bytes written to the plug-in's terminal wait there unread.
+  bool PluginHasUnread() const noexcept;
   bool OpenModemSide(std::string& error);
   void Unplug();
   void TryReplug(int waitMs);

@@ -307,9 +307,15 @@ void SmsSender::ReadLines(std::uint32_t now, bool& progressed) noexcept {
         return;
       }
       received_.erase(0, start);
-      if (command_ == Command::Length && received_.front() == '>') {
+      if (received_.front() == '>') {
         received_.erase(0, received_.size() > 1 && received_[1] == ' ' ? 2 : 1);
         Log('<', ">");
+        if (command_ != Command::Length) {
+          // The late prompt of a command given up on: the ESC that followed it has ended that
+          // PDU entry. Left in place it would pass for the prompt of the next command.
+          Log('!', "stale prompt ignored");
+          continue;
+        }
         HandlePrompt(now);
         progressed = true;
         if (phase_ == Phase::Closed) return;
@@ -350,7 +356,7 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
         current_->references[current_->nextPart] = reference;
         partAccepted_ = true;
       } else {
-        AcceptLate(reference);
+        AcceptLate(reference, now);
       }
       return;
     }
@@ -641,14 +647,26 @@ void SmsSender::PartAccepted() noexcept {
   // Otherwise the next part follows on the next step, within the same attempt.
 }
 
-void SmsSender::AcceptLate(int reference) noexcept {
+void SmsSender::AcceptLate(int reference, std::uint32_t now) noexcept {
   if (abandonedId_ == 0) return;
   const std::uint64_t id = std::exchange(abandonedId_, 0);
   for (std::size_t priority = 0; priority < queues_.size(); ++priority) {
     Queue& queue = queues_[priority];
     for (auto entry = queue.begin(); entry != queue.end(); ++entry) {
       if (entry->message.id != id || entry->nextPart != abandonedPart_) continue;
-      if (hasCurrent_ && current_ == entry) return;
+      if (hasCurrent_ && current_ == entry) {
+        // Its next attempt has begun. Before the PDU went out it is called off (ESC ends the
+        // PDU entry, nothing is sent); once it went out, the part is sent twice whatever is
+        // done, and the late reference counts for it.
+        if (command_ == Command::Length) {
+          Log('!', "late acceptance; attempt called off");
+          command_ = Command::None;
+          current_->references[current_->nextPart] = reference;
+          PartAccepted();
+          Escape(now);
+        }
+        return;
+      }
       Log('!', "late acceptance");
       entry->references[entry->nextPart] = reference;
       ++entry->nextPart;

@@ -168,7 +168,7 @@ class SmsSender {
   // The current part got +CMGS (or a bare OK): it is sent, whatever follows.
   void PartAccepted() noexcept;
   // A +CMGS after the dialogue gave up on a PDU: that part was sent after all.
-  void AcceptLate(int reference) noexcept;
+  void AcceptLate(int reference, std::uint32_t now) noexcept;
   // The attempt of the message in the dialogue failed with `result` (empty: a time-out):
   // reported, and retried later or ended. The caller takes the modem out of PDU entry.
   void AttemptFailed(std::string_view result, std::uint32_t now) noexcept;

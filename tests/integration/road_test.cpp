@@ -343,12 +343,14 @@ end = true
   double waited = abandoned[0]["t"].get<double>() - left[0]["t"].get<double>();
   EXPECT_GT(waited, 4.0);
   EXPECT_LE(waited, 4.2);
-  // The next request follows at least a second after the abandonment.
+  // The next request follows at least a second after the abandonment. The simulator stamps the
+  // abandonment when the module tells it, which may be a clock step after the module read the
+  // clock.
   bool next = false;
   for (const auto& request : road.run.Events("request")) {
     double t = request["t"].get<double>();
     if (t > abandoned[0]["t"].get<double>()) {
-      EXPECT_GE(t - abandoned[0]["t"].get<double>(), 1.0);
+      EXPECT_GE(t - abandoned[0]["t"].get<double>(), 0.99);
       next = true;
       break;
     }

@@ -52,19 +52,16 @@ class FakeModemLink final : public ModemLink {
     if (!open || hungUp) return false;
     written += bytes;
     const std::string command(bytes);
+    if (command.find('\x1A') != std::string::npos && !inPduEntry) pduWithoutPrompt = true;
     if (inPduEntry) {
       if (command.starts_with("AT")) wedged = true;
       if (command.find_first_of("\x1A\x1B") != std::string::npos) inPduEntry = false;
     }
+    lastCommand = command;
     Pieces reply = script ? script(command) : Pieces{};
-    if (command.starts_with("AT+CMGS=")) {
-      for (const std::string& piece : reply) {
-        if (piece.find('>') != std::string::npos) inPduEntry = true;
-      }
-    }
     // Pieces still on their way from an earlier answer come first.
     if (!reply.empty() && later.empty()) {
-      arrived += reply.front();
+      Arrive(reply.front());
       reply.erase(reply.begin());
     }
     later.insert(later.end(), reply.begin(), reply.end());
@@ -81,9 +78,16 @@ class FakeModemLink final : public ModemLink {
   // Moves the next delayed piece into what arrived; false when there is none.
   bool DeliverNextPiece() {
     if (later.empty()) return false;
-    arrived += later.front();
+    Arrive(later.front());
     later.pop_front();
     return true;
+  }
+
+  // The modem's answer reaches the line; its prompt puts it into PDU entry.
+  void Arrive(const std::string& piece) {
+    if (lastCommand.starts_with("AT+CMGS=") && piece.find('>') != std::string::npos)
+      inPduEntry = true;
+    arrived += piece;
   }
 
   Script script;
@@ -92,6 +96,8 @@ class FakeModemLink final : public ModemLink {
   bool hungUp = false;
   bool inPduEntry = false;
   bool wedged = false;
+  bool pduWithoutPrompt = false;  // a PDU written while the modem was not in PDU entry
+  std::string lastCommand;
   int opens = 0;
   std::string written;
   std::string arrived;
@@ -232,6 +238,7 @@ TEST_P(Transcripts, SendOnceAndNeverLeaveTheModemInPduEntry) {
   RunUntil([&] { return Empty(); }, 3600000);
   EXPECT_TRUE(Empty());
   EXPECT_FALSE(link.wedged) << link.written;
+  EXPECT_FALSE(link.pduWithoutPrompt) << link.written;
   EXPECT_EQ(Count(kPduAB), static_cast<std::size_t>(row.pdus)) << link.written;
   EXPECT_EQ(Count(kEsc), static_cast<std::size_t>(row.escapes)) << link.written;
   std::vector<const SmsReport*> sent = Of(SmsReport::Kind::Sent);
@@ -401,6 +408,51 @@ TEST_F(SenderRig, ALateVerdictAfterGivingUpStillCountsAsSent) {
   ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
   EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, std::vector<int>{5});
 }
+
+// Answers that come after the dialogue gave up on them: a prompt is not taken for the prompt of
+// the next command, and a verdict that comes while the message's next attempt waits for its
+// prompt calls that attempt off.
+class LateAnswers : public SenderRig, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LateAnswers, NeitherFoolTheNextAttemptNorSendTwice) {
+  const bool verdict = GetParam();
+  {
+    StartReady();
+    int lengthCommands = 0;
+    link.script = [&](const std::string& command) -> Pieces {
+      if (command.starts_with("AT+CMGS=")) {
+        // The first one is never answered; the second answers two steps late.
+        return ++lengthCommands == 1 ? Pieces{} : Pieces{"", "", "\r\n> "};
+      }
+      if (verdict && command == kPduAB) return {};
+      return WillingAnswer(command);
+    };
+    sender.Add(MessageAB(1));
+    if (verdict) {
+      // The PDU went out, no verdict came in time: the message waits for its next attempt.
+      lengthCommands = 1;
+      RunUntil([&] { return Count(kEsc) == 1; });
+      RunUntil([&] { return link.lastCommand.starts_with("AT+CMGS="); });
+      link.arrived += kCmgs5;
+    } else {
+      RunUntil([&] { return Count(kEsc) == 1; });
+      link.arrived += "\r\n> ";
+    }
+    RunUntil([&] { return Empty(); }, 120000);
+    EXPECT_FALSE(link.pduWithoutPrompt) << link.written;
+    EXPECT_FALSE(link.wedged) << link.written;
+    EXPECT_EQ(Count(kPduAB), 1u) << link.written;
+    ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
+    if (verdict) {
+      EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, std::vector<int>{5});
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PromptOrVerdict, LateAnswers, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& row) {
+                           return row.param ? "Verdict" : "Prompt";
+                         });
 
 TEST_F(SenderRig, UrgentGoesFirstAndAMessageInTheDialogueIsNotInterrupted) {
   StartReady();
