@@ -29,10 +29,12 @@ using pagorin::testing::WriteFileBytes;
 
 constexpr const char* kPhone = "13800138000";
 
-// COM2, one phone-book entry and no rules: the messages come from SendMsg calls.
+// COM2, one phone-book entry and no rules: the messages come from SendMsg calls. The failure
+// script only prints, so that the rows can count when the SMS path failed and recovered.
 constexpr const char* kConfig =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-    "<XML Version=\"1\" Com=\"1\" Baund=\"2\" DataBit=\"1\" TelCount=\"1\" VarCount=\"0\">\r\n"
+    "<XML Version=\"1\" Com=\"1\" Baund=\"2\" DataBit=\"1\" TelCount=\"1\" VarCount=\"0\" "
+    "ModemScript=\"Print(1)\">\r\n"
     "<Tel0 TelNum=\"13800138000\" Desc=\"值班室\"></Tel0>\r\n"
     "</XML>\r\n";
 
@@ -46,6 +48,9 @@ struct Row {
   std::vector<std::string> modemOptions;
   std::vector<Send> sends;
   std::string steps;  // further [[step]] tables: the row's trouble
+  // Runs of the failure script: each failure of the SMS path and each recovery runs it once.
+  int minScriptRuns = 0;
+  int maxScriptRuns = 100;
 };
 
 // gtest names a failing row by this instead of its bytes.
@@ -99,11 +104,15 @@ std::vector<Row> Rows() {
       {"UrcAfterTheFinalOk",
        {"--urc-after-ok", "--urc", "+CMTI: \"SM\",3"},
        {{1, "ok-urc 1"}, {2, "ok-urc 2"}, {3, "ok-urc 3"}},
-       ""},
+       "",
+       0,
+       0},
       {"UrcAfterThePrompt",
        {"--urc-after-prompt", "--urc", "^RSSI: 17"},
        {{1, "prompt-urc 1"}, {2, "prompt-urc 2"}, {3, "prompt-urc 3"}},
-       ""},
+       "",
+       0,
+       0},
       {"SendSwitchOffBetweenCommandAndPdu",
        {"--prompt-delay", "2"},
        {{1, "switch-prompt 1"}, {30, "switch-prompt 2"}},
@@ -132,7 +141,8 @@ std::vector<Row> Rows() {
       {"UnpluggedFor10Seconds",
        {"--unplug", "5+10"},
        {{1, "unplug 1"}, {6, "unplug 2"}, {8, "unplug 3"}, {20, "unplug 4"}},
-       ""},
+       "",
+       2},
   };
 }
 
@@ -164,6 +174,14 @@ TEST_P(FieldModem, EveryMessageReachesThePhoneOnceInOrder) {
   for (const Send& send : row.sends)
     expected.push_back(send.text);
   EXPECT_EQ(arrived, expected) << run.output;
+
+  // Every failure of the path was followed by its recovery before the end.
+  int scriptRuns = 0;
+  for (const json& event : run.Events("script_run"))
+    scriptRuns += event.value("script", std::string()) == "Print(1)" ? 1 : 0;
+  EXPECT_EQ(scriptRuns % 2, 0) << run.output;
+  EXPECT_GE(scriptRuns, row.minScriptRuns) << run.output;
+  EXPECT_LE(scriptRuns, row.maxScriptRuns) << run.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FieldModem, ::testing::ValuesIn(Rows()),
