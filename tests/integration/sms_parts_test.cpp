@@ -453,7 +453,9 @@ TEST(PhoneInbox, SimulatorAnswersLateAndLogsTheJoinedMessage) {
     const auto sent = std::chrono::steady_clock::now();
     modem.Send(part.pduLine);
     EXPECT_NE(modem.ReadUntil("OK\r\n").find("+CMGS:"), std::string::npos);
-    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(kDelayMs));
+    // The simulator waits on its own clock in whole milliseconds; a few less than the delay
+    // still show the late answer, a prompt one would not.
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(kDelayMs - 10));
   }
   // One part of a message that never completes.
   const std::optional<EncodedSms> other =
