@@ -76,7 +76,7 @@ TEST(OutboxJournal, RestartGivesBackTheWaitingMessagesInOrder) {
   ASSERT_TRUE(journal.Open(path, report));
   EXPECT_EQ(Ids(report.waiting), (std::vector<std::uint64_t>{1, 3, 4, 6, 8}));
   for (const OutboxMessage& message : report.waiting)
-    ExpectSameMessage(message, queued[message.id - 1]);
+    ExpectSameMessage(message, queued[static_cast<std::size_t>(message.id - 1)]);
   EXPECT_EQ(report.damagedRecords, 0u);
   EXPECT_FALSE(report.damagedTail);
   EXPECT_EQ(journal.NextId(), 10u);
