@@ -11,8 +11,6 @@ class MarkupDocument;
 struct AlarmEvent;
 
 struct AlarmRule {
-  virtual ~AlarmRule() = default;
-
   // 1 when the rule accepts the event (or-logic or and-logic over kind, level and state); 0 for
   // none or a rejected event.
   int Matches(const AlarmEvent* event) const noexcept;

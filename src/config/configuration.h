@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/alarm_rule.h"
+#include "config/line_settings.h"
 #include "config/phone_entry.h"
 
 namespace pagorin {
@@ -64,9 +65,9 @@ struct Configuration {
   const std::string& LastSaveProblem() const noexcept { return lastSaveProblem; }
 
   int Version = 1;
-  int Com = 0;      // serial port index, port number Com + 1
-  int Baund = 2;    // baud-rate index: 0 2400, 1 4800, 2 9600, 3 14400, 4 19200, 5 115200
-  int DataBit = 1;  // 0 seven data bits, else eight
+  int Com = 0;                    // serial port index, port number Com + 1
+  int Baund = kDefaultBaudIndex;  // baud-rate index into kBaudRates
+  int DataBit = 1;                // 0 seven data bits, else eight
   // How a long text is sent; optional in the document (older files have none and get these).
   int Concat = 1;    // 1 one concatenated message, 0 separate messages of 70 characters
   int MaxParts = 5;  // most parts (or separate messages) of one text, kMinParts..kMaxParts

@@ -9,8 +9,6 @@ namespace pagorin {
 class MarkupDocument;
 
 struct PhoneEntry {
-  virtual ~PhoneEntry() = default;
-
   // Reads TelNum and Desc from the document's current element. Throws only std::bad_alloc.
   void ReadXml(MarkupDocument& document);
   // Writes TelNum and Desc as attributes of the document's current element. Throws only

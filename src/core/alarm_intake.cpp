@@ -208,10 +208,6 @@ void PluginObject::OnRequestResult(std::int32_t /*unused1*/, std::int16_t count,
   firstResult = 0;
 }
 
-bool PluginObject::IsKnown(const AlarmEvent& event) const noexcept {
-  return knownAlarms.Contains(event);
-}
-
 void PluginObject::DispatchAlarm(const AlarmEvent& event) {
   // The texts stay where they are while the outbox takes the whole alarm in one go.
   std::deque<std::string> texts;

@@ -1,32 +1,16 @@
 #include "core/plugin_object.h"
 
+#include "config/line_settings.h"
 #include "platform/tick.h"
 #include "ui/ui_factory.h"
 
 namespace pagorin {
 
-int BaudRateForIndex(int baudIndex) noexcept {
-  switch (baudIndex) {
-    case 0:
-      return 2400;
-    case 1:
-      return 4800;
-    case 3:
-      return 14400;
-    case 4:
-      return 19200;
-    case 5:
-      return 115200;
-    default:
-      return 9600;
-  }
-}
-
 PluginObject::PluginObject(HostApplication& hostApplication)
     : host(&hostApplication), hostWindow(std::make_unique<PluginWindow>()) {
   Version = 1;
   Com = 0;
-  Baund = 2;
+  Baund = kDefaultBaudIndex;
   DataBit = 1;
   std::string projectDirectory;
   projectDirectory = host->GetProjectPath(projectDirectory);

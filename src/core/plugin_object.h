@@ -27,13 +27,6 @@ inline constexpr const char* kPluginName = "Pagorin";
 inline constexpr std::uint32_t kRequestSpacingMs = 1000;
 inline constexpr std::uint32_t kRequestAbandonMs = 4000;
 
-// The baud rate for the configuration's baud-rate index; 9600 for an index outside the table.
-int BaudRateForIndex(int baudIndex) noexcept;
-// The data bits for the configuration's data-bit flag: 7 for 0, else 8.
-constexpr int ByteSizeForDataBit(int dataBit) noexcept {
-  return dataBit != 0 ? 8 : 7;
-}
-
 // Attempts after which a message that keeps failing for a passing reason counts as a failing
 // SMS path (for the failure script), before it ends.
 inline constexpr int kFailingAttempts = 3;
@@ -78,8 +71,6 @@ class PluginObject final : public SuperWizard,
   void Reserved19(std::int32_t, std::int32_t) noexcept override {}
   void RegisterFunctions() noexcept override;
 
-  // True when a copy of `event` in the same condition stood in the previous answer.
-  bool IsKnown(const AlarmEvent& event) const noexcept;
   // Queues the message of `event` for every phone entry of every rule that accepts it, rule by
   // rule and phone by phone. Throws only std::bad_alloc.
   void DispatchAlarm(const AlarmEvent& event);

@@ -11,7 +11,7 @@ class PluginWindow {
  public:
   PluginWindow() noexcept = default;
   // Closes and destroys the window, if one was made.
-  virtual ~PluginWindow();
+  ~PluginWindow();
   PluginWindow(const PluginWindow&) = delete;
   PluginWindow& operator=(const PluginWindow&) = delete;
 

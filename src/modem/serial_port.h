@@ -28,7 +28,7 @@ class SerialPort {
 
   SerialPort() noexcept;
   // Closes the port.
-  virtual ~SerialPort();
+  ~SerialPort();
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 

@@ -3,6 +3,7 @@
 #include "resources/string_table.h"
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 #include "platform/code_page.h"
@@ -17,42 +18,42 @@ struct StringEntry {
 
 constexpr std::array kStrings{
     // Alarm message words; a trailing comma belongs to the word.
-    StringEntry{1, "低低报,"},
-    StringEntry{2, "低报,"},
-    StringEntry{3, "高高报,"},
-    StringEntry{4, "高报,"},
-    StringEntry{5, "低级,"},
-    StringEntry{6, "高级,"},
-    StringEntry{7, "紧急,"},
-    StringEntry{8, "未确认,"},
-    StringEntry{9, "确认"},
-    StringEntry{10, "恢复"},
-    StringEntry{11, "数值%f"},
-    StringEntry{12, ",限值%f"},
-    StringEntry{13, "%s报警:%s"},
+    StringEntry{string_id::kLoLoWord, "低低报,"},
+    StringEntry{string_id::kLoWord, "低报,"},
+    StringEntry{string_id::kHiHiWord, "高高报,"},
+    StringEntry{string_id::kHiWord, "高报,"},
+    StringEntry{string_id::kLowLevelWord, "低级,"},
+    StringEntry{string_id::kHighLevelWord, "高级,"},
+    StringEntry{string_id::kUrgentLevelWord, "紧急,"},
+    StringEntry{string_id::kUnacknowledgedWord, "未确认,"},
+    StringEntry{string_id::kAcknowledgedWord, "确认"},
+    StringEntry{string_id::kResumedWord, "恢复"},
+    StringEntry{string_id::kValuePattern, "数值%f"},
+    StringEntry{string_id::kLimitPattern, ",限值%f"},
+    StringEntry{string_id::kMessageFrame, "%s报警:%s"},
     // Dialog texts.
-    StringEntry{14, "手机号码库"},
-    StringEntry{15, "说明"},
-    StringEntry{16, "变量名"},
-    StringEntry{17, "手机个数"},
-    StringEntry{18, "已经存在此手机号了!\n手机号:%s\n说明:(%s)"},
-    StringEntry{19, "已经存在此变量了!\n变量名:%s"},
-    StringEntry{20, "增加手机号码"},
-    StringEntry{21, "修改手机号码"},
-    StringEntry{22, "手机号输入错误!"},
-    StringEntry{23, "手机号码"},
-    StringEntry{24, "说明:"},
-    StringEntry{25, ",用户%s"},
-    StringEntry{26, "请选择DB变量!"},
+    StringEntry{string_id::kPhoneLibraryHeading, "手机号码库"},
+    StringEntry{string_id::kDescHeading, "说明"},
+    StringEntry{string_id::kVariableHeading, "变量名"},
+    StringEntry{string_id::kPhoneCountHeading, "手机个数"},
+    StringEntry{string_id::kPhoneExists, "已经存在此手机号了!\n手机号:%s\n说明:(%s)"},
+    StringEntry{string_id::kVariableExists, "已经存在此变量了!\n变量名:%s"},
+    StringEntry{string_id::kAddPhoneTitle, "增加手机号码"},
+    StringEntry{string_id::kModifyPhoneTitle, "修改手机号码"},
+    StringEntry{string_id::kWrongPhoneNumber, "手机号输入错误!"},
+    StringEntry{string_id::kPhoneHeading, "手机号码"},
+    StringEntry{string_id::kDescriptionPrefix, "说明:"},
+    StringEntry{string_id::kUserPattern, ",用户%s"},
+    StringEntry{string_id::kChooseVariable, "请选择DB变量!"},
     // Help texts of the script functions.
-    StringEntry{27,
+    StringEntry{string_id::kPropDlgHelp,
                 "函数原型:#Pagorin.PropDlg()\r\n"
                 "函数描述:弹出属性配置界面\r\n"
                 "返回值\t:无\r\n"
                 "参数  \t:无\r\n"
                 "说明  \t:运行时弹出属性配置界面\r\n"
                 "示例  \t:#Pagorin.PropDlg();//弹出属性配置界面"},
-    StringEntry{29, "脚本编译错误，请检查！"},
+    StringEntry{string_id::kScriptError, "脚本编译错误，请检查！"},
     StringEntry{
         30,
         "函数原型:#Pagorin.SendMsg(string TelNumList,string Content)\r\n"
@@ -63,7 +64,7 @@ constexpr std::array kStrings{
         "说明  \t:该函数用来向短信报警列表中添加报警项\r\n"
         "示例  \t:#Pagorin.SendMsg(\"13800138000，1381234567\",\"手机没有费了！\")\r\n"
         "\t //向电话13800138000和1381234567发送短信“手机没有费了！”"},
-    StringEntry{31,
+    StringEntry{string_id::kShouldSendHelp,
                 "函数原型:#Pagorin.ShouldSend(int Flag)\r\n"
                 "函数描述:有报警时是否发送短信\r\n"
                 "返回值\t:无\r\n"
@@ -71,59 +72,61 @@ constexpr std::array kStrings{
                 "说明  \t:有报警时是否发送短信的控制开关\r\n"
                 "示例  \t:#Pagorin.ShouldSend(0);//不发送短信"},
     // The configuration file's load and save problems.
-    StringEntry{40, "配置文件已损坏，未加载:\n%s\n(%s)"},
-    StringEntry{41, "无法读取配置文件:\n%s\n(%s)"},
-    StringEntry{42, "配置文件比工程中保存的配置旧:\n%s"},
-    StringEntry{43, "配置文件不存在:\n%s"},
-    StringEntry{44, "已改用工程中保存的配置。"},
-    StringEntry{45, "配置保持不变。"},
-    StringEntry{46, "保存配置时原文件将另存为副本。"},
-    StringEntry{47, "%d个报警规则中共有%d个手机号码序号不存在，已忽略。"},
-    StringEntry{48, "配置文件保存失败:\n%s"},
+    StringEntry{string_id::kConfigFileDamaged, "配置文件已损坏，未加载:\n%s\n(%s)"},
+    StringEntry{string_id::kConfigFileUnreadable, "无法读取配置文件:\n%s\n(%s)"},
+    StringEntry{string_id::kConfigFileOlder, "配置文件比工程中保存的配置旧:\n%s"},
+    StringEntry{string_id::kConfigFileMissing, "配置文件不存在:\n%s"},
+    StringEntry{string_id::kProjectCopyLoaded, "已改用工程中保存的配置。"},
+    StringEntry{string_id::kConfigurationKept, "配置保持不变。"},
+    StringEntry{string_id::kDamagedFileKeptAside, "保存配置时原文件将另存为副本。"},
+    StringEntry{string_id::kPhoneIndexesSkipped,
+                "%d个报警规则中共有%d个手机号码序号不存在，已忽略。"},
+    StringEntry{string_id::kConfigSaveFailed, "配置文件保存失败:\n%s"},
     // The outbox and the send history.
-    StringEntry{60, "入队时间,结束时间,手机号码,说明,来源,内容,尝试次数,参考号,状态,原因"},
-    StringEntry{61, "已发送"},
-    StringEntry{62, "发送失败"},
-    StringEntry{63, "已拒绝"},
-    StringEntry{64, "等待发送"},
-    StringEntry{65, "发送队列已满"},
-    StringEntry{66, "手机号码无效"},
-    StringEntry{67, "短信内容为空"},
-    StringEntry{68, "串口未打开"},
-    StringEntry{69, "等待时间过长,已放弃"},
-    StringEntry{70, "内容过长,已截断"},
-    StringEntry{71, "无法写入发件箱文件"},
-    StringEntry{72, "短信猫发送失败"},
+    StringEntry{string_id::kHistoryHeading,
+                "入队时间,结束时间,手机号码,说明,来源,内容,尝试次数,参考号,状态,原因"},
+    StringEntry{string_id::kSentWord, "已发送"},
+    StringEntry{string_id::kFailedWord, "发送失败"},
+    StringEntry{string_id::kRefusedWord, "已拒绝"},
+    StringEntry{string_id::kWaitingWord, "等待发送"},
+    StringEntry{string_id::kQueueFullReason, "发送队列已满"},
+    StringEntry{string_id::kWrongNumberReason, "手机号码无效"},
+    StringEntry{string_id::kEmptyTextReason, "短信内容为空"},
+    StringEntry{string_id::kPortClosedReason, "串口未打开"},
+    StringEntry{string_id::kExpiredReason, "等待时间过长,已放弃"},
+    StringEntry{string_id::kTextCutNote, "内容过长,已截断"},
+    StringEntry{string_id::kOutboxWriteReason, "无法写入发件箱文件"},
+    StringEntry{string_id::kModemFailedReason, "短信猫发送失败"},
     // Long texts and coalescing: the settings dialog's checks and the head of a joined message.
-    StringEntry{90, "最多条数应为1到20之间的整数!"},
-    StringEntry{91, "积压合并的条数应为0到1000之间的整数!"},
-    StringEntry{92, "[%d条报警] "},
-    StringEntry{93, "[%d条消息] "},
-    StringEntry{73, "重新启动后按设置不再重发"},
-    StringEntry{74, "发送队列已满,为报警短信让位"},
-    StringEntry{75, "另有%d个号码"},
+    StringEntry{string_id::kWrongMaxParts, "最多条数应为1到20之间的整数!"},
+    StringEntry{string_id::kWrongCoalesce, "积压合并的条数应为0到1000之间的整数!"},
+    StringEntry{string_id::kCoalescedHead, "[%d条报警] "},
+    StringEntry{string_id::kCoalescedScriptHead, "[%d条消息] "},
+    StringEntry{string_id::kNotResentReason, "重新启动后按设置不再重发"},
+    StringEntry{string_id::kGaveWayReason, "发送队列已满,为报警短信让位"},
+    StringEntry{string_id::kMoreRefusedNumbers, "另有%d个号码"},
     // The send record dialog and the modem's status line.
-    StringEntry{76, "时间"},
-    StringEntry{77, "内容"},
-    StringEntry{78, "状态"},
-    StringEntry{79, "参考号/原因"},
-    StringEntry{80, "测试短信已排队,等待发送..."},
-    StringEntry{81, "测试短信已发送,参考号 %s"},
-    StringEntry{82, "测试短信未能发送:%s"},
-    StringEntry{83, "请先选择一个手机号码!"},
-    StringEntry{84, "短信报警测试:收到本短信说明短信报警工作正常。"},
-    StringEntry{85, "串口已打开"},
-    StringEntry{86, "串口未打开 %s"},
-    StringEntry{87, "信号 %d dBm"},
-    StringEntry{88, "最近故障:%s"},
-    StringEntry{89, "项目未运行,短信猫未启动"},
-    StringEntry{94, "SIM卡正常"},
-    StringEntry{95, "SIM卡需要PIN码"},
-    StringEntry{96, "无SIM卡"},
-    StringEntry{97, "已注册网络"},
-    StringEntry{98, "漫游"},
-    StringEntry{99, "正在搜索网络"},
-    StringEntry{100, "网络拒绝注册"},
+    StringEntry{string_id::kRecordTimeHeading, "时间"},
+    StringEntry{string_id::kRecordTextHeading, "内容"},
+    StringEntry{string_id::kRecordStateHeading, "状态"},
+    StringEntry{string_id::kRecordDetailHeading, "参考号/原因"},
+    StringEntry{string_id::kTestQueued, "测试短信已排队,等待发送..."},
+    StringEntry{string_id::kTestSent, "测试短信已发送,参考号 %s"},
+    StringEntry{string_id::kTestFailed, "测试短信未能发送:%s"},
+    StringEntry{string_id::kChooseTestPhone, "请先选择一个手机号码!"},
+    StringEntry{string_id::kTestMessageText, "短信报警测试:收到本短信说明短信报警工作正常。"},
+    StringEntry{string_id::kModemPortOpen, "串口已打开"},
+    StringEntry{string_id::kModemPortClosed, "串口未打开 %s"},
+    StringEntry{string_id::kModemSignal, "信号 %d dBm"},
+    StringEntry{string_id::kModemLastFailure, "最近故障:%s"},
+    StringEntry{string_id::kModemNotStarted, "项目未运行,短信猫未启动"},
+    StringEntry{string_id::kSimReadyStatus, "SIM卡正常"},
+    StringEntry{string_id::kSimPinStatus, "SIM卡需要PIN码"},
+    StringEntry{string_id::kSimAbsentStatus, "无SIM卡"},
+    StringEntry{string_id::kRegisteredStatus, "已注册网络"},
+    StringEntry{string_id::kRoamingStatus, "漫游"},
+    StringEntry{string_id::kSearchingStatus, "正在搜索网络"},
+    StringEntry{string_id::kDeniedStatus, "网络拒绝注册"},
 };
 
 constexpr int kMaxId = 127;
@@ -135,6 +138,16 @@ constexpr bool IdsFitTable() {
   return true;
 }
 static_assert(IdsFitTable(), "a string id lies outside the table");
+
+constexpr bool IdsAreUnique() {
+  for (std::size_t i = 0; i < kStrings.size(); ++i) {
+    for (std::size_t j = i + 1; j < kStrings.size(); ++j) {
+      if (kStrings[i].id == kStrings[j].id) return false;
+    }
+  }
+  return true;
+}
+static_assert(IdsAreUnique(), "two texts share a string id");
 
 struct ConvertedTable {
   std::array<std::string, kMaxId + 1> texts;

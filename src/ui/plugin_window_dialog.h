@@ -1,5 +1,5 @@
-// The behaviour of the plug-in's hidden window (template 3001): an empty window that does
-// nothing. Enter and Escape do not close it; only its owner destroys it.
+// The behaviour of the plug-in's hidden window (template kPluginWindowId): an empty window that
+// does nothing. Enter and Escape do not close it; only its owner destroys it.
 #pragma once
 
 #include "resources/dialog_ids.h"

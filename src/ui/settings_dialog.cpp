@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/configuration.h"
+#include "config/line_settings.h"
 #include "host/host_application.h"
 #include "platform/text_format.h"
 #include "resources/string_table.h"
@@ -20,7 +21,6 @@ namespace {
 using namespace string_id;
 
 constexpr const char* kPortNames[] = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"};
-constexpr int kBaudRates[] = {2400, 4800, 9600, 14400, 19200, 115200};
 constexpr const char* kDataBits[] = {"7", "8"};
 
 template <typename T>

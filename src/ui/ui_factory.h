@@ -17,8 +17,8 @@ class UiFactory {
   virtual int RunSettingsDialog(Configuration& config, HostApplication& host,
                                 void* parentWindow) noexcept = 0;
 
-  // Creates the plug-in's hidden window (template 3001) as a child of `parentWindow` and returns
-  // its native handle, or nullptr when no window can be made.
+  // Creates the plug-in's hidden window (template kPluginWindowId) as a child of `parentWindow` and
+  // returns its native handle, or nullptr when no window can be made.
   virtual void* CreateHiddenWindow(void* parentWindow) noexcept = 0;
 
   // Closes and destroys a window made by CreateHiddenWindow; nullptr is ignored.

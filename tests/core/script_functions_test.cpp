@@ -31,11 +31,11 @@ TEST_F(ScriptFunctionsTest, RegistersThreeFunctionsWithTheirParametersInOrder) {
   host.calls.clear();
   plugin->RegisterFunctions();
   std::vector<HostCall> expected{
-      {"RegisterFunction", {"0", "PropDlg", LoadString(27)}},
-      {"RegisterFunction", {"1", "SendMsg", LoadString(30)}},
+      {"RegisterFunction", {"0", "PropDlg", LoadString(string_id::kPropDlgHelp)}},
+      {"RegisterFunction", {"1", "SendMsg", LoadString(string_id::kSendMsgHelp)}},
       {"AddFunctionParameter", {"1", "5", "TelNum"}},
       {"AddFunctionParameter", {"1", "5", "Content"}},
-      {"RegisterFunction", {"2", "ShouldSend", LoadString(31)}},
+      {"RegisterFunction", {"2", "ShouldSend", LoadString(string_id::kShouldSendHelp)}},
       {"AddFunctionParameter", {"2", "1", "Flag"}},
   };
   EXPECT_EQ(host.calls, expected);

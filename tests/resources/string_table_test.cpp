@@ -54,13 +54,15 @@ TEST(StringTable, HelpTextsHaveTheirLinesAndQuotes) {
     }
     return count;
   };
-  EXPECT_EQ(lines(LoadString(27)), 6u);
-  EXPECT_EQ(lines(LoadString(30)), 8u);
-  EXPECT_EQ(lines(LoadString(31)), 6u);
-  EXPECT_NE(LoadString(30).find("\",\""), std::string::npos);
-  EXPECT_NE(LoadString(30).find(platform::Utf8ToCp936("13800138000，1381234567")),
-            std::string::npos);
-  EXPECT_NE(LoadString(27).find("\xB7\xB5\xBB\xD8\xD6\xB5\t:"), std::string::npos);  // 返回值\t:
+  EXPECT_EQ(lines(LoadString(string_id::kPropDlgHelp)), 6u);
+  EXPECT_EQ(lines(LoadString(string_id::kSendMsgHelp)), 8u);
+  EXPECT_EQ(lines(LoadString(string_id::kShouldSendHelp)), 6u);
+  EXPECT_NE(LoadString(string_id::kSendMsgHelp).find("\",\""), std::string::npos);
+  EXPECT_NE(
+      LoadString(string_id::kSendMsgHelp).find(platform::Utf8ToCp936("13800138000，1381234567")),
+      std::string::npos);
+  EXPECT_NE(LoadString(string_id::kPropDlgHelp).find("\xB7\xB5\xBB\xD8\xD6\xB5\t:"),
+            std::string::npos);  // 返回值\t:
 }
 
 TEST(StringTable, UnknownIdsGiveAnEmptyText) {

@@ -74,7 +74,9 @@ TEST(DialogTemplates, RuleDialogRadioGroupsArePairs) {
     open = true;
     groups.back().push_back(control.id);
   }
-  EXPECT_EQ(groups, (std::vector<std::vector<int>>{{3035, 3036}, {3033, 3034}}));
+  EXPECT_EQ(groups, (std::vector<std::vector<int>>{
+                        {rule_ids::kOrLogicRadio, rule_ids::kAndLogicRadio},
+                        {rule_ids::kDefaultFormatRadio, rule_ids::kCustomFormatRadio}}));
 }
 
 }  // namespace

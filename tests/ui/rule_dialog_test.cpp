@@ -109,9 +109,9 @@ struct EnablingCase {
   const char* name;
   int format;
   int runMode;
-  bool customText;   // 3026
-  bool insert;       // 3027
-  bool defaultText;  // 3024, 3025, 3028
+  bool customText;   // kCustomTextEdit
+  bool insert;       // kInsertVariable
+  bool defaultText;  // kValueCheck, kLimitCheck, kUserCheck
 };
 
 class RuleDialogEnabling : public RuleDialogTest,
