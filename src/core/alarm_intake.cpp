@@ -222,7 +222,9 @@ void PluginObject::DispatchAlarm(const AlarmEvent& event) {
                                        PriorityForAlarmLevel(event.level)});
     }
   }
-  if (!requests.empty()) outbox.Queue(requests);
+  if (requests.empty()) return;
+  ApplyTextOptions();
+  outbox.Queue(requests);
 }
 
 }  // namespace pagorin

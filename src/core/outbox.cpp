@@ -1,6 +1,7 @@
 #include "core/outbox.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "core/alarm_intake.h"
 #include "modem/pdu.h"
@@ -15,51 +16,79 @@ namespace {
 
 using namespace string_id;
 
-// "…" in code page 936.
-constexpr std::string_view kEllipsis = "\xA1\xAD";
+// A number of the right form, for encoding a text before its number is looked at.
+constexpr std::string_view kAnyNumber = "10000000000";
 
 std::int64_t Now() noexcept {
   return platform::WallClockSeconds();
 }
 
-// The short messages of a text: one SMS-SUBMIT per piece of 70 characters.
-std::vector<SmsPart> EncodeParts(const std::string& number, const std::string& text) {
-  std::vector<SmsPart> parts;
-  std::optional<std::string> address = EncodePhoneDigits(number);
-  if (!address) return parts;
-  for (const std::string& piece : SplitForSms(text)) {
-    std::optional<std::string> userData = EncodeUserData(piece);
-    if (!userData) continue;
-    parts.push_back(SmsPart{FormatCmgsCommand(*userData), FormatSubmitPdu(*address, *userData)});
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
   }
-  return parts;
 }
 
-int PartCount(std::string_view text) {
-  std::size_t characters = 0;
-  for (std::size_t pos = 0; pos < text.size(); pos += platform::CharLength(text, pos))
-    ++characters;
-  return static_cast<int>((characters + kSmsPieceCharacters - 1) / kSmsPieceCharacters);
+// UTF-16 back to code page 936 (a character it cannot hold becomes '?').
+std::string Utf16ToCp936(std::u16string_view text) {
+  std::string utf8;
+  utf8.reserve(text.size() * 3);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(utf8, c);
+  }
+  return platform::Utf8ToCp936(utf8);
 }
 
 }  // namespace
 
-std::string CutToParts(std::string_view text, int maxParts, bool& cut) {
-  const std::size_t limit = kSmsPieceCharacters * static_cast<std::size_t>(std::max(maxParts, 1));
-  std::size_t characters = 0;
-  std::size_t pos = 0;
-  std::size_t keep = 0;  // bytes of the first limit-1 characters
-  while (pos < text.size()) {
-    if (characters == limit - 1) keep = pos;
-    if (characters == limit) {
-      cut = true;
-      return std::string(text.substr(0, keep)).append(kEllipsis);
-    }
-    pos += platform::CharLength(text, pos);
-    ++characters;
-  }
+std::string TextForSms(std::string_view text, const SmsTextOptions& options, bool& cut,
+                       int& parts) {
   cut = false;
-  return std::string(text);
+  parts = 0;
+  const std::u16string units = platform::Cp936ToUtf16(text);
+  const std::optional<EncodedSms> encoded = EncodeSms(kAnyNumber, units, options);
+  if (!encoded) return std::string(text);
+  parts = static_cast<int>(encoded->parts.size());
+  if (!encoded->cut) return std::string(text);
+  cut = true;
+  std::u16string kept = units.substr(0, encoded->keptUnits);
+  kept += encoded->alphabet == SmsAlphabet::kGsm7Bit ? u"..." : u"\u2026";
+  return Utf16ToCp936(kept);
+}
+
+std::string JoinedText(std::span<const std::string_view> texts, int priority) {
+  if (texts.size() == 1) return std::string(texts.front());
+  const int head = priority == kPriorityScript ? kCoalescedScriptHead : kCoalescedHead;
+  std::string joined =
+      platform::FormatText(LoadString(head), {static_cast<std::int64_t>(texts.size())});
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    std::string_view piece = texts[i];
+    // The default alarm text ends with a comma; the separator takes its place.
+    if (piece.ends_with(',')) piece.remove_suffix(1);
+    if (i > 0) joined.push_back(';');
+    joined += piece;
+  }
+  return joined;
 }
 
 Outbox::Outbox(SmsModem& modem, OutboxLimits limits) noexcept : modem_(modem), limits_(limits) {}
@@ -131,11 +160,13 @@ std::vector<std::uint64_t> Outbox::Queue(std::span<const OutboxRequest> requests
     bool first = true;
     std::string cutText;
     bool cut = false;
+    int parts = 0;
+    const SmsTextOptions options{limits_.concatenated, limits_.maxParts, 0};
     for (std::size_t i = 0; i < requests.size(); ++i) {
       const OutboxRequest& request = requests[i];
       if (first || request.text.data() != lastText.data() ||
           request.text.size() != lastText.size()) {
-        cutText = CutToParts(request.text, limits_.maxParts, cut);
+        cutText = TextForSms(request.text, options, cut, parts);
         lastText = request.text;
         first = false;
       }
@@ -149,7 +180,7 @@ std::vector<std::uint64_t> Outbox::Queue(std::span<const OutboxRequest> requests
         Refuse(request, kWrongNumberReason, cutText, cut, refusals);
         continue;
       }
-      if (cutText.empty()) {
+      if (parts == 0) {
         Refuse(request, kEmptyTextReason, cutText, cut, refusals);
         continue;
       }
@@ -160,7 +191,7 @@ std::vector<std::uint64_t> Outbox::Queue(std::span<const OutboxRequest> requests
       message.name = request.name;
       message.origin = request.origin;
       message.text = cutText;
-      message.parts = PartCount(cutText);
+      message.parts = parts;
       message.cut = cut;
       if (!Accept(message, script)) {
         Refuse(request, kQueueFullReason, cutText, cut, refusals);
@@ -241,45 +272,168 @@ void Outbox::Refuse(const OutboxRequest& request, int reasonId, const std::strin
   KeepEnded(std::move(record));
 }
 
-void Outbox::Feed() noexcept {
-  if (!modem_.started()) return;
-  while (modem_.queueLength() < limits_.modemWindow) {
-    std::deque<OutboxMessage>* queue = nullptr;
-    for (int priority = kPriorityUrgent; priority >= kPriorityScript; --priority) {
-      std::deque<OutboxMessage>& candidate = pending_[priority];
-      if (candidate.empty()) continue;
-      // Ids rise in queueing order: the smallest front id is the oldest message.
-      if (queue == nullptr || (!limits_.byPriority && candidate.front().id < queue->front().id)) {
-        queue = &candidate;
-      }
+void Outbox::SetTextOptions(bool concatenated, int maxParts, int coalesce) noexcept {
+  limits_.concatenated = concatenated;
+  limits_.maxParts = std::max(maxParts, 1);
+  limits_.coalesce = std::max(coalesce, 0);
+}
+
+bool Outbox::HasRoom(int priority) const noexcept {
+  std::size_t held = 0;
+  for (int p = limits_.byPriority ? priority : kPriorityScript; p <= kPriorityUrgent; ++p)
+    held += inModemCount_[p];
+  return held < std::max<std::size_t>(limits_.modemWindow, 1);
+}
+
+// More messages than the threshold wait for the head's number (the head included)?
+bool Outbox::ShouldJoin(const OutboxMessage& head) const noexcept {
+  if (limits_.coalesce <= 0 || head.origin == kTestOrigin) return false;
+  const auto threshold = static_cast<std::size_t>(limits_.coalesce);
+  std::size_t waiting = 1;
+  for (const std::deque<OutboxMessage>& queue : pending_) {
+    for (const OutboxMessage& message : queue) {
+      if (message.number == head.number && ++waiting > threshold) return true;
     }
-    if (queue == nullptr) return;
-    OutboxMessage message = std::move(queue->front());
-    queue->pop_front();
-    if (!Submit(message)) {
-      journal_.RecordFailed(message.id, Now(), kWrongNumberReason, 0);
-      End(message.id, HistoryState::kFailed, 0, {}, LoadString(kWrongNumberReason));
+  }
+  return false;
+}
+
+// Takes from `queue` the messages for the number of batch's head, in their order, as long as
+// the joined text still goes out whole within the part limit; the first that would not fit
+// stays, to lead the next SMS.
+void Outbox::TakeJoinable(std::deque<OutboxMessage>& queue, std::vector<OutboxMessage>& batch) {
+  const SmsTextOptions options{limits_.concatenated, limits_.maxParts, 0};
+  const int priority = batch.front().priority;
+  std::vector<std::string_view> texts{batch.front().text};
+  for (auto it = queue.begin(); it != queue.end();) {
+    if (it->number != batch.front().number || it->origin == kTestOrigin) {
+      ++it;
+      continue;
     }
+    texts.push_back(it->text);
+    const std::optional<EncodedSms> trial =
+        EncodeSmsText(kAnyNumber, JoinedText(texts, priority), options);
+    if (!trial || trial->cut) break;
+    batch.push_back(std::move(*it));
+    it = queue.erase(it);
   }
 }
 
-bool Outbox::Submit(const OutboxMessage& message) noexcept {
+void Outbox::Feed() noexcept {
+  if (!modem_.started()) return;
   try {
-    QueuedSms sms;
-    sms.id = message.id;
-    sms.priority = limits_.byPriority ? message.priority : kPriorityScript;
-    sms.number = message.number;
-    sms.text = message.text;
-    sms.parts = EncodeParts(message.number, message.text);
-    const std::int64_t ageSeconds = std::max<std::int64_t>(Now() - message.queuedAt, 0);
-    sms.ageMs = static_cast<std::uint32_t>(std::min<std::int64_t>(ageSeconds * 1000, 0x7FFFFFFF));
-    return modem_.Submit(std::move(sms)) != 0;
+    for (;;) {
+      std::deque<OutboxMessage>* queue = nullptr;
+      for (int priority = kPriorityUrgent; priority >= kPriorityScript; --priority) {
+        std::deque<OutboxMessage>& candidate = pending_[priority];
+        if (candidate.empty()) continue;
+        // Ids rise in queueing order: the smallest front id is the oldest message.
+        if (queue == nullptr || (!limits_.byPriority && candidate.front().id < queue->front().id)) {
+          queue = &candidate;
+        }
+      }
+      if (queue == nullptr || !HasRoom(queue->front().priority)) return;
+      std::vector<OutboxMessage> batch;
+      batch.push_back(std::move(queue->front()));
+      queue->pop_front();
+      if (ShouldJoin(batch.front())) TakeJoinable(*queue, batch);
+      if (!Submit(batch)) {
+        for (const OutboxMessage& message : batch) {
+          journal_.RecordFailed(message.id, Now(), kWrongNumberReason, 0);
+          End(message.id, HistoryState::kFailed, 0, {}, LoadString(kWrongNumberReason));
+        }
+      }
+    }
   } catch (...) {
+    // Out of memory: what was taken from the queue is in the journal and goes after a restart.
+  }
+}
+
+// Hands `batch` (one message, or several for one number joined) to the modem as one SMS under
+// the id of its first message. Its concatenation reference is that id's low byte: a new one for
+// every SMS, and after a restart too, since ids keep rising.
+bool Outbox::Submit(const std::vector<OutboxMessage>& batch) noexcept {
+  try {
+    const OutboxMessage& head = batch.front();
+    std::vector<std::string_view> texts;
+    std::int64_t queuedAt = head.queuedAt;
+    for (const OutboxMessage& message : batch) {
+      texts.push_back(message.text);
+      queuedAt = std::min(queuedAt, message.queuedAt);
+    }
+    QueuedSms sms;
+    sms.id = head.id;
+    sms.priority = limits_.byPriority ? head.priority : kPriorityScript;
+    sms.number = head.number;
+    sms.text = JoinedText(texts, head.priority);
+    const SmsTextOptions options{limits_.concatenated, limits_.maxParts,
+                                 static_cast<std::uint8_t>(head.id & 0xFFu)};
+    std::optional<EncodedSms> encoded = EncodeSmsText(head.number, sms.text, options);
+    if (!encoded) return false;
+    sms.parts = std::move(encoded->parts);
+    const std::int64_t ageSeconds = std::max<std::int64_t>(Now() - queuedAt, 0);
+    sms.ageMs = static_cast<std::uint32_t>(std::min<std::int64_t>(ageSeconds * 1000, 0x7FFFFFFF));
+    InModem entry;
+    entry.priority = std::clamp(head.priority, kPriorityScript, kPriorityUrgent);
+    for (const OutboxMessage& message : batch) {
+      entry.ids.push_back(message.id);
+      // A text queued under a larger part limit than now holds is cut again on the way out.
+      if (encoded->cut) {
+        if (auto it = live_.find(message.id); it != live_.end()) it->second.cut = true;
+      }
+    }
+    const int priority = entry.priority;
+    inModem_[head.id] = std::move(entry);
+    if (modem_.Submit(std::move(sms)) == 0) {
+      inModem_.erase(head.id);
+      return false;
+    }
+    ++inModemCount_[priority];
+    return true;
+  } catch (...) {
+    inModem_.erase(batch.front().id);
     return false;
   }
 }
 
+// The messages SMS `smsId` carried, no longer counted as in the modem; the id alone for an SMS
+// the outbox did not hand over.
+std::vector<std::uint64_t> Outbox::TakeInModem(std::uint64_t smsId) noexcept {
+  std::vector<std::uint64_t> ids;
+  auto it = inModem_.find(smsId);
+  if (it == inModem_.end()) {
+    try {
+      ids.push_back(smsId);
+    } catch (...) {
+    }
+    return ids;
+  }
+  inModemCount_[it->second.priority] -=
+      std::min<std::size_t>(inModemCount_[it->second.priority], 1);
+  ids = std::move(it->second.ids);
+  inModem_.erase(it);
+  return ids;
+}
+
+namespace {
+
+// The history's note on message `index` of the `count` an SMS carried; empty for one alone.
+std::string JoinedNote(std::size_t index, std::size_t count) {
+  if (count < 2) return {};
+  return platform::FormatText(LoadString(kJoinedNote), {static_cast<std::int64_t>(index + 1),
+                                                        static_cast<std::int64_t>(count)});
+}
+
+std::string WithNote(std::string reason, const std::string& note) {
+  if (note.empty()) return reason;
+  if (!reason.empty()) reason += ",";
+  return reason + note;
+}
+
+}  // namespace
+
 void Outbox::OnSent(std::uint64_t id, const std::vector<int>& references, int attempts) noexcept {
+  const std::vector<std::uint64_t> ids = TakeInModem(id);
   try {
     std::string reference;
     for (int value : references) {
@@ -287,8 +441,10 @@ void Outbox::OnSent(std::uint64_t id, const std::vector<int>& references, int at
       if (!reference.empty()) reference.push_back(' ');
       reference += std::to_string(value);
     }
-    journal_.RecordSent(id, Now(), reference, attempts);
-    End(id, HistoryState::kSent, attempts, reference, {});
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      journal_.RecordSent(ids[i], Now(), reference, attempts);
+      End(ids[i], HistoryState::kSent, attempts, reference, JoinedNote(i, ids.size()));
+    }
   } catch (...) {
   }
   Feed();
@@ -297,22 +453,29 @@ void Outbox::OnSent(std::uint64_t id, const std::vector<int>& references, int at
 
 void Outbox::OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept {
   if (failure.kind == SmsFailureKind::Temporary) {
-    auto it = live_.find(id);
-    if (it != live_.end()) {
-      it->second.entry.attempts = failure.attempts;
-      try {
-        it->second.entry.reason = failure.meaning;
-      } catch (...) {
+    if (auto sms = inModem_.find(id); sms != inModem_.end()) {
+      for (std::uint64_t carried : sms->second.ids) {
+        auto it = live_.find(carried);
+        if (it == live_.end()) continue;
+        it->second.entry.attempts = failure.attempts;
+        try {
+          it->second.entry.reason = failure.meaning;
+        } catch (...) {
+        }
       }
     }
     if (listener_ != nullptr) listener_->OnFailed(id, failure);
     return;
   }
+  const std::vector<std::uint64_t> ids = TakeInModem(id);
   try {
     std::string reason = failure.meaning.empty() ? LoadString(kModemFailedReason) : failure.meaning;
     if (!failure.result.empty()) reason = failure.result + " " + reason;
-    journal_.RecordFailed(id, Now(), failure.code, failure.attempts);
-    End(id, HistoryState::kFailed, failure.attempts, {}, reason);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      journal_.RecordFailed(ids[i], Now(), failure.code, failure.attempts);
+      End(ids[i], HistoryState::kFailed, failure.attempts, {},
+          WithNote(reason, JoinedNote(i, ids.size())));
+    }
   } catch (...) {
   }
   Feed();

@@ -20,18 +20,25 @@
 
 namespace pagorin {
 
-// The queue's bounds. Script messages are refused when a bound is reached; alarm messages are
-// still taken, the oldest script messages that wait making room first, and beyond that up to
-// maxAlarmMessages.
+// The queue's bounds and how texts go out. Script messages are refused when a bound is reached;
+// alarm messages are still taken, the oldest script messages that wait making room first, and
+// beyond that up to maxAlarmMessages.
 struct OutboxLimits {
   std::size_t maxMessages = 500;        // messages waiting, those in the modem included
   std::size_t maxBytes = 256 * 1024;    // bytes of their texts
   std::size_t maxAlarmMessages = 2000;  // the hard ceiling, for alarms only
-  std::size_t modemWindow = 2;          // messages handed to the modem at a time
-  int maxParts = 5;                     // short messages one text may take; the rest is cut
-  // True: messages leave by priority (urgent alarms first, script messages last). False: in the
-  // order they were queued, whatever their priority.
-  bool byPriority = false;
+  // SMS handed to the modem at a time, per priority: an SMS is handed over while fewer than
+  // this of its priority or above are in the modem, so an urgent alarm never waits for room
+  // behind lower ones (the modem sends it next, after the one in the dialogue).
+  std::size_t modemWindow = 4;
+  int maxParts = 5;          // short messages one text may take; the rest is cut
+  bool concatenated = true;  // a long text is one concatenated message; false: separate ones
+  // When more messages than this wait for one number, those of the same priority are joined
+  // into one SMS (as many as fit maxParts); 0 never joins.
+  int coalesce = 3;
+  // True: messages leave by priority (urgent alarms first, script messages last), first in first
+  // out within a priority. False: in the order they were queued, whatever their priority.
+  bool byPriority = true;
 };
 
 // One message to be queued. Texts are code page 936. The text is only looked at: one SendMsg
@@ -78,8 +85,13 @@ class Outbox final : public SmsObserver {
   // in request order (0 for a refused one). Never throws.
   std::vector<std::uint64_t> Queue(std::span<const OutboxRequest> requests) noexcept;
 
-  // Hands the modem the next messages by priority while it holds fewer than the window.
+  // Hands the modem the next messages by priority while it holds fewer than the window; in a
+  // storm, the messages that wait for one number are joined into one SMS here.
   void Feed() noexcept;
+
+  // How texts go out from now on (the configuration's Concat, MaxParts and Coalesce); texts
+  // already queued keep the cut they got when queued.
+  void SetTextOptions(bool concatenated, int maxParts, int coalesce) noexcept;
 
   // Someone told of every fate and status after the outbox took it (the plug-in, for its failure
   // script); nullptr for none.
@@ -114,7 +126,17 @@ class Outbox final : public SmsObserver {
            std::string reason) noexcept;
   void Remember(const OutboxMessage& message);
   void KeepEnded(OutboxRecord record);
-  bool Submit(const OutboxMessage& message) noexcept;
+  bool HasRoom(int priority) const noexcept;
+  bool ShouldJoin(const OutboxMessage& head) const noexcept;
+  void TakeJoinable(std::deque<OutboxMessage>& queue, std::vector<OutboxMessage>& batch);
+  bool Submit(const std::vector<OutboxMessage>& batch) noexcept;
+  std::vector<std::uint64_t> TakeInModem(std::uint64_t smsId) noexcept;
+
+  // One SMS in the modem: the messages it carries (one, or several joined), in text order.
+  struct InModem {
+    int priority = kPriorityScript;
+    std::vector<std::uint64_t> ids;
+  };
 
   SmsModem& modem_;
   SmsObserver* listener_ = nullptr;
@@ -125,6 +147,10 @@ class Outbox final : public SmsObserver {
   std::deque<OutboxMessage> pending_[kPriorityUrgent + 1];
   // Every waiting message by id (ids rise in queueing order), bounded by the limits.
   std::map<std::uint64_t, OutboxRecord> live_;
+  // The SMS handed to the modem and not ended, by the id the modem knows (its first message's),
+  // and how many of each priority there are.
+  std::map<std::uint64_t, InModem> inModem_;
+  std::size_t inModemCount_[kPriorityUrgent + 1] = {};
   std::size_t waitingCount_ = 0;
   std::size_t waitingBytes_ = 0;
   std::deque<OutboxRecord> ended_;  // the latest ended or refused messages, newest at the back
@@ -133,8 +159,16 @@ class Outbox final : public SmsObserver {
   bool started_ = false;
 };
 
-// The text as it will go out: at most `maxParts` short messages of 70 characters; a longer
-// text is cut and ends in "…". `cut` tells whether it was. Throws only std::bad_alloc.
-std::string CutToParts(std::string_view text, int maxParts, bool& cut);
+// The text as it will go out as a message of `options` (the reference is not looked at): the
+// text itself, or, when it needs more than options.maxParts parts, what fits them followed by the
+// ellipsis. Counted, split and cut after the conversion to UTF-16, in the units of the alphabet
+// it goes in. `cut` tells whether it was cut, `parts` how many short messages it takes (0 for an
+// empty text). Throws only std::bad_alloc.
+std::string TextForSms(std::string_view text, const SmsTextOptions& options, bool& cut, int& parts);
+
+// The text of one SMS that carries several messages: the count at the head ("[N条报警] ", or
+// "[N条消息] " for script messages), then each text without a trailing comma, separated by ";".
+// Throws only std::bad_alloc.
+std::string JoinedText(std::span<const std::string_view> texts, int priority);
 
 }  // namespace pagorin

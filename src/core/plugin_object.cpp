@@ -40,6 +40,7 @@ int PluginObject::Start(int /*unused*/) noexcept {
     // A port that does not open now is reopened by the sender; alarms are taken meanwhile.
     (void)modem.Open(Com + 1, BaudRateForIndex(Baund), ByteSizeForDataBit(DataBit));
     modemOpen = modem.started() ? 1 : 0;
+    ApplyTextOptions();
     try {
       outbox.Start(ProjectFolder(), Resend != 0, SmsModem::kDefaultMaxAgeMs);
     } catch (...) {
@@ -68,6 +69,7 @@ std::string PluginObject::GetName() noexcept {
 
 void PluginObject::OnTick() noexcept {
   modem.SetSendEnabled(sendEnabled != 0);
+  ApplyTextOptions();
   modem.Tick();
   outbox.Feed();
 }

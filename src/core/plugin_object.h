@@ -77,6 +77,9 @@ class PluginObject final : public SuperWizard,
   // Queues `text` to `number` through the outbox as a script message (SendMsg's road): one
   // message, cut to the piece limit. Throws only std::bad_alloc.
   void QueueText(const std::string& number, const std::string& text);
+  // Hands the configuration's Concat, MaxParts and Coalesce to the outbox: before anything is
+  // queued and on every tick, so that a change in the settings dialog counts at once.
+  void ApplyTextOptions() noexcept { outbox.SetTextOptions(Concat != 0, MaxParts, Coalesce); }
   // The project folder: where the configuration file, the outbox journal and the send history
   // live. Throws only std::bad_alloc.
   std::string ProjectFolder() const;

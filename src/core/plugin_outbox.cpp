@@ -90,6 +90,7 @@ std::uint64_t PluginObject::SendTestMessage(int phoneIndex, std::string& outcome
   }
   OutboxRequest request{phone->TelNum, phone->Desc, Outbox::kTestOrigin,
                         LoadString(kTestMessageText), kPriorityLow};
+  ApplyTextOptions();
   const std::uint64_t id = outbox.Queue(std::span(&request, 1))[0];
   if (id == 0) {
     outcome = platform::FormatText(LoadString(kTestFailed),

@@ -81,6 +81,7 @@ void PluginObject::SendMessage(const HostParam* params) {
       request.priority = kPriorityScript;
       requests.push_back(std::move(request));
     }
+    ApplyTextOptions();
     outbox.Queue(requests);
   } catch (...) {
     // Out of memory: what was queued stays queued; the script learns nothing either way.
@@ -89,6 +90,7 @@ void PluginObject::SendMessage(const HostParam* params) {
 
 void PluginObject::QueueText(const std::string& number, const std::string& text) {
   OutboxRequest request{number, {}, Outbox::kScriptOrigin, text, kPriorityScript};
+  ApplyTextOptions();
   outbox.Queue(std::span(&request, 1));
 }
 

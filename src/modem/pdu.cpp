@@ -221,6 +221,16 @@ EncodedSms EncodeUnits(std::string_view addressDigits, const UnitText& text,
   EncodedSms encoded;
   encoded.alphabet = text.alphabet;
   std::vector<Piece> pieces = CutIntoPieces(text, capacity, maxParts, ellipsis.size(), encoded.cut);
+  const std::size_t keptEnd = pieces.empty() ? 0 : pieces.back().end;
+  if (gsm) {
+    // An escape and its extension code are one character of one UTF-16 unit.
+    for (std::size_t i = 0; i < keptEnd; ++i) {
+      if (text.units[i] == kEscape) ++i;
+      ++encoded.keptUnits;
+    }
+  } else {
+    encoded.keptUnits = keptEnd;
+  }
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     std::vector<char16_t> units(text.units.begin() + static_cast<std::ptrdiff_t>(pieces[i].begin),
                                 text.units.begin() + static_cast<std::ptrdiff_t>(pieces[i].end));

@@ -74,6 +74,9 @@ struct EncodedSms {
   // True when the text needed more than maxParts parts: its end was dropped and an ellipsis
   // ("…" in UCS2, "..." in the GSM alphabet) closes the last part.
   bool cut = false;
+  // UTF-16 units of the text that went out, the ellipsis not counted: the whole text when it was
+  // not cut.
+  std::size_t keptUnits = 0;
 };
 
 // Encodes `text` (UTF-16, up to its first zero unit) to `number` (11 or 12 digits). GSM 7-bit

@@ -127,6 +127,8 @@ constexpr std::array kStrings{
     StringEntry{string_id::kRoamingStatus, "漫游"},
     StringEntry{string_id::kSearchingStatus, "正在搜索网络"},
     StringEntry{string_id::kDeniedStatus, "网络拒绝注册"},
+    // The history's note on an alarm that went out joined with others in one SMS.
+    StringEntry{string_id::kJoinedNote, "合并发送:第%d条,共%d条"},
 };
 
 constexpr int kMaxId = 127;

@@ -94,6 +94,7 @@ inline constexpr int kRegisteredStatus = 97;
 inline constexpr int kRoamingStatus = 98;
 inline constexpr int kSearchingStatus = 99;
 inline constexpr int kDeniedStatus = 100;
+inline constexpr int kJoinedNote = 101;  // position, count: one of the texts of a joined SMS
 }  // namespace string_id
 
 // The text of string `id` in code page 936; an empty text for an id the table does not hold.

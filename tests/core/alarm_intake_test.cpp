@@ -420,16 +420,16 @@ TEST_F(IntakeTest, TextIsComposedAnewForEveryPhone) {
   EXPECT_EQ(host.CountOf("GetTextValue"), 2u);
 }
 
-TEST_F(IntakeTest, LongMessageGoesOutInWholePiecesInOrder) {
+TEST_F(IntakeTest, LongMessageArrivesAsOneMessage) {
   const std::string desc = Cp(Repeat("泵", 80));
   plugin->alarmRules[0]->Desc = desc;
   Answer({});
   Answer({tank});
   const std::string full = desc + Cp("报警:高报,紧急,未确认,");
-  std::vector<std::string> expected = SplitForSms(full);
-  ASSERT_EQ(expected.size(), 2u);
-  EXPECT_EQ(Deliver(2), (std::vector<DeliveredMessage>{{"13800138000", expected[0]},
-                                                       {"13800138000", expected[1]}}));
+  const std::vector<DeliveredMessage> delivered = Deliver(1);
+  EXPECT_EQ(delivered, (std::vector<DeliveredMessage>{{"13800138000", full}}));
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0].parts, 2);
 }
 
 }  // namespace

@@ -143,15 +143,15 @@ TEST_F(OutboxTest, TestMessageAndRecentMessagesForTheDialog) {
   EXPECT_EQ(rows[0].state, Cp("等待发送"));
   const auto delivered = Deliver(2);
   ASSERT_EQ(delivered.size(), 2u);
-  // Messages leave in the order they were queued.
-  EXPECT_EQ(delivered[0].text, "C");
-  EXPECT_EQ(delivered[1].text, Cp("短信报警测试:收到本短信说明短信报警工作正常。"));
+  // Messages leave by priority: the test message (as a low alarm) before the script's.
+  EXPECT_EQ(delivered[0].text, Cp("短信报警测试:收到本短信说明短信报警工作正常。"));
+  EXPECT_EQ(delivered[1].text, "C");
   EXPECT_EQ(plugin->TestOutcome(handle).substr(0, 14), Cp("测试短信已发送"));
   rows = plugin->RecentMessages(10);
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].state, Cp("已发送"));
-  EXPECT_EQ(rows[0].number, "13800138001");
-  EXPECT_EQ(rows[1].text, "C");
+  EXPECT_EQ(rows[0].text, "C");
+  EXPECT_EQ(rows[1].number, "13800138001");
 }
 
 // The bounds, with small limits: script messages are refused when full, alarms push the oldest
@@ -236,13 +236,214 @@ TEST_F(OutboxTest, HugeSendMsgStaysWithinTheBounds) {
   ASSERT_EQ(rows.size(), Outbox::kRefusalLinesPerCall + 1);
   const std::size_t rest = 1000 - plugin->outbox.waitingCount() - Outbox::kRefusalLinesPerCall;
   EXPECT_EQ(rows.back()[2], "另有" + std::to_string(rest) + "个号码");
-  // Every message holds the cut text: five pieces at most, the last ending in the ellipsis.
+  // Every message holds the cut text: five parts of 67 characters at most, the last ending in
+  // the ellipsis.
   const auto recent = plugin->outbox.Recent(1);
   ASSERT_EQ(recent.size(), 1u);
   const std::string& cut = recent[0].entry.text;
-  EXPECT_EQ(cut.size(), 5 * 70 * 2u);
+  EXPECT_EQ(cut.size(), 5 * 67 * 2u);
   EXPECT_TRUE(cut.ends_with(Cp("…")));
   EXPECT_TRUE(recent[0].cut);
+}
+
+std::string Times(std::string_view piece, std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i)
+    text += piece;
+  return text;
+}
+
+// What leaves the outbox, and in which SMS: urgent first and first in first out within a
+// priority; more messages for one number than the threshold joined per priority, within the
+// part limit, the rest in the next SMS; nothing dropped. The messages of a row are queued while
+// sending is off, then all are delivered.
+TEST_F(OutboxTest, UrgentFirstAndStormsJoinedPerNumber) {
+  struct Item {
+    const char* number;
+    int priority;
+    std::string text;
+  };
+  struct Row {
+    const char* what;
+    int coalesce;
+    int maxParts;
+    std::vector<std::vector<Item>> calls;  // one Queue call each
+    std::vector<DeliveredMessage> delivered;
+  };
+  const char* a = "13800138000";
+  const char* b = "13800138001";
+  const std::string t30 = Cp(Times("泵", 30));
+  const Row rows[] = {
+      {"by priority, first in first out within one",
+       0,
+       5,
+       {{{a, kPriorityLow, "l1"}, {a, kPriorityScript, "s1"}, {b, kPriorityUrgent, "u1"}},
+        {{a, kPriorityHigh, "h1"}, {b, kPriorityLow, "l2"}, {a, kPriorityUrgent, "u2"}}},
+       {{b, "u1"}, {a, "u2"}, {a, "h1"}, {a, "l1"}, {b, "l2"}, {a, "s1"}}},
+      {"an urgent alarm queued behind twenty low ones",
+       0,
+       5,
+       {std::vector<Item>(20, Item{a, kPriorityLow, "low"}), {{a, kPriorityUrgent, "U"}}},
+       [&] {
+         std::vector<DeliveredMessage> expected{{a, "U"}};
+         expected.resize(21, DeliveredMessage{a, "low"});
+         return expected;
+       }()},
+      {"more than three for one number are joined, per priority",
+       3,
+       5,
+       {{{a, kPriorityLow, "a1,"},
+         {b, kPriorityLow, "b1"},
+         {a, kPriorityLow, "a2,"},
+         {a, kPriorityUrgent, "U"},
+         {a, kPriorityLow, "a3"},
+         {a, kPriorityLow, "a4"},
+         {b, kPriorityScript, "s1"},
+         {b, kPriorityScript, "s2"}}},
+       {{a, "U"}, {a, Cp("[4条报警] ") + "a1;a2;a3;a4"}, {b, "b1"}, {b, "s1"}, {b, "s2"}}},
+      {"the part limit splits a storm into several SMS",
+       1,
+       1,
+       {std::vector<Item>(5, Item{a, kPriorityHigh, t30})},
+       {{a, Cp("[2条报警] ") + t30 + ";" + t30},
+        {a, Cp("[2条报警] ") + t30 + ";" + t30},
+        {a, t30}}},
+      {"script messages have their own head",
+       2,
+       5,
+       {std::vector<Item>(3, Item{b, kPriorityScript, "x"})},
+       {{b, Cp("[3条消息] ") + "x;x;x"}}},
+  };
+  StartRunning();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    plugin->Coalesce = row.coalesce;
+    plugin->MaxParts = row.maxParts;
+    plugin->sendEnabled = 0;
+    HostTick();
+    plugin->ApplyTextOptions();
+    std::size_t messages = 0;
+    for (const std::vector<Item>& call : row.calls) {
+      std::vector<OutboxRequest> requests;
+      for (const Item& queued : call) {
+        requests.push_back({queued.number, {}, "Tank1", queued.text, queued.priority});
+        if (queued.priority == kPriorityScript) requests.back().origin = Outbox::kScriptOrigin;
+      }
+      for (std::uint64_t id : plugin->outbox.Queue(requests))
+        messages += id != 0 ? 1 : 0;
+    }
+    ASSERT_EQ(messages, Queued());
+    plugin->sendEnabled = 1;
+    EXPECT_EQ(Deliver(row.delivered.size()), row.delivered);
+    EXPECT_EQ(Queued(), 0u);
+  }
+  // The history has a line per message; the joined ones say where they went.
+  const auto history = HistoryRows(project.path());
+  std::vector<std::string> notes;
+  for (const auto& line : history) {
+    if (!line[9].empty()) notes.push_back(line[5] + "|" + line[9]);
+  }
+  EXPECT_EQ(notes,
+            (std::vector<std::string>{
+                "a1,|合并发送:第1条,共4条",
+                "a2,|合并发送:第2条,共4条",
+                "a3|合并发送:第3条,共4条",
+                "a4|合并发送:第4条,共4条",
+                "泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵|合并发送:第1条,共2条",
+                "泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵|合并发送:第2条,共2条",
+                "泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵|合并发送:第1条,共2条",
+                "泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵泵|合并发送:第2条,共2条",
+                "x|合并发送:第1条,共3条",
+                "x|合并发送:第2条,共3条",
+                "x|合并发送:第3条,共3条",
+            }));
+}
+
+// Texts are counted and cut after the conversion to UTF-16, in the units of the alphabet they go
+// in: bytes that are no code page 936 character are sent (as U+FFFD, which the phone's code page
+// shows as '?'), never dropped, and a cut is always noted in the history.
+TEST_F(OutboxTest, TextsAreCutByTheirEncodedLengthAndTheCutIsNoted) {
+  struct Row {
+    const char* what;
+    int concat;
+    int maxParts;
+    std::string text;
+    std::vector<std::string> shown;  // the messages the phone shows, code page 936
+    bool cut;
+  };
+  const std::string invalid = Times("\x81\x30", 70);  // 140 UTF-16 units
+  const Row rows[] = {
+      {"invalid bytes, one concatenated message", 1, 5, invalid, {Times("?0", 70)}, false},
+      {"invalid bytes, separate messages",
+       0,
+       5,
+       invalid,
+       {Times("?0", 35), Times("?0", 35)},
+       false},
+      {"invalid bytes over the part limit", 1, 1, invalid, {Times("?0", 34) + "?" + Cp("…")}, true},
+      {"Latin text goes 7-bit: 160 characters in one SMS",
+       1,
+       1,
+       Times("a", 160),
+       {Times("a", 160)},
+       false},
+      {"Latin text cut with three dots", 1, 2, Times("b", 400), {Times("b", 303) + "..."}, true},
+      {"Chinese cut with the ellipsis",
+       1,
+       2,
+       Cp(Times("报", 200)),
+       {Cp(Times("报", 133) + "…")},
+       true},
+  };
+  StartRunning();
+  std::size_t lines = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    plugin->Concat = row.concat;
+    plugin->MaxParts = row.maxParts;
+    Send("13800138000", row.text);
+    std::vector<DeliveredMessage> expected;
+    for (const std::string& text : row.shown)
+      expected.push_back({"13800138000", text});
+    EXPECT_EQ(Deliver(expected.size()), expected);
+    const auto history = HistoryRows(project.path());
+    ASSERT_EQ(history.size(), ++lines);
+    EXPECT_EQ(history.back()[9], row.cut ? "内容过长,已截断" : "");
+  }
+}
+
+// A journal written by an older run holds texts cut to five pieces of 70 characters: they are
+// sent again, now as one concatenated message each (cut once more where 70 no longer fit), and
+// a short one as it was.
+TEST_F(OutboxTest, MessagesQueuedByAnOlderRunAreSentAgain) {
+  const std::string oldCut = Cp(Times("报", 349) + "…");
+  OutboxMessage old;
+  old.id = 7;
+  old.queuedAt = wallClock.load() - 60;
+  old.priority = kPriorityScript;
+  old.number = "13800138000";
+  old.origin = "script";
+  old.text = oldCut;
+  old.parts = 5;
+  old.cut = true;
+  std::string journal = OutboxJournal::QueuedRecord(old);
+  old.id = 8;
+  old.text = "A";
+  old.parts = 1;
+  old.cut = false;
+  journal += OutboxJournal::QueuedRecord(old);
+  WriteFileBytes(project.path() + "/" + std::string(OutboxJournal::kFileName), journal);
+  StartRunning();
+  EXPECT_EQ(Queued(), 2u);
+  const auto delivered = Deliver(2);
+  ASSERT_EQ(delivered.size(), 2u);
+  EXPECT_EQ(delivered[0], (DeliveredMessage{"13800138000", Cp(Times("报", 5 * 67 - 1) + "…")}));
+  EXPECT_EQ(delivered[0].parts, 5);
+  EXPECT_EQ(delivered[1], (DeliveredMessage{"13800138000", "A"}));
+  const auto history = HistoryRows(project.path());
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0][9], "内容过长,已截断");
+  EXPECT_EQ(history[1][9], "");
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ class SendMsgTest : public PluginTest {
 };
 
 TEST_F(SendMsgTest, QueuesOneMessagePerAcceptedNumber) {
+  plugin->Coalesce = 0;  // every message stays its own, so the queue counts them
   StartRunning();
   struct SendCase {
     std::string numbers;
@@ -81,14 +82,24 @@ TEST_F(SendMsgTest, DuplicatesAreDeliveredWithTheWholeContent) {
             (std::vector<DeliveredMessage>{{"13800138000", "A"}, {"13800138000", "A"}}));
 }
 
-TEST_F(SendMsgTest, LongContentGoesOutInPiecesForEveryNumber) {
+TEST_F(SendMsgTest, LongContentIsOneMessageOrSeparatePiecesAsConfigured) {
   StartRunning();
-  const std::string content = std::string(70, 'a') + "b";
-  Send("13800138000,13900139000", content);
-  EXPECT_EQ(Deliver(4), (std::vector<DeliveredMessage>{{"13800138000", std::string(70, 'a')},
-                                                       {"13800138000", "b"},
-                                                       {"13900139000", std::string(70, 'a')},
-                                                       {"13900139000", "b"}}));
+  // Concatenated (the default): one message per number, whatever its length.
+  const std::string latin = std::string(200, 'a') + "b";
+  Send("13800138000,13900139000", latin);
+  std::vector<DeliveredMessage> delivered = Deliver(2);
+  EXPECT_EQ(delivered,
+            (std::vector<DeliveredMessage>{{"13800138000", latin}, {"13900139000", latin}}));
+  ASSERT_EQ(delivered.size(), 2u);
+  EXPECT_EQ(delivered[0].parts, 2);
+  // Separate messages for phones that cannot join parts: 70 characters each.
+  plugin->Concat = 0;
+  std::string chinese;
+  for (int i = 0; i < 71; ++i)
+    chinese += Cp("费");
+  Send("13800138000", chinese);
+  EXPECT_EQ(Deliver(2), (std::vector<DeliveredMessage>{{"13800138000", chinese.substr(0, 140)},
+                                                       {"13800138000", chinese.substr(140)}}));
 }
 
 TEST_F(SendMsgTest, ChineseContentOfSeventyCharactersStaysOnePiece) {

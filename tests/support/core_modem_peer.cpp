@@ -3,30 +3,9 @@
 #include <chrono>
 
 #include "platform/code_page.h"
+#include "submit_pdu.h"
 
 namespace pagorin::testing {
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-void AppendUtf8(std::string& out, unsigned codePoint) {
-  if (codePoint < 0x80) {
-    out += static_cast<char>(codePoint);
-  } else if (codePoint < 0x800) {
-    out += static_cast<char>(0xC0 | (codePoint >> 6));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (codePoint >> 12));
-    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  }
-}
-
-}  // namespace
 
 CoreModemPeer::CoreModemPeer(int portNumber) {
   pty_.MapToPort(portNumber);
@@ -81,8 +60,7 @@ std::vector<DeliveredMessage> CoreModemPeer::Deliver(const std::function<void()>
       } else if (command.rfind("AT+CMGS=", 0) == 0) {
         pty_.Write("\r\n> ");
       } else {
-        DeliveredMessage message;
-        if (DecodePdu(command, message)) delivered.push_back(message);
+        TakePdu(command, delivered);
         pty_.Write("\r\n+CMGS: 1\r\n\r\nOK\r\n");
       }
     }
@@ -90,32 +68,24 @@ std::vector<DeliveredMessage> CoreModemPeer::Deliver(const std::function<void()>
   return delivered;
 }
 
-bool CoreModemPeer::DecodePdu(const std::string& line, DeliveredMessage& message) {
-  const std::string head = "0011000D9168";
-  if (line.size() < 34 || line.rfind(head, 0) != 0) return false;
-  if (line[line.size() - 2] != '\x1A' || line.back() != '\r') return false;
-  std::string digits = line.substr(12, 12);
-  std::string number;
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    number += digits[i + 1];
-    number += digits[i];
+void CoreModemPeer::TakePdu(const std::string& line, std::vector<DeliveredMessage>& delivered) {
+  if (line.size() < 2 || line[line.size() - 2] != '\x1A') return;
+  const std::string hex = line.substr(0, line.size() - 2);
+  // The TPDU's length is what follows the service-centre octet (none here: "00").
+  const int length = static_cast<int>(hex.size() / 2) - 1;
+  sim::DecodeResult decoded = sim::DecodeSubmitPdu(hex, length);
+  if (!decoded.pdu) return;
+  sim::AcceptedMessage accepted;
+  accepted.pduHex = hex;
+  accepted.pdu = std::move(*decoded.pdu);
+  for (const sim::ShownMessage& shown : phone_.Take(accepted)) {
+    DeliveredMessage message;
+    message.number =
+        shown.destination.rfind("+86", 0) == 0 ? shown.destination.substr(3) : shown.destination;
+    message.text = platform::Utf8ToCp936(shown.text);
+    message.parts = shown.parts;
+    delivered.push_back(std::move(message));
   }
-  if (!number.empty() && number.back() == 'F') number.pop_back();
-  std::string hex = line.substr(32, line.size() - 34);
-  if (hex.size() % 4 != 0) return false;
-  std::string utf8;
-  for (std::size_t i = 0; i < hex.size(); i += 4) {
-    unsigned unit = 0;
-    for (std::size_t j = 0; j < 4; ++j) {
-      int digit = HexValue(hex[i + j]);
-      if (digit < 0) return false;
-      unit = unit * 16 + static_cast<unsigned>(digit);
-    }
-    AppendUtf8(utf8, unit);
-  }
-  message.number = number;
-  message.text = platform::Utf8ToCp936(utf8);
-  return true;
 }
 
 }  // namespace pagorin::testing

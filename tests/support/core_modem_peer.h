@@ -1,7 +1,8 @@
 // The far end of a modem port for tests of the plug-in core: a pseudo-terminal whose slave is
 // mapped to COMn through PAGORIN_COM<n>, answering the send dialogue as a willing modem does
 // (OK to the mode command, a prompt to AT+CMGS, OK to the PDU line) and decoding every PDU line
-// into the number and text that a phone would receive.
+// with the modem simulator's decoder, joining the parts of a concatenated message, into the
+// number and text that a phone would show.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "phone_inbox.h"
 #include "support/pty_pair.h"
 
 namespace pagorin::testing {
@@ -17,7 +19,10 @@ namespace pagorin::testing {
 struct DeliveredMessage {
   std::string number;  // the digits after the country code, as dialled
   std::string text;    // code page 936
-  bool operator==(const DeliveredMessage&) const = default;
+  int parts = 1;       // short messages it came in
+  bool operator==(const DeliveredMessage& other) const {
+    return number == other.number && text == other.text;
+  }
 };
 
 class CoreModemPeer {
@@ -46,14 +51,14 @@ class CoreModemPeer {
   // The line settings the plug-in's port put on the slave: bits per second and data bits.
   unsigned LineSpeed() const;
 
-  // Decodes a PDU line of the form the plug-in sends; false when it is not one.
-  static bool DecodePdu(const std::string& line, DeliveredMessage& message);
-
  private:
   // Reads what arrived within `waitMs`; appends it to the pending bytes and the transcript.
   void ReadFor(int waitMs);
+  // Decodes a PDU line; appends the message it completes, if any.
+  void TakePdu(const std::string& line, std::vector<DeliveredMessage>& delivered);
 
   PtyPair pty_;
+  sim::PhoneInbox phone_;
   std::string pending_;
   std::string transcript_;
 };
