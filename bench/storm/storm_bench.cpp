@@ -114,11 +114,14 @@ class ClockedModem {
   ClockedModem& operator=(const ClockedModem&) = delete;
 
   // Answers what the module wrote until it falls quiet for a moment of real time, the
-  // acceptances that are due at `nowMs` included.
+  // acceptances that are due at `nowMs` included. After an answer the sender gets longer to
+  // write its next line, so that the line is taken at the same simulated moment.
   void Serve(std::uint64_t nowMs, Figures& figures) {
+    bool answered = false;
     for (int quiet = 0; quiet < 2;) {
-      if (!Read(1)) {
+      if (!Read(answered ? 30 : 2)) {
         ++quiet;
+        answered = false;
       } else {
         quiet = 0;
       }
@@ -126,11 +129,13 @@ class ClockedModem {
       while ((end = pending_.find('\r')) != std::string::npos) {
         const std::string line = pending_.substr(0, end + 1);
         pending_.erase(0, end + 1);
+        answered = true;
         if (line.rfind("AT+CMGS=", 0) == 0) {
           Write("\r\n> ");
         } else if (line.size() > 2 && line[line.size() - 2] == '\x1A') {
           due_.push_back({nowMs + msPerPart_, line.find(kUrgentHex) != std::string::npos,
                           StartsMessage(line)});
+          answered = msPerPart_ == 0;
         } else {
           Write("\r\nOK\r\n");
         }
@@ -146,6 +151,7 @@ class ClockedModem {
         Write("\r\n+CMGS: " + std::to_string(figures.parts % 256) + "\r\n\r\nOK\r\n");
         due_.pop_front();
         quiet = 0;
+        answered = true;
       }
     }
   }

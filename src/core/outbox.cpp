@@ -234,9 +234,26 @@ bool Outbox::Accept(const OutboxMessage& message, bool script) {
       waitingCount_ + 1 <= limits_.maxMessages && waitingBytes_ + bytes <= limits_.maxBytes;
   if (!fits) {
     if (script) return false;
-    if (!MakeRoomForAlarm(bytes) && waitingCount_ + 1 > limits_.maxAlarmMessages) return false;
+    if (MakeRoomForAlarm(bytes) || waitingCount_ + 1 <= limits_.maxAlarmMessages) return true;
+    return GiveWayTo(message.priority);
   }
   return true;
+}
+
+// At the hard ceiling an alarm still gets in when a message of a lower priority waits: the
+// youngest of the lowest priority gives way (refused, and recorded so), so that an urgent alarm
+// is never refused for a storm of low ones.
+bool Outbox::GiveWayTo(int priority) {
+  for (int p = kPriorityScript; p < std::clamp(priority, kPriorityScript, kPriorityUrgent); ++p) {
+    std::deque<OutboxMessage>& queue = pending_[p];
+    if (queue.empty()) continue;
+    const std::uint64_t id = queue.back().id;
+    queue.pop_back();
+    journal_.RecordFailed(id, Now(), kQueueFullReason, 0);
+    End(id, HistoryState::kRefused, 0, {}, LoadString(kGaveWayReason));
+    return true;
+  }
+  return false;
 }
 
 // Script messages that wait in the outbox give way to an alarm, the oldest first.

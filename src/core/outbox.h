@@ -22,11 +22,13 @@ namespace pagorin {
 
 // The queue's bounds and how texts go out. Script messages are refused when a bound is reached;
 // alarm messages are still taken, the oldest script messages that wait making room first, and
-// beyond that up to maxAlarmMessages.
+// beyond that up to maxAlarmMessages; there, the youngest waiting message of a lower priority
+// gives way to an alarm.
 struct OutboxLimits {
-  std::size_t maxMessages = 500;        // messages waiting, those in the modem included
-  std::size_t maxBytes = 256 * 1024;    // bytes of their texts
-  std::size_t maxAlarmMessages = 2000;  // the hard ceiling, for alarms only
+  std::size_t maxMessages = 500;      // messages waiting, those in the modem included
+  std::size_t maxBytes = 256 * 1024;  // bytes of their texts
+  // The hard ceiling, for alarms only: a storm of 1,000 alarms for 3 phones fits.
+  std::size_t maxAlarmMessages = 5000;
   // SMS handed to the modem at a time, per priority: an SMS is handed over while fewer than
   // this of its priority or above are in the modem, so an urgent alarm never waits for room
   // behind lower ones (the modem sends it next, after the one in the dialogue).
@@ -120,6 +122,7 @@ class Outbox final : public SmsObserver {
  private:
   bool Accept(const OutboxMessage& message, bool script);
   bool MakeRoomForAlarm(std::size_t bytes);
+  bool GiveWayTo(int priority);
   void Refuse(const OutboxRequest& request, int reasonId, const std::string& cutText, bool cut,
               std::size_t& refusalsThisCall);
   void End(std::uint64_t id, HistoryState state, int attempts, std::string reference,

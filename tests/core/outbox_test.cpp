@@ -155,7 +155,8 @@ TEST_F(OutboxTest, TestMessageAndRecentMessagesForTheDialog) {
 }
 
 // The bounds, with small limits: script messages are refused when full, alarms push the oldest
-// waiting script messages out, and beyond the hard ceiling even alarms are refused.
+// waiting script messages out, and beyond the hard ceiling alarms are refused unless a message
+// of a lower priority waits, which gives way.
 TEST(OutboxBounds, ScriptsAreRefusedAndAlarmsMakeRoom) {
   platform::ManualTicks ticks;
   TempDir folder;
@@ -193,7 +194,9 @@ TEST(OutboxBounds, ScriptsAreRefusedAndAlarmsMakeRoom) {
       {kPriorityLow, "a3", true, 4},      // s4 gives way
       {kPriorityLow, "a4", true, 5},      // no script left to wait: above the limit
       {kPriorityLow, "a5", true, 6},
-      {kPriorityLow, "a6", false, 6},  // the hard ceiling
+      {kPriorityLow, "a6", false, 6},    // the hard ceiling
+      {kPriorityUrgent, "a7", true, 6},  // the youngest low alarm gives way
+      {kPriorityLow, "a8", false, 6},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.text);
@@ -212,6 +215,8 @@ TEST(OutboxBounds, ScriptsAreRefusedAndAlarmsMakeRoom) {
                          "s3:发送队列已满,为报警短信让位",
                          "s4:发送队列已满,为报警短信让位",
                          "a6:发送队列已满",
+                         "a5:发送队列已满,为报警短信让位",
+                         "a8:发送队列已满",
                      }));
 }
 
