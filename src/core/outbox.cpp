@@ -321,12 +321,16 @@ bool Outbox::ShouldJoin(const OutboxMessage& head) const noexcept {
 void Outbox::TakeJoinable(std::deque<OutboxMessage>& queue, std::vector<OutboxMessage>& batch) {
   const SmsTextOptions options{limits_.concatenated, limits_.maxParts, 0};
   const int priority = batch.front().priority;
-  std::vector<std::string_view> texts{batch.front().text};
+  std::vector<std::string_view> texts;
   for (auto it = queue.begin(); it != queue.end();) {
     if (it->number != batch.front().number || it->origin == kTestOrigin) {
       ++it;
       continue;
     }
+    // Views of the texts where they stand now: the batch's strings move as it grows.
+    texts.clear();
+    for (const OutboxMessage& message : batch)
+      texts.push_back(message.text);
     texts.push_back(it->text);
     const std::optional<EncodedSms> trial =
         EncodeSmsText(kAnyNumber, JoinedText(texts, priority), options);

@@ -513,10 +513,12 @@ TEST(Road, ExpectedTextsEqualDeliveredTextsForAsciiMixedAndChineseTexts) {
              "\"]\n";
   }
   Road road;
+  // Five lines in the modem's log: the 7-bit text in one SMS, the mixed one in two parts and
+  // the joined message, the Chinese one in one SMS.
   road.Project(kOnePhoneConfig, std::string(kTank) + steps + R"toml(
 [[step]]
 after = 0
-wait_for = "idle"
+wait_for = { delivered = 5 }
 timeout = 60
 )toml");
   road.Run();
