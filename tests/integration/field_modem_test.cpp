@@ -31,10 +31,12 @@ constexpr const char* kPhone = "13800138000";
 
 // COM2, one phone-book entry and no rules: the messages come from SendMsg calls. The failure
 // script only prints, so that the rows can count when the SMS path failed and recovered.
+// Coalesce="0": messages that pile up during an outage stay separate SMS, so that the phone
+// lists each one.
 constexpr const char* kConfig =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
     "<XML Version=\"1\" Com=\"1\" Baund=\"2\" DataBit=\"1\" TelCount=\"1\" VarCount=\"0\" "
-    "ModemScript=\"Print(1)\">\r\n"
+    "ModemScript=\"Print(1)\" Coalesce=\"0\">\r\n"
     "<Tel0 TelNum=\"13800138000\" Desc=\"值班室\"></Tel0>\r\n"
     "</XML>\r\n";
 
