@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "markup/markup_document.h"
 #include "platform/archive.h"
 #include "platform/file_io.h"
+#include "platform/system_error.h"
 
 namespace pagorin {
 namespace {
@@ -24,6 +26,13 @@ constexpr const char* kHeaderLine = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\
 constexpr const char* kRevisionAttribute = "Revision";
 constexpr const char* kAsideSuffix = ".damaged";
 constexpr int kAsideNames = 9;
+
+// An edit of a document the module builds itself names only valid elements and attributes, so
+// it fails only when memory runs out. A save must not go on without it: the file would lose the
+// record quietly.
+void Require(bool edited) {
+  if (!edited) throw std::bad_alloc();
+}
 
 int CountOf(std::size_t size) noexcept {
   return static_cast<int>(std::min<std::size_t>(size, INT_MAX));
@@ -61,9 +70,9 @@ void WriteAttributes(const Record& record, MarkupDocument& document,
   const int element = document.CurrentPos();
   for (const StoredAttribute<Record>& attribute : attributes) {
     if (attribute.text != nullptr) {
-      document.SetAttribute(element, attribute.name, (record.*attribute.text).c_str());
+      Require(document.SetAttribute(element, attribute.name, (record.*attribute.text).c_str()));
     } else {
-      document.SetAttribute(element, attribute.name, record.*attribute.number);
+      Require(document.SetAttribute(element, attribute.name, record.*attribute.number));
     }
   }
 }
@@ -136,6 +145,11 @@ void Parse(Parsed& parsed, std::string_view text) {
     return;
   }
   if (!parsed.document.SetText(text)) {
+    // Running out of memory says nothing about the text; the load stops and changes nothing.
+    if (parsed.document.ParseError().kind == MarkupError::kOutOfMemory ||
+        parsed.document.Text() != text) {
+      throw std::bad_alloc();
+    }
     parsed.problem = parsed.document.ErrorText().empty() ? "not one complete root element"
                                                          : parsed.document.ErrorText();
     return;
@@ -216,6 +230,7 @@ void Load(Configuration& config, MarkupDocument& document, const std::string* ar
       report.detail = file.problem;
     }
   } else {
+    if (error == platform::ErrorText(ENOMEM)) throw std::bad_alloc();
     std::error_code ignored;
     report.file = std::filesystem::exists(config.configPath, ignored)
                       ? LoadReport::File::kUnreadable
@@ -284,10 +299,10 @@ void AlarmRule::ReadXml(MarkupDocument& document) {
 void AlarmRule::WriteXml(MarkupDocument& document) const {
   WriteAttributes(*this, document, kRuleAttributes);
   const int element = document.CurrentPos();
-  document.SetAttribute(element, "VarCount", CountOf(TelPlace.size()));
+  Require(document.SetAttribute(element, "VarCount", CountOf(TelPlace.size())));
   int k = 0;
   for (int place : TelPlace) {
-    document.SetAttribute(element, detail::NumberedName("TelPlace", k++).c_str(), place);
+    Require(document.SetAttribute(element, detail::NumberedName("TelPlace", k++).c_str(), place));
   }
 }
 
@@ -305,50 +320,52 @@ std::string SaveConfiguration(Configuration& config) noexcept {
   try {
     const int revision = config.Revision < INT_MAX ? config.Revision + 1 : INT_MAX;
     MarkupDocument document;
+    // The declaration alone parses as no document; what counts is that the text was taken.
     document.SetText(kHeaderLine);
-    if (document.AddElement("XML", "", 0)) {
-      const int root = document.CurrentPos();
-      document.SetAttribute(root, "Version", config.Version);
-      document.SetAttribute(root, "Com", config.Com);
-      document.SetAttribute(root, "Baund", config.Baund);
-      document.SetAttribute(root, "DataBit", config.DataBit);
-      // Written only when it differs from the default, so that files stay as they were.
-      if (config.Resend == 0) document.SetAttribute(root, "Resend", 0);
-      document.SetAttribute(root, "TelCount", CountOf(config.phoneBook.size()));
-      int index = 0;
-      for (const auto& entry : config.phoneBook) {
-        const std::string name = detail::NumberedName("Tel", index++);
-        if (!document.AddElement(name.c_str(), "", MarkupDocument::kAsChild)) continue;
-        document.EnterElement();
-        if (entry) entry->WriteXml(document);
-        document.LeaveElement();
-      }
-      document.SetAttribute(root, "VarCount", CountOf(config.alarmRules.size()));
-      index = 0;
-      for (const auto& rule : config.alarmRules) {
-        const std::string name = detail::NumberedName("Var", index++);
-        if (!document.AddElement(name.c_str(), "", MarkupDocument::kAsChild)) continue;
-        document.EnterElement();
-        if (rule) rule->WriteXml(document);
-        document.LeaveElement();
-      }
-      // The sending options are written only where they differ from the defaults, so a project
-      // that keeps them writes the same file as before they existed.
-      const Configuration defaults;
-      if (config.Concat != defaults.Concat) document.SetAttribute(root, "Concat", config.Concat);
-      if (config.MaxParts != defaults.MaxParts) {
-        document.SetAttribute(root, "MaxParts", config.MaxParts);
-      }
-      if (config.Coalesce != defaults.Coalesce) {
-        document.SetAttribute(root, "Coalesce", config.Coalesce);
-      }
-      if (!config.ModemScript.empty()) {
-        document.SetAttribute(root, "ModemScript", config.ModemScript.c_str());
-      }
-      // Last on the root, so that readers that know only the first six attributes are not
-      // disturbed by it.
-      document.SetAttribute(root, kRevisionAttribute, revision);
+    Require(document.Text() == kHeaderLine);
+    Require(document.AddElement("XML", "", 0));
+    const int root = document.CurrentPos();
+    Require(document.SetAttribute(root, "Version", config.Version));
+    Require(document.SetAttribute(root, "Com", config.Com));
+    Require(document.SetAttribute(root, "Baund", config.Baund));
+    Require(document.SetAttribute(root, "DataBit", config.DataBit));
+    // Written only when it differs from the default, so that files stay as they were.
+    if (config.Resend == 0) Require(document.SetAttribute(root, "Resend", 0));
+    Require(document.SetAttribute(root, "TelCount", CountOf(config.phoneBook.size())));
+    int index = 0;
+    for (const auto& entry : config.phoneBook) {
+      const std::string name = detail::NumberedName("Tel", index++);
+      Require(document.AddElement(name.c_str(), "", MarkupDocument::kAsChild));
+      Require(document.EnterElement());
+      if (entry) entry->WriteXml(document);
+      document.LeaveElement();
     }
+    Require(document.SetAttribute(root, "VarCount", CountOf(config.alarmRules.size())));
+    index = 0;
+    for (const auto& rule : config.alarmRules) {
+      const std::string name = detail::NumberedName("Var", index++);
+      Require(document.AddElement(name.c_str(), "", MarkupDocument::kAsChild));
+      Require(document.EnterElement());
+      if (rule) rule->WriteXml(document);
+      document.LeaveElement();
+    }
+    // The sending options are written only where they differ from the defaults, so a project
+    // that keeps them writes the same file as before they existed.
+    const Configuration defaults;
+    if (config.Concat != defaults.Concat)
+      Require(document.SetAttribute(root, "Concat", config.Concat));
+    if (config.MaxParts != defaults.MaxParts) {
+      Require(document.SetAttribute(root, "MaxParts", config.MaxParts));
+    }
+    if (config.Coalesce != defaults.Coalesce) {
+      Require(document.SetAttribute(root, "Coalesce", config.Coalesce));
+    }
+    if (!config.ModemScript.empty()) {
+      Require(document.SetAttribute(root, "ModemScript", config.ModemScript.c_str()));
+    }
+    // Last on the root, so that readers that know only the first six attributes are not
+    // disturbed by it.
+    Require(document.SetAttribute(root, kRevisionAttribute, revision));
     std::string text = document.Text();
     // The text goes into the project's copy whatever becomes of the file, so the revision
     // counts from here.
@@ -395,11 +412,13 @@ void SerializeConfiguration(Configuration& config, MarkupDocument& document,
   std::string archivedText;
   if (!archive::ReadInt32(archive, version)) return;
   if (!archive::ReadString(archive, archivedText)) return;
+  const int oldVersion = config.Version;
   config.Version = version;
   try {
     Load(config, document, &archivedText);
   } catch (...) {
-    // Out of memory: the configuration stays as it was.
+    // Out of memory: the configuration stays as it was, its Version too.
+    config.Version = oldVersion;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstring>
 #include <deque>
+#include <new>
 
 #include "core/alarm_text.h"
 #include "core/plugin_object.h"
@@ -224,7 +225,9 @@ void PluginObject::DispatchAlarm(const AlarmEvent& event) {
   }
   if (requests.empty()) return;
   ApplyTextOptions();
-  outbox.Queue(requests);
+  // An outbox out of memory may not have taken the alarm: the intake then forgets the answer,
+  // so that the alarm is dispatched again with the next one.
+  if (outbox.Queue(requests).size() != requests.size()) throw std::bad_alloc();
 }
 
 }  // namespace pagorin

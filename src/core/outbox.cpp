@@ -223,7 +223,8 @@ std::vector<std::uint64_t> Outbox::Queue(std::span<const OutboxRequest> requests
     }
     Feed();
   } catch (...) {
-    // Out of memory: what was not queued is not reported queued.
+    // Out of memory: an empty answer tells the caller that the requests were not all taken.
+    ids.clear();
   }
   return ids;
 }

@@ -84,7 +84,7 @@ class Outbox final : public SmsObserver {
   // Queues `requests` (one SendMsg call, one alarm's messages): each is checked and cut to the
   // piece limit, the queue's bounds applied, every accepted message recorded in the journal with
   // one sync, then queued. Refusals go to the history. Returns the ids of the queued messages
-  // in request order (0 for a refused one). Never throws.
+  // in request order (0 for a refused one); none at all when memory ran out. Never throws.
   std::vector<std::uint64_t> Queue(std::span<const OutboxRequest> requests) noexcept;
 
   // Hands the modem the next messages by priority while it holds fewer than the window; in a

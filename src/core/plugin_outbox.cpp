@@ -91,7 +91,8 @@ std::uint64_t PluginObject::SendTestMessage(int phoneIndex, std::string& outcome
   OutboxRequest request{phone->TelNum, phone->Desc, Outbox::kTestOrigin,
                         LoadString(kTestMessageText), kPriorityLow};
   ApplyTextOptions();
-  const std::uint64_t id = outbox.Queue(std::span(&request, 1))[0];
+  const std::vector<std::uint64_t> ids = outbox.Queue(std::span(&request, 1));
+  const std::uint64_t id = ids.empty() ? 0 : ids[0];
   if (id == 0) {
     outcome = platform::FormatText(LoadString(kTestFailed),
                                    {std::string_view(LoadString(outbox.lastRefusalReason()))});

@@ -83,12 +83,16 @@ bool ReplaceFile(const std::string& path, std::string_view contents, std::string
     if (sys::Fsync(file.get()) != 0) return fail(errno);
     if (file.Close() != 0) return fail(errno);
     if (sys::Rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
-    // Make the rename itself durable; a folder that cannot be synced is no reason to fail.
-    UniqueFd folder(sys::Open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.valid()) (void)sys::Fsync(folder.get());
   } catch (...) {
     AssignErrorText(error, ENOMEM);
     return false;
+  }
+  // The file is replaced. Make the rename itself durable; a folder that cannot be synced, or no
+  // memory for its name, is no reason to report the replacement as failed.
+  try {
+    UniqueFd folder(sys::Open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid()) (void)sys::Fsync(folder.get());
+  } catch (...) {
   }
   return true;
 }

@@ -18,11 +18,13 @@
 #include "config/stored_attributes.h"
 #include "markup/markup_document.h"
 #include "platform/archive.h"
+#include "support/allocation_failure.h"
 #include "support/temp_dir.h"
 
 namespace pagorin {
 namespace {
 
+using pagorin::testing::ForEachAllocationFailure;
 using pagorin::testing::ReadFileBytes;
 using pagorin::testing::TempDir;
 using pagorin::testing::WriteFileBytes;
@@ -769,6 +771,119 @@ TEST_F(ConfigDocument, StoreOntoAFullDiskIsReportedAndTheProjectCopyWinsAtLoad) 
   const std::string result = StoreIntoUnwritable(dir.File("project"), true);
   if (result.rfind("skip: ", 0) == 0) GTEST_SKIP() << result.substr(6);
   EXPECT_EQ(result, "");
+}
+
+// --- Out of memory at every allocation: a load takes all or nothing, a save writes or not ---
+
+// What a caller can see of a configuration, with the last load's report.
+std::string Observable(const Configuration& config) {
+  return Describe(config) + "Concat=" + std::to_string(config.Concat) +
+         " MaxParts=" + std::to_string(config.MaxParts) +
+         " Coalesce=" + std::to_string(config.Coalesce) +
+         " Resend=" + std::to_string(config.Resend) + " ModemScript=" + config.ModemScript +
+         " Revision=" + std::to_string(config.Revision) + "\n" + config.LastLoadProblem();
+}
+
+struct LoadOutOfMemoryCase {
+  const char* name;
+  bool fileDamaged;    // the file is cut short, so the project's copy is taken
+  bool fromArchive;    // SerializeConfiguration (load) rather than LoadConfiguration
+  bool skippedPhones;  // a rule names an entry the phone book lacks
+};
+
+TEST_F(ConfigDocument, OutOfMemoryLoadReplacesEverythingOrNothing) {
+  Configuration inFile, inProject;
+  AddPhone(inFile, "13800138000", "file");
+  AddRule(inFile, "tank.level", {0, 7})->Desc = "level";
+  inFile.MaxParts = 3;
+  inFile.ModemScript = "alarm.sh";
+  AddPhone(inProject, "13900139000", "project");
+  AddRule(inProject, "pump.flow", {0});
+  inProject.Com = 3;
+  const std::string fileText = TextWithRevision(inFile, 4);
+  const std::string projectText = TextWithRevision(inProject, 5);
+  const LoadOutOfMemoryCase cases[] = {
+      {"file", false, false, true},
+      {"project's copy newer than the file", false, true, false},
+      {"project's copy in place of a damaged file", true, true, false},
+  };
+  for (const LoadOutOfMemoryCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(config.configPath,
+                   c.fileDamaged ? fileText.substr(0, fileText.size() / 2) : fileText);
+    std::unique_ptr<Configuration> loaded;
+    std::unique_ptr<MarkupDocument> document;
+    std::unique_ptr<MemoryArchive> archive;
+    auto prepare = [&] {
+      archive = std::make_unique<MemoryArchive>(Archived(7, projectText));
+      loaded = std::make_unique<Configuration>();
+      loaded->configPath = config.configPath;
+      AddPhone(*loaded, "13700137000", "memory");
+      AddRule(*loaded, "old.var", {0});
+      loaded->Version = 2;
+      loaded->Coalesce = 9;
+      document = std::make_unique<MarkupDocument>();
+    };
+    auto load = [&] {
+      if (c.fromArchive) {
+        SerializeConfiguration(*loaded, *document, *archive);
+      } else {
+        LoadConfiguration(*loaded, *document);
+      }
+      return true;
+    };
+    prepare();
+    load();
+    const std::string complete = Observable(*loaded);
+    EXPECT_EQ(loaded->lastLoad.rulesWithSkippedPhones > 0, c.skippedPhones);
+    std::string before;
+    const int failures = ForEachAllocationFailure(
+        [&] {
+          prepare();
+          before = Observable(*loaded);
+        },
+        load,
+        [&](bool, bool failed) {
+          const std::string now = Observable(*loaded);
+          if (!failed) {
+            EXPECT_EQ(now, complete);
+          } else if (now != complete) {
+            EXPECT_EQ(now, before);
+          }
+        });
+    EXPECT_GT(failures, 0) << "the load allocates";
+  }
+}
+
+TEST_F(ConfigDocument, OutOfMemorySaveWritesTheWholeFileOrLeavesTheOldOne) {
+  AddPhone(config, "13800138000", "pump");
+  const std::string old = SaveConfiguration(config);
+  AddRule(config, "tank.level", {0})->Desc = "level";
+  const int revision = config.Revision;
+  std::string text;
+  const int failures = ForEachAllocationFailure(
+      [&] {
+        WriteFileBytes(config.configPath, old);
+        config.Revision = revision;
+      },
+      [&] {
+        text = SaveConfiguration(config);
+        return config.LastSaveProblem().empty();
+      },
+      [&](bool written, bool failed) {
+        // An empty result says memory ran out before the file was touched; a write that failed
+        // is told and leaves the old file whole.
+        const std::string file = ReadFileBytes(config.configPath);
+        EXPECT_TRUE(failed || !text.empty());
+        if (text.empty() || !written) {
+          EXPECT_EQ(file, old);
+        } else {
+          EXPECT_EQ(file, text);
+          EXPECT_NE(file.find("tank.level"), std::string::npos);
+        }
+        EXPECT_EQ(EntriesIn(dir.path()), 1) << "a temporary file was left behind";
+      });
+  EXPECT_GT(failures, 0) << "the save allocates";
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "core/alarm_intake.h"
 
+#include <new>
 #include <random>
 
 #include "core_fixture.h"
+#include "support/allocation_failure.h"
 
 namespace pagorin::testing {
 namespace {
@@ -430,6 +432,68 @@ TEST_F(IntakeTest, LongMessageArrivesAsOneMessage) {
   EXPECT_EQ(delivered, (std::vector<DeliveredMessage>{{"13800138000", full}}));
   ASSERT_EQ(delivered.size(), 1u);
   EXPECT_EQ(delivered[0].parts, 2);
+}
+
+// Out of memory while an answer is taken: the answer is forgotten, so that its alarms count as
+// new in the next one. An alarm may then be sent twice, but none is lost.
+TEST_F(IntakeTest, OutOfMemoryLosesNoNewAlarm) {
+  plugin->Coalesce = 0;
+  const std::vector<AlarmEvent> answer{tank, MakeEvent(5, "Tank1", 0, 1, 1)};
+  Answer({});
+  std::size_t before = 0;
+  const int failures = ForEachAllocationFailure(
+      [&] {
+        Answer({});
+        before = Queued();
+      },
+      [&] {
+        Answer(answer);
+        return true;
+      },
+      [&](bool, bool failed) {
+        if (failed) Answer(answer);
+        EXPECT_GE(Queued() - before, answer.size()) << "a new alarm was lost";
+        EXPECT_EQ(plugin->knownAlarms.size(), answer.size());
+        if (!failed) {
+          EXPECT_EQ(Queued() - before, answer.size());
+        }
+      });
+  EXPECT_GT(failures, 0) << "taking an answer allocates";
+}
+
+// The memory of the previous answer is replaced whole or, when memory runs out, emptied.
+TEST(KnownAlarms, OutOfMemoryLeavesTheNewAnswerOrNothing) {
+  const std::vector<AlarmEvent> previous{MakeEvent(1, "A"), MakeEvent(2, "B")};
+  std::vector<AlarmEvent> next;
+  for (int i = 0; i < 40; ++i)
+    next.push_back(MakeEvent(10 + i, "Tank" + std::to_string(i), i % 4, i % 3 + 1, i % 3));
+  KnownAlarms known;
+  bool threw = false;
+  const int failures = ForEachAllocationFailure(
+      [&] {
+        known.Replace(previous.data(), previous.size());
+        threw = false;
+      },
+      [&] {
+        try {
+          known.Replace(next.data(), next.size());
+        } catch (const std::bad_alloc&) {
+          threw = true;
+        }
+        return !threw;
+      },
+      [&](bool replaced, bool) {
+        if (!replaced) {
+          EXPECT_TRUE(known.empty());
+          EXPECT_FALSE(known.Contains(previous[0]));
+          return;
+        }
+        ASSERT_EQ(known.size(), next.size());
+        for (const AlarmEvent& event : next)
+          EXPECT_TRUE(known.Contains(event));
+        EXPECT_FALSE(known.Contains(previous[1]));
+      });
+  EXPECT_GT(failures, 0) << "replacing allocates";
 }
 
 }  // namespace
