@@ -1,6 +1,7 @@
 #include "core/outbox.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 
 #include "core/alarm_intake.h"
@@ -67,6 +68,8 @@ std::string TextForSms(std::string_view text, const SmsTextOptions& options, boo
   parts = 0;
   const std::u16string units = platform::Cp936ToUtf16(text);
   const std::optional<EncodedSms> encoded = EncodeSms(kAnyNumber, units, options);
+  // Refused for an empty text, and otherwise only when memory ran out.
+  if (!encoded && !units.empty() && units.front() != u'\0') throw std::bad_alloc();
   if (!encoded) return std::string(text);
   parts = static_cast<int>(encoded->parts.size());
   if (!encoded->cut) return std::string(text);
