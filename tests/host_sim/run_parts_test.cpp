@@ -219,6 +219,18 @@ TEST(Forecast, MatchesExpectedTextsWithTheJoinedPiecesSentToTheirNumbers) {
        {{"script", "13912345678", "other"}, {"script", "13912345678", "other"}},
        {b},
        {true, false}},
+      {"alarms joined in a storm, over two parts, the closing comma dropped",
+       {{"alarm", "13800138000", "泵1停机,"},
+        {"alarm", "13800138000", "泵2停机,"},
+        {"alarm", "13800138000", "泵3停机,"},
+        {"alarm", "13912345678", "泵1停机,"}},
+       {{"+8613800138000", "[3条报警] 泵1停机;泵", 1, 2},
+        {"+8613800138000", "2停机;泵3停机", 2, 2}},
+       {true, true, true, false}},
+      {"a text that only looks joined",
+       {{"script", "13800138000", "x"}},
+       {{"+8613800138000", "[3条] x", 0, 0}},
+       {false}},
   };
   for (const Row& row : rows)
     EXPECT_EQ(MatchSentPieces(row.expected, row.sent), row.matched) << row.what;

@@ -126,6 +126,8 @@ timeout = 600
       RunSim({"--json", "run", dir.File("scenario.toml"), "--modem-log", dir.File("modem.jsonl")},
              {}, 170);
   ASSERT_EQ(run.exitCode, 0) << run.output;
+  // The simulator finds every expected text on the line, the joined ones among them.
+  EXPECT_TRUE(run.Events("not_as_expected").empty()) << run.output;
 
   // What each phone shows: a message without parts, or the joined line of a concatenated one.
   std::map<std::string, std::vector<json>> shown;
