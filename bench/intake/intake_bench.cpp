@@ -11,33 +11,12 @@
 #include <vector>
 
 #include "core/plugin_object.h"
+#include "support/quiet_host.h"
 
 namespace pagorin {
 namespace {
 
-// A host that answers what the intake asks and nothing more.
-class QuietHost final : public HostApplication {
- public:
-  virtual ~QuietHost() = default;
-  std::string SelectVariable(int, int, const char*) noexcept override { return {}; }
-  int IsRunMode() noexcept override { return 0; }
-  void AttachScript(const char*, const char*) noexcept override {}
-  int SelectScript(const char*) noexcept override { return 0; }
-  int CheckScript(const char*) noexcept override { return 1; }
-  void RunScript(const char*) noexcept override {}
-  int IsVariable(const char*) noexcept override { return 0; }
-  void GetNumberValue(const char*, double&) noexcept override {}
-  void GetTextValue(const char*, std::string&) noexcept override {}
-  void RequestTimedOut() noexcept override {}
-  void* GetMainWindow() noexcept override { return nullptr; }
-  void WatchVariable(const char*) noexcept override {}
-  std::string GetProjectPath(std::string& path) noexcept override { return path; }
-  void RegisterFunction(int, const char*, const char*) noexcept override {}
-  void AddFunctionParameter(int, int, const char*) noexcept override {}
-  void NotifyCreated(int) noexcept override {}
-  void AttachWindow(PluginWindow*) noexcept override {}
-  void GetVariableType(const char*, int&) noexcept override {}
-};
+using testing::QuietHost;
 
 std::vector<AlarmEvent> StandingAlarms(int count) {
   std::vector<AlarmEvent> events(static_cast<std::size_t>(count));
@@ -94,6 +73,7 @@ enum class Answers { kUnchanged, kOnePercentNew, kSharedIdentity };
 
 void RunIntake(benchmark::State& state, Lookup lookup, Answers answers) {
   QuietHost host;
+  host.runMode = 0;
   PluginObject plugin(host);
   // A rule for another tag: each new event is tested against it and rejected, as most are.
   auto rule = std::make_unique<AlarmRule>();

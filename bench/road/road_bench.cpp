@@ -23,6 +23,7 @@
 #include "plant.h"
 #include "platform/file_io.h"
 #include "sim_host.h"
+#include "support/quiet_host.h"
 
 namespace {
 
@@ -39,32 +40,7 @@ namespace {
 using namespace pagorin;
 using namespace pagorin::sim;
 
-// A host that answers everything trivially.
-class QuietHost final : public HostApplication {
- public:
-  std::string SelectVariable(int, int, const char* current) noexcept override { return current; }
-  int IsRunMode() noexcept override { return 1; }
-  void AttachScript(const char*, const char*) noexcept override {}
-  int SelectScript(const char*) noexcept override { return 0; }
-  int CheckScript(const char*) noexcept override { return 1; }
-  void RunScript(const char*) noexcept override {}
-  int IsVariable(const char*) noexcept override { return 1; }
-  void GetNumberValue(const char*, double& value) noexcept override { value = 1; }
-  void GetTextValue(const char*, std::string& value) noexcept override { value = "x"; }
-  void RequestTimedOut() noexcept override {}
-  void* GetMainWindow() noexcept override { return nullptr; }
-  void WatchVariable(const char*) noexcept override {}
-  std::string GetProjectPath(std::string& path) noexcept override {
-    path = project;
-    return path;
-  }
-  void RegisterFunction(int, const char*, const char*) noexcept override {}
-  void AddFunctionParameter(int, int, const char*) noexcept override {}
-  void NotifyCreated(int) noexcept override {}
-  void AttachWindow(PluginWindow*) noexcept override {}
-  void GetVariableType(const char*, int& type) noexcept override { type = 1; }
-  std::string project;
-};
+using pagorin::testing::QuietHost;
 
 // A new folder under the system's temporary folder.
 std::string TempFolder() {
@@ -111,7 +87,9 @@ void HostCycleWithModule(benchmark::State& state) {
   unlockpt(master);
   setenv("PAGORIN_COM1", ptsname(master), 1);
   QuietHost host;
-  host.project = TempFolder();
+  host.projectPath = TempFolder();
+  host.numberValue = 1;
+  host.textValue = "x";
   PluginModule module;
   std::string error;
   if (!module.Load(ROAD_MODULE, error)) {
@@ -144,7 +122,7 @@ void HostCycleWithModule(benchmark::State& state) {
   double ns = moduleNs / static_cast<double>(cycles);
   module.Delete(plugin);
   close(master);
-  std::filesystem::remove_all(host.project);
+  std::filesystem::remove_all(host.projectPath);
   state.counters["module_ns_per_cycle"] = ns;
   double baseline = baselineNsPerCycle[state.range(0)];
   if (baseline > 0) state.counters["ratio_vs_host_alone"] = ns / baseline;
