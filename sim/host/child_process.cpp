@@ -69,6 +69,9 @@ bool ChildProcess::Start(const ChildOptions& options, std::string& error) {
   }
   if (options.mergeErrorOutput && options.output != ChildOptions::Output::kInherit) {
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  } else if (!options.mergeErrorOutput && !options.errorFile.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 2, options.errorFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
   int rc = posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);

@@ -19,6 +19,7 @@ struct ChildOptions {
   Output output = Output::kInherit;
   std::string outputFile;        // for kFile
   bool mergeErrorOutput = true;  // standard error goes where standard output goes
+  std::string errorFile;         // else, when set, standard error goes to this file
 };
 
 class ChildProcess {

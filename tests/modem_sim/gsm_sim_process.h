@@ -7,19 +7,17 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace pagorin::testing {
 
@@ -37,10 +35,8 @@ class GsmSimProcess {
   }
   ~GsmSimProcess() {
     ClosePort();
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    child_.Signal(SIGKILL);
+    child_.Wait();
   }
   GsmSimProcess(const GsmSimProcess&) = delete;
   GsmSimProcess& operator=(const GsmSimProcess&) = delete;
@@ -113,19 +109,14 @@ class GsmSimProcess {
   int WaitForExit() {
     auto until = Clock::now() + kPatience;
     while (Clock::now() < until) {
-      int status = 0;
-      pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
+      if (std::optional<int> status = child_.TryWait()) return *status;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return -1;
   }
   // Asks the simulator to stop and returns its exit status.
   int Stop() {
-    ::kill(pid_, SIGTERM);
+    child_.Signal(SIGTERM);
     return WaitForExit();
   }
 
@@ -145,24 +136,18 @@ class GsmSimProcess {
 
  private:
   void Spawn(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& arg : args)
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    std::string out = folder_.File("stdout");
-    std::string err = folder_.File("stderr");
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int result = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (result != 0) pid_ = -1;
-    ASSERT_EQ(result, 0) << "cannot start " << argv[0];
+    sim::ChildOptions options;
+    options.args = args;
+    options.output = sim::ChildOptions::Output::kFile;
+    options.outputFile = folder_.File("stdout");
+    options.mergeErrorOutput = false;
+    options.errorFile = folder_.File("stderr");
+    std::string error;
+    ASSERT_TRUE(child_.Start(options, error)) << error;
   }
 
   TempDir folder_;
-  pid_t pid_ = -1;
+  sim::ChildProcess child_;
   int port_ = -1;
   bool hungUp_ = false;
 };
