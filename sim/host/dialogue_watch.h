@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "event_log.h"
-#include "modem_link.h"
+#include "modem_lines.h"
 #include "run_summary.h"
 
 namespace pagorin::sim {

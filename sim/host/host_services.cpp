@@ -1,11 +1,11 @@
 #include "host_services.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+
+#include "sim_os.h"
 
 namespace pagorin::sim {
 namespace {
@@ -107,7 +107,7 @@ std::string HostServices::SelectVariable(int, int, const char* current) noexcept
     std::string chosen = current != nullptr ? current : "";
     if (!selectAnswer_.empty()) {
       chosen = selectAnswer_;
-    } else if (isatty(STDIN_FILENO) && !plant_.Variables().empty()) {
+    } else if (os::StdinIsTerminal() && !plant_.Variables().empty()) {
       std::fprintf(stderr, "Choose a variable (Enter keeps \"%s\"):\n", Utf8(chosen).c_str());
       for (std::size_t i = 0; i < plant_.Variables().size(); ++i) {
         std::fprintf(stderr, "  %zu  %s\n", i + 1, Utf8(plant_.Variables()[i].name).c_str());

@@ -1,7 +1,5 @@
 // veltrane-sim: a stand-in for the HMI host that loads the Pagorin plug-in module and drives it
 // through a scenario, with a simulated GSM modem, so that a configuration can be tried on a desk.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <cstdio>
@@ -12,41 +10,15 @@
 #include "event_log.h"
 #include "scenario.h"
 #include "sim_host.h"
+#include "sim_os.h"
 #include "stop_request.h"
 #ifdef VELTRANE_SIM_WITH_QT
 #include "window_qt.h"
 #endif
 
-// The plug-in reads its millisecond clock from the host process when the host exports this
-// function; the simulator drives it so that simulated time can run faster than real time.
-extern "C" __attribute__((visibility("default"))) std::uint32_t PagorinHostTickCount() noexcept {
-  return pagorin::sim::SimTicks();
-}
-
-// The plug-in tells a host that exports this function what a user would see in its dialogs: the
-// modem's status, configuration problems, the outbox at start (host/host_report.h).
-extern "C" __attribute__((visibility("default"))) void PagorinHostReport(
-    int kind, const char* text) noexcept {
-  pagorin::sim::ReceivePluginReport(kind, text);
-}
-
-// The module draws its dialogs with Qt, and fontconfig keeps its font caches until the process
-// ends. Under the leak checker (asan preset) those caches are expected; elsewhere this function
-// is never called.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ExecutableDir() {
-  std::error_code error;
-  fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? std::string(".") : self.parent_path().string();
-}
 
 // The first candidate that exists, else the last one.
 std::string FirstExisting(const std::vector<std::string>& candidates) {
@@ -58,18 +30,19 @@ std::string FirstExisting(const std::vector<std::string>& candidates) {
 }
 
 std::string DefaultModule() {
+  const std::string module = pagorin::sim::os::ModuleFileName();
   const char* env = getenv("PAGORIN_MODULE");
-  std::string dir = ExecutableDir();
+  std::string dir = pagorin::sim::os::ExecutableDir();
   return FirstExisting({env != nullptr ? env : "",
 #ifdef PAGORIN_SIM_MODULE
                         PAGORIN_SIM_MODULE,
 #endif
-                        dir + "/libpagorin.so", dir + "/../lib/libpagorin.so", "libpagorin.so"});
+                        dir + "/" + module, dir + "/../lib/" + module, module});
 }
 
 std::string DefaultModemSim() {
   const char* env = getenv("PAGORIN_MODEM_SIM");
-  std::string dir = ExecutableDir();
+  std::string dir = pagorin::sim::os::ExecutableDir();
   return FirstExisting({env != nullptr ? env : "",
 #ifdef PAGORIN_SIM_MODEM
                         PAGORIN_SIM_MODEM,
@@ -88,7 +61,8 @@ int main(int argc, char** argv) {
   options.modulePath = DefaultModule();
   options.modemSimPath = DefaultModemSim();
   bool json = false;
-  app.add_option("--module", options.modulePath, "the plug-in module (libpagorin.so)")
+  app.add_option("--module", options.modulePath,
+                 std::string("the plug-in module (") + pagorin::sim::os::ModuleFileName() + ")")
       ->capture_default_str();
   app.add_flag("--json", json, "one JSON object per line instead of text for people");
 

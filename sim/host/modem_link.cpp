@@ -113,31 +113,6 @@ void ModemProcess::Stop() {
   child_.Stop();
 }
 
-std::vector<std::string> LogTail::NewLines() {
-  std::vector<std::string> lines;
-  if (path_.empty()) return lines;
-  int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return lines;
-  if (lseek(fd, static_cast<off_t>(offset_), SEEK_SET) >= 0) {
-    char buffer[4096];
-    for (;;) {
-      ssize_t n = platform::RetryOnEintr([&] { return read(fd, buffer, sizeof buffer); });
-      if (n <= 0) break;
-      offset_ += n;
-      partial_.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  close(fd);
-  std::size_t start = 0;
-  std::size_t newline;
-  while ((newline = partial_.find('\n', start)) != std::string::npos) {
-    if (newline > start) lines.push_back(partial_.substr(start, newline - start));
-    start = newline + 1;
-  }
-  partial_.erase(0, start);
-  return lines;
-}
-
 SerialRelay::~SerialRelay() {
   CloseFd(master_);
   CloseFd(slaveHold_);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "modem_lines.h"
 
 namespace pagorin::sim {
 
@@ -33,28 +34,6 @@ class ModemProcess {
   ChildProcess child_;
   std::string portPath_;
   std::string logPath_;
-};
-
-// Reads the complete lines that were appended to a file since the last call.
-class LogTail {
- public:
-  explicit LogTail(std::string path = {}) : path_(std::move(path)) {}
-  void Reset(std::string path) {
-    path_ = std::move(path);
-    offset_ = 0;
-    partial_.clear();
-  }
-  std::vector<std::string> NewLines();
-
- private:
-  std::string path_;
-  long long offset_ = 0;
-  std::string partial_;
-};
-
-struct TranscriptLine {
-  bool fromPlugin;   // true: a command the plug-in wrote; false: what the modem answered
-  std::string text;  // printable: control bytes as <CR>, <LF>, <Ctrl-Z>, <ESC>
 };
 
 class SerialRelay {

@@ -1,15 +1,9 @@
 #include "paced_clock.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 
-#include "platform/file_io.h"
 #include "stop_request.h"
 
 namespace pagorin::sim {
@@ -33,27 +27,7 @@ PacedClock::PacedClock(RealClock realClock)
     : realClock_(realClock ? std::move(realClock) : RealClock(SteadyMicros)) {}
 
 PacedClock::~PacedClock() {
-  if (shared_ != nullptr) munmap(shared_, sizeof(std::uint64_t));
-}
-
-bool PacedClock::ShareThrough(const std::string& path, std::string& error) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0 || ftruncate(fd, sizeof(std::uint64_t)) != 0) {
-    error = "cannot make the clock file " + path + ": " + platform::ErrorText(errno);
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  void* map = mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  int mapError = errno;
-  close(fd);
-  if (map == MAP_FAILED) {
-    error = "cannot map the clock file " + path + ": " + platform::ErrorText(mapError);
-    return false;
-  }
-  if (shared_ != nullptr) munmap(shared_, sizeof(std::uint64_t));
-  shared_ = static_cast<std::uint64_t*>(map);
-  Publish();
-  return true;
+  Unmap(shared_);
 }
 
 void PacedClock::Publish() noexcept {

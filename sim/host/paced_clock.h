@@ -54,6 +54,8 @@ class PacedClock {
   std::uint64_t* shared_ = nullptr;  // the shared file's mapping, when there is one
 
   void Publish() noexcept;
+  // Gives back a view of the shared file (null: none).
+  static void Unmap(std::uint64_t* view) noexcept;
 };
 
 }  // namespace pagorin::sim

@@ -1,10 +1,8 @@
 #include "send_history_tail.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
 
-#include "platform/syscall.h"
+#include "sim_os.h"
 
 namespace pagorin::sim {
 namespace {
@@ -41,8 +39,9 @@ std::string Plain(std::string_view field) {
 }
 
 std::uint64_t FileSize(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+  std::error_code missing;
+  const std::uintmax_t size = std::filesystem::file_size(path, missing);
+  return missing ? 0 : static_cast<std::uint64_t>(size);
 }
 
 }  // namespace
@@ -92,20 +91,9 @@ int SendHistoryTail::Start(const std::string& folder) {
 }
 
 bool SendHistoryTail::ReadFrom(const std::string& path, std::uint64_t offset) {
-  const int fd = platform::RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
-  if (fd < 0) return false;
-  std::uint64_t read = 0;
-  if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0) {
-    char buffer[8192];
-    for (;;) {
-      const ssize_t n = platform::RetryOnEintr([&] { return ::read(fd, buffer, sizeof buffer); });
-      if (n <= 0) break;
-      pending_.append(buffer, static_cast<std::size_t>(n));
-      read += static_cast<std::uint64_t>(n);
-    }
-  }
-  ::close(fd);
-  offset_ = offset + read;
+  const long long read = os::ReadFrom(path, offset, pending_);
+  if (read < 0) return false;
+  offset_ = offset + static_cast<std::uint64_t>(read);
   return true;
 }
 

@@ -1,15 +1,8 @@
 #include "sim_host.h"
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -18,6 +11,7 @@
 #include "platform/archive.h"
 #include "platform/code_page.h"
 #include "platform/file_io.h"
+#include "sim_os.h"
 #include "stop_request.h"
 
 namespace pagorin::sim {
@@ -60,29 +54,6 @@ void ReceivePluginReport(int kind, const char* text) noexcept {
 
 PluginModule::~PluginModule() {
   Unload();
-}
-
-void PluginModule::Unload() noexcept {
-  if (handle_ != nullptr) dlclose(handle_);
-  handle_ = nullptr;
-  create_ = nullptr;
-  delete_ = nullptr;
-}
-
-bool PluginModule::Load(const std::string& path, std::string& error) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    const char* why = dlerror();
-    error = "cannot load the module " + path + ": " + (why ? why : "unknown error");
-    return false;
-  }
-  create_ = reinterpret_cast<CreateSuperWizardFunction>(dlsym(handle_, kCreateSuperWizardName));
-  delete_ = reinterpret_cast<DeleteSuperWizardFunction>(dlsym(handle_, kDeleteSuperWizardName));
-  if (create_ == nullptr || delete_ == nullptr) {
-    error = path + " does not export " + kCreateSuperWizardName + " and " + kDeleteSuperWizardName;
-    return false;
-  }
-  return true;
 }
 
 SimHost::SimHost(EventLog& log)
@@ -360,14 +331,11 @@ int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
 }
 
 bool SimHost::MakeWorkDir() {
-  std::error_code noTemp;
-  std::string templ =
-      (std::filesystem::temp_directory_path(noTemp) / "veltrane-sim-XXXXXX").string();
-  if (noTemp || mkdtemp(templ.data()) == nullptr) {
+  workDir_ = os::MakeTempFolder("veltrane-sim-");
+  if (workDir_.empty()) {
     log_.Emit("error", {{"text", "cannot make a work folder"}}, "error: cannot make a work folder");
     return false;
   }
-  workDir_ = templ;
   return true;
 }
 
@@ -417,67 +385,13 @@ bool SimHost::PrepareProject() {
   return true;
 }
 
-bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
-  int portNumber = (forecast_.HasConfig() ? forecast_.Config().Com : 0) + 1;
-  std::string envName = "PAGORIN_COM" + std::to_string(portNumber);
-  if (!options.modemDevice.empty()) {
-    realModem_ = true;
-    clock_.SetRealTime(true);
-    setenv(envName.c_str(), options.modemDevice.c_str(), 1);
-    log_.Emit("modem", {{"device", options.modemDevice}, {"port", envName}},
-              "real modem at " + options.modemDevice + " as COM" + std::to_string(portNumber) +
-                  "; time runs at real speed and the AT dialogue is not shown");
-    return true;
-  }
-  std::string logPath =
-      options.modemLogPath.empty() ? workDir_ + "/modem-log.jsonl" : options.modemLogPath;
-  unlink(logPath.c_str());
-  std::vector<std::string> modemArgs = scenario.modemArgs;
-  modemArgs.insert(modemArgs.end(), options.modemArgs.begin(), options.modemArgs.end());
-  std::string error;
-  // The modem simulator's own spans (error windows, unplugging, late replies) run on the
-  // simulated clock, which it reads from a shared file.
-  std::vector<std::string> startArgs = modemArgs;
-  std::string clockPath = workDir_ + "/modem.clock";
-  if (!clock_.ShareThrough(clockPath, error)) {
-    log_.Emit("error", {{"text", error}}, "error: " + error);
-    return false;
-  }
-  startArgs.insert(startArgs.end(), {"--clock-file", clockPath});
-  modem_ = std::make_unique<ModemProcess>();
-  if (!modem_->Start(options.modemSimPath, startArgs, workDir_, logPath, error)) {
-    log_.Emit("error", {{"text", error}}, "error: " + error);
-    return false;
-  }
-  relay_ = std::make_unique<SerialRelay>();
-  // The plug-in opens a stable name, which comes back when an unplugged modem does.
-  if (!relay_->Open(modem_->PortPath(), error, workDir_ + "/COM" + std::to_string(portNumber))) {
-    log_.Emit("error", {{"text", error}}, "error: " + error);
-    return false;
-  }
-  modemLog_.Reset(logPath);
-  setenv(envName.c_str(), relay_->PluginSidePath().c_str(), 1);
-  std::string extra;
-  for (const auto& arg : modemArgs)
-    extra += " " + arg;
-  log_.Emit("modem",
-            {{"simulator", options.modemSimPath},
-             {"args", modemArgs},
-             {"port", envName},
-             {"device", relay_->PluginSidePath()},
-             {"log", logPath}},
-            "modem simulator started" + (extra.empty() ? "" : " (" + extra.substr(1) + ")") +
-                ", on COM" + std::to_string(portNumber) + " = " + relay_->PluginSidePath());
-  return true;
-}
-
 bool SimHost::WaitIsOver(const Step& step) const {
   if (step.waitHistory >= 0) {
     const HistoryCounts& seen = history_.Counts();
     return seen.sent + seen.failed + seen.refused >= step.waitHistory;
   }
   if (!step.waitIdle) return watch_.Counts().delivered >= step.waitDelivered;
-  return (!relay_ || !relay_->Busy(graceMs_)) && !services_.AnswerDue() &&
+  return (!road_ || !road_->Busy(graceMs_)) && !services_.AnswerDue() &&
          watch_.Quiet(clock_.Ms());
 }
 
@@ -536,7 +450,7 @@ int SimHost::Finish() {
   watch_.Close(clock_.Ms());
   DestroyPlugin();
   services_.SetRunMode(false);
-  if (modem_) modem_->Stop();
+  if (road_) road_->Stop();
   Pump(0);
   ShowHistory();
   if (!realModem_) forecast_.Compare(watch_.Sent());
@@ -635,64 +549,10 @@ bool SimHost::Restart() {
   return true;
 }
 
-void SimHost::Crash(const std::string& nextScenario) {
-  namespace fs = std::filesystem;
-  std::string next;
-  if (!nextScenario.empty()) {
-    fs::path path = nextScenario;
-    if (path.is_relative()) path = fs::path(scenario_->file).parent_path() / path;
-    next = path.lexically_normal().string();
-  }
-  log_.Emit("crash", {{"restart", next.empty() ? nlohmann::json() : nlohmann::json(next)}},
-            "crash: the host process ends here, without DeleteSuperWizard and without a summary" +
-                (next.empty() ? std::string() : "; a new host process runs " + next));
-  // The modem's simulator ends with the host; what the phones got before is shown.
-  if (modem_) modem_->Stop();
-  for (const auto& line : modemLog_.NewLines())
-    watch_.Delivered(line, clock_.Ms());
-  ShowHistory();
-  if (!workDir_.empty()) {
-    std::error_code ignored;
-    fs::remove_all(workDir_, ignored);
-  }
-  std::fflush(stdout);
-  std::fflush(stderr);
-  if (next.empty()) {
-    ::kill(::getpid(), SIGKILL);
-    ::_exit(128 + SIGKILL);
-  }
-  std::error_code noList;
-  // The new process starts with nothing of this one: every descriptor but the standard ones
-  // (the plug-in's port, journal and history among them) closes on exec.
-  for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd", noList)) {
-    const int fd = std::atoi(entry.path().filename().c_str());
-    if (fd > 2) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-  }
-  std::vector<std::string> args = {"veltrane-sim"};
-  if (log_.Json()) args.push_back("--json");
-  args.insert(args.end(), {"--module", options_.modulePath, "run", next});
-  if (!options_.modemDevice.empty()) args.insert(args.end(), {"--modem", options_.modemDevice});
-  args.insert(args.end(), {"--modem-sim", options_.modemSimPath});
-  for (const std::string& arg : options_.modemArgs)
-    args.push_back("--modem-arg=" + arg);
-  if (!options_.modemLogPath.empty())
-    args.insert(args.end(), {"--modem-log", options_.modemLogPath});
-  if (options_.speed >= 0) args.insert(args.end(), {"--speed", Number(options_.speed)});
-  if (options_.verbose) args.push_back("--verbose");
-  std::vector<char*> argv;
-  for (std::string& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  ::execv("/proc/self/exe", argv.data());
-  std::fprintf(stderr, "veltrane-sim: cannot start again after the crash: %s\n",
-               std::strerror(errno));
-  ::_exit(1);
-}
-
 void SimHost::Pump(int waitMs) {
   std::vector<TranscriptLine> lines;
-  if (relay_) {
-    relay_->Pump(waitMs, lines);
+  if (road_) {
+    road_->Pump(waitMs, lines);
   } else if (waitMs > 0) {
     // A real modem is the plug-in's own: nothing to relay, so the wait is a sleep.
     std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
@@ -701,13 +561,13 @@ void SimHost::Pump(int waitMs) {
     watch_.Transcript(line, clock_.Ms());
   ShowHistory();
   // The modem writes its log before its final reply; the phone's line reads better after it.
-  if (relay_ && relay_->AwaitingReply(graceMs_)) return;
+  if (road_ && road_->AwaitingReply(graceMs_)) return;
   for (const auto& line : modemLog_.NewLines())
     watch_.Delivered(line, clock_.Ms());
 }
 
 void SimHost::AdvanceTime(int stepMs) {
-  clock_.Advance(stepMs, relay_ && relay_->Busy(graceMs_), kBusyCycleMs,
+  clock_.Advance(stepMs, road_ && road_->Busy(graceMs_), kBusyCycleMs,
                  [this](int waitMs) { Pump(waitMs); });
 }
 

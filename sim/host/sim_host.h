@@ -1,5 +1,5 @@
-// veltrane-sim's host: it loads the plug-in module exactly as the real host does (dlopen and the
-// two exports) and drives the plug-in through a scenario on the host's steady run loop. The host
+// veltrane-sim's host: it loads the plug-in module exactly as the real host does (dlopen or
+// LoadLibraryW and the two exports) and drives the plug-in through a scenario on the host's steady run loop. The host
 // operations are the host services' (host_services.h).
 #pragma once
 
@@ -15,7 +15,7 @@
 #include "forecast.h"
 #include "host/super_wizard.h"
 #include "host_services.h"
-#include "modem_link.h"
+#include "modem_lines.h"
 #include "paced_clock.h"
 #include "plant.h"
 #include "scenario.h"
@@ -106,7 +106,8 @@ class SimHost final {
   // A project folder without the module's configuration runs from a copy in the work folder,
   // with a UTF-8 configuration converted; false on failure.
   bool PrepareProject();
-  // Starts the modem simulator behind the relay, or names the real modem; false on failure.
+  // Starts the modem simulator behind the relay, or names the modem that the plug-in opens
+  // itself; false on failure. (sim_host_posix.cpp, sim_host_win32.cpp)
   bool StartModem(const Scenario& scenario, const HostOptions& options);
 
   bool RunStep(const Step& step);  // false while a wait is not over
@@ -134,9 +135,8 @@ class SimHost final {
   SendHistoryTail history_;
   std::string archiveName_ = "project.vpa";
 
-  // The modem road.
-  std::unique_ptr<ModemProcess> modem_;
-  std::unique_ptr<SerialRelay> relay_;
+  // The modem road; none when the plug-in opens the modem's port itself.
+  std::unique_ptr<ModemRoad> road_;
   LogTail modemLog_;
   bool realModem_ = false;
   int graceMs_ = 1500;
