@@ -40,6 +40,9 @@ class DialogueWatch {
   const DialogueCounts& Counts() const noexcept { return counts_; }
   // The pieces the modem accepted, in the order it accepted them.
   const std::vector<SentPiece>& Sent() const noexcept { return sent_; }
+  // The pieces of the modem's log, in its order: what the modem accepted when the dialogue
+  // itself is not seen (the plug-in opens the port of the modem on its own).
+  const std::vector<SentPiece>& DeliveredPieces() const noexcept { return delivered_; }
 
  private:
   EventLog& log_;
@@ -54,6 +57,7 @@ class DialogueWatch {
   bool havePiece_ = false;    // `piece_` is the PDU written last, not yet accepted
   SentPiece piece_;
   std::vector<SentPiece> sent_;
+  std::vector<SentPiece> delivered_;
   void ReadPdu(const std::string& line);
   // The attempt under way got no usable reply: counted, and said.
   void FailAttempt();

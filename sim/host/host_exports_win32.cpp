@@ -13,7 +13,6 @@ extern "C" __declspec(dllexport) std::uint32_t PagorinHostTickCount() noexcept {
 
 // The plug-in tells a host that exports this function what a user would see in its dialogs: the
 // modem's status, configuration problems, the outbox at start (host/host_report.h).
-extern "C" __declspec(dllexport) void PagorinHostReport(
-    int kind, const char* text) noexcept {
+extern "C" __declspec(dllexport) void PagorinHostReport(int kind, const char* text) noexcept {
   pagorin::sim::ReceivePluginReport(kind, text);
 }

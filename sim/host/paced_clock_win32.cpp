@@ -26,7 +26,8 @@ bool PacedClock::ShareThrough(const std::string& path, std::string& error) {
   void* view = mapping != nullptr
                    ? MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(std::uint64_t))
                    : nullptr;
-  if (view == nullptr) error = "cannot map the clock file " + path + ": " + "error " + std::to_string(GetLastError());
+  if (view == nullptr)
+    error = "cannot map the clock file " + path + ": " + "error " + std::to_string(GetLastError());
   // The view keeps the mapping and the file alive.
   if (mapping != nullptr) CloseHandle(mapping);
   CloseHandle(file);

@@ -391,8 +391,7 @@ bool SimHost::WaitIsOver(const Step& step) const {
     return seen.sent + seen.failed + seen.refused >= step.waitHistory;
   }
   if (!step.waitIdle) return watch_.Counts().delivered >= step.waitDelivered;
-  return (!road_ || !road_->Busy(graceMs_)) && !services_.AnswerDue() &&
-         watch_.Quiet(clock_.Ms());
+  return (!road_ || !road_->Busy(graceMs_)) && !services_.AnswerDue() && watch_.Quiet(clock_.Ms());
 }
 
 bool SimHost::StepOnce() {
@@ -453,7 +452,7 @@ int SimHost::Finish() {
   if (road_) road_->Stop();
   Pump(0);
   ShowHistory();
-  if (!realModem_) forecast_.Compare(watch_.Sent());
+  if (!realModem_) forecast_.Compare(road_ ? watch_.Sent() : watch_.DeliveredPieces());
   RunFigures figures;
   figures.host = services_.Counts();
   figures.forecast = forecast_.Counts();

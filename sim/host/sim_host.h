@@ -1,6 +1,6 @@
 // veltrane-sim's host: it loads the plug-in module exactly as the real host does (dlopen or
-// LoadLibraryW and the two exports) and drives the plug-in through a scenario on the host's steady run loop. The host
-// operations are the host services' (host_services.h).
+// LoadLibraryW and the two exports) and drives the plug-in through a scenario on the host's steady
+// run loop. The host operations are the host services' (host_services.h).
 #pragma once
 
 #include <chrono>

@@ -94,8 +94,7 @@ bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
   }
   SerialRelay& relay = road->relay;
   // The plug-in opens a stable name, which comes back when an unplugged modem does.
-  if (!relay.Open(road->modem.PortPath(), error,
-                  workDir_ + "/COM" + std::to_string(portNumber))) {
+  if (!relay.Open(road->modem.PortPath(), error, workDir_ + "/COM" + std::to_string(portNumber))) {
     log_.Emit("error", {{"text", error}}, "error: " + error);
     return false;
   }

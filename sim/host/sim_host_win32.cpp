@@ -98,7 +98,8 @@ void SimHost::Crash(const std::string& nextScenario) {
     std::fflush(stderr);
   }
   TerminateProcess(GetCurrentProcess(), 137);
-  for (;;) Sleep(INFINITE);
+  for (;;)
+    Sleep(INFINITE);
 }
 
 }  // namespace pagorin::sim

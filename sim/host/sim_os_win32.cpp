@@ -1,3 +1,5 @@
+#include "sim_os_win32.h"
+
 #include <io.h>
 #include <windows.h>
 
@@ -5,7 +7,6 @@
 #include <filesystem>
 
 #include "sim_os.h"
-#include "sim_os_win32.h"
 
 namespace pagorin::sim::os {
 
@@ -22,7 +23,8 @@ std::wstring Wide(const std::string& utf8) {
 std::string Utf8(const std::wstring& wide) {
   if (wide.empty()) return {};
   const int size = static_cast<int>(wide.size());
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
   if (length <= 0) return {};
   std::string utf8(static_cast<std::size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);

@@ -1,8 +1,8 @@
-#include "stop_request.h"
-
 #include <signal.h>
 
 #include <atomic>
+
+#include "stop_request.h"
 
 namespace pagorin::sim {
 namespace {

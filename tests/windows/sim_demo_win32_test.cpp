@@ -72,7 +72,8 @@ long RunProgram(const std::wstring& command, const std::string& outputFile, DWOR
 TEST(SimDemoWin32, TheWaterworksDemoSendsItsTwelveMessagesThroughTheModemSimulator) {
   const char* log = std::getenv("PAGORIN_WINE_MODEM_LOG");
   const char* port = std::getenv("PAGORIN_WINE_MODEM");
-  if (log == nullptr || port == nullptr) GTEST_SKIP() << "needs the modem simulator of scripts/wine-run";
+  if (log == nullptr || port == nullptr)
+    GTEST_SKIP() << "needs the modem simulator of scripts/wine-run";
   // The demo's configuration names COM1.
   ASSERT_STREQ(port, "1");
   const std::string modemLog = FromUnix(log);
@@ -95,7 +96,6 @@ TEST(SimDemoWin32, TheWaterworksDemoSendsItsTwelveMessagesThroughTheModemSimulat
                                Wide(modemLog) + L"\"";
   const long code = RunProgram(command, output, 240000);
   const std::string events = ReadFileBytes(output);
-  std::fputs(events.c_str(), stdout);
   EXPECT_EQ(code, 0) << events;
 
   // What the modem simulator decoded: one line per message, each for a phone of the demo.
@@ -105,6 +105,8 @@ TEST(SimDemoWin32, TheWaterworksDemoSendsItsTwelveMessagesThroughTheModemSimulat
   // The simulator read them from the log, and the module recorded them as sent.
   EXPECT_EQ(CountLines(events, "\"event\":\"delivered\""), kDemoMessages) << events;
   EXPECT_EQ(CountLines(events, "\"historySent\":" + std::to_string(kDemoMessages)), 1) << events;
+  // Each of them is one that the simulator foresaw from the configuration and the scenario.
+  EXPECT_EQ(CountLines(events, "\"asExpected\":" + std::to_string(kDemoMessages)), 1) << events;
   EXPECT_EQ(CountLines(events, "\"event\":\"error\""), 0) << events;
 }
 
