@@ -5,10 +5,7 @@
 // must be 0), the send attempts (AT+CMGS commands) per message, and the time, against a
 // baseline run of the same messages with a well-behaved modem in the same process.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,9 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "platform/file_io.h"
-
-extern char** environ;
 
 namespace {
 
@@ -88,22 +84,20 @@ Outcome Run(const std::vector<std::string>& modemOptions) {
   std::vector<std::string> args = {
       SOAK_SIM,      "--module",     SOAK_MODULE,   "--json", "run", folder + "/scenario.toml",
       "--modem-sim", SOAK_MODEM_SIM, "--modem-log", log};
-  std::vector<char*> argv;
-  for (auto& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pagorin::sim::ChildOptions options;
+  options.args = args;
+  options.output = pagorin::sim::ChildOptions::Output::kFile;
+  options.outputFile = out;
+  options.mergeErrorOutput = false;  // its complaints to the bench's own standard error
   auto start = std::chrono::steady_clock::now();
-  pid_t pid = -1;
-  int spawned = posix_spawn(&pid, SOAK_SIM, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  if (spawned == 0) waitpid(pid, &status, 0);
+  pagorin::sim::ChildProcess child;
+  std::string error;
+  const bool spawned = child.Start(options, error);
+  if (!spawned) std::fprintf(stderr, "%s\n", error.c_str());
+  const int exitCode = spawned ? child.Wait() : -1;
   outcome.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  outcome.ran = spawned == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  outcome.ran = exitCode == 0;
 
   std::map<std::string, int> copies;
   std::string text;
