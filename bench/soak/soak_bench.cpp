@@ -41,11 +41,13 @@ std::string TextOf(int i) {
 }
 
 // A project with one phone and no rules, and a scenario that queues every message from a script
-// call, waits for them all and then runs two more minutes in which a duplicate would show.
+// call, waits for them all and then runs two more minutes in which a duplicate would show. The
+// messages are kept apart (Coalesce="0"): the run counts each one on the phone, and those that
+// pile up during the outage would otherwise be joined.
 bool WriteProject(const std::string& folder, const std::vector<std::string>& modemOptions) {
   std::string config =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<XML Version=\"1\" Com=\"0\" Baund=\"2\" "
-      "DataBit=\"1\" TelCount=\"1\" VarCount=\"0\">\r\n<Tel0 TelNum=\"" +
+      "DataBit=\"1\" TelCount=\"1\" VarCount=\"0\" Coalesce=\"0\">\r\n<Tel0 TelNum=\"" +
       std::string(kPhone) + "\" Desc=\"d\"></Tel0>\r\n</XML>\r\n";
   std::string scenario = "[simulation]\nspeed = \"max\"\nlimit = 7200\n\n[modem]\noptions = [";
   for (std::size_t i = 0; i < modemOptions.size(); ++i) {
