@@ -1,6 +1,7 @@
 // POSIX device backend of SerialPort: a terminal device opened exclusively, in raw mode, read by
 // a thread that blocks in poll() on the device and on a wake-up pipe, so that closing never has
-// to kill a thread.
+// to kill a thread. Every call that can fail in the field goes through the system-call seam
+// (platform/syscall.h), where tests make it fail.
 #include "modem/serial_port_posix.h"
 
 #include <fcntl.h>
@@ -18,11 +19,13 @@
 #include "modem/serial_port.h"
 #include "modem/serial_port_speed.h"
 #include "platform/syscall.h"
+#include "platform/unique_fd.h"
 
 namespace pagorin {
 namespace {
 
 using platform::RetryOnEintr;
+using platform::UniqueFd;
 
 // The reader moves data in chunks of this size.
 constexpr std::size_t kReadChunk = 80;
@@ -34,26 +37,6 @@ constexpr tcflag_t kStickParity = CMSPAR;
 #else
 constexpr tcflag_t kStickParity = 0;
 #endif
-
-class UniqueFd {
- public:
-  UniqueFd() noexcept = default;
-  explicit UniqueFd(int fd) noexcept : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const noexcept { return fd_; }
-  bool valid() const noexcept { return fd_ >= 0; }
-  void Reset(int fd = -1) noexcept {
-    // close() is not retried on EINTR: the descriptor is released either way on Linux.
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // COMn is the device named by PAGORIN_COM<n>, else the n-th serial device of the system.
 std::string DevicePath(int portNumber) {
@@ -132,7 +115,7 @@ bool ApplyLineSettings(int fd, int baudRate, int byteSize, int parity, int stopB
     errno = EINVAL;
     return false;
   }
-  if (RetryOnEintr([&] { return tcsetattr(fd, TCSANOW, &settings); }) != 0) return false;
+  if (platform::sys::Tcsetattr(fd, TCSANOW, &settings) != 0) return false;
   if (detail::IsStandardSpeed(baudRate)) return true;
   return detail::SetArbitrarySpeed(fd, static_cast<unsigned>(baudRate));
 }
@@ -141,7 +124,7 @@ bool ApplyLineSettings(int fd, int baudRate, int byteSize, int parity, int stopB
 // (ENOTTY or EINVAL); that, like any failure here, is harmless.
 void SetControlLines(int fd, bool raised) noexcept {
   int lines = TIOCM_DTR | TIOCM_RTS;
-  (void)ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &lines);
+  (void)platform::sys::Ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &lines);
 }
 
 }  // namespace
@@ -192,8 +175,7 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
       NoteError(ENOENT);
       return false;
     }
-    device->fd.Reset(RetryOnEintr(
-        [&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
+    device->fd.Reset(platform::sys::Open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     const int fd = device->fd.get();
     if (fd < 0) {
       NoteError(errno);
@@ -205,10 +187,10 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
       NoteError(errno);
       return false;
     }
-    (void)ioctl(fd, TIOCEXCL);
+    (void)platform::sys::Ioctl(fd, TIOCEXCL);
     if (!ApplyLineSettings(fd, baudRate, byteSize, parity, stopBits)) {
       NoteError(errno);
-      (void)ioctl(fd, TIOCNXCL);
+      (void)platform::sys::Ioctl(fd, TIOCNXCL);
       return false;
     }
     (void)tcflush(fd, TCIOFLUSH);
@@ -216,7 +198,7 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
     int wake[2] = {-1, -1};
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
       NoteError(errno);
-      (void)ioctl(fd, TIOCNXCL);
+      (void)platform::sys::Ioctl(fd, TIOCNXCL);
       return false;
     }
     device->wakeRead.Reset(wake[0]);
@@ -227,7 +209,7 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
       device_->reader = std::thread([this] { ReadLoop(); });
     } catch (...) {
       NoteError(EAGAIN);
-      (void)ioctl(fd, TIOCNXCL);
+      (void)platform::sys::Ioctl(fd, TIOCNXCL);
       device_.reset();
       return false;
     }
@@ -242,47 +224,20 @@ bool SerialPort::OpenDevice(int baudRate, int byteSize, int parity, int stopBits
 void SerialPort::CloseDevice() noexcept {
   if (device_ == nullptr) return;
   const char wake = 1;
-  (void)RetryOnEintr([&] { return ::write(device_->wakeWrite.get(), &wake, 1); });
+  (void)platform::sys::Write(device_->wakeWrite.get(), &wake, 1);
   if (device_->reader.joinable()) device_->reader.join();
   const int fd = device_->fd.get();
   SetControlLines(fd, false);
   (void)tcflush(fd, TCIOFLUSH);
   // Exclusive mode belongs to the terminal, not to this descriptor; some terminals keep it
   // after the close, so it is cleared explicitly.
-  (void)ioctl(fd, TIOCNXCL);
+  (void)platform::sys::Ioctl(fd, TIOCNXCL);
   device_.reset();
 }
 
 bool SerialPort::WriteDevice(const char* data, std::size_t length) noexcept {
   const int fd = device_->fd.get();
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t written = RetryOnEintr([&] { return ::write(fd, data + done, length - done); });
-    if (written > 0) {
-      done += static_cast<std::size_t>(written);
-      continue;
-    }
-    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd writable{fd, POLLOUT, 0};
-      const int ready = RetryOnEintr([&] { return ::poll(&writable, 1, kWriteStallMs); });
-      if (ready < 0) {
-        NoteError(errno);
-        return false;
-      }
-      if (ready == 0) {
-        NoteError(ETIMEDOUT);
-        return false;
-      }
-      if ((writable.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-        NoteError(EIO);
-        return false;
-      }
-      continue;
-    }
-    NoteError(written < 0 ? errno : EIO);
-    return false;
-  }
-  if (RetryOnEintr([&] { return tcdrain(fd); }) != 0) {
+  if (!platform::WriteAll(fd, data, length, kWriteStallMs) || platform::sys::Tcdrain(fd) != 0) {
     NoteError(errno);
     return false;
   }
@@ -293,8 +248,15 @@ void SerialPort::ReadLoop() noexcept {
   pollfd watched[2] = {{device_->fd.get(), POLLIN, 0}, {device_->wakeRead.get(), POLLIN, 0}};
   char chunk[kReadChunk];
   while (running_.load()) {
-    const int ready = RetryOnEintr([&] { return ::poll(watched, 2, -1); });
-    if (ready < 0) return;
+    const int ready = platform::sys::Poll(watched, 2, -1);
+    if (ready < 0) {
+      // The reader cannot wait any more: the port is as good as unplugged, and says so rather
+      // than falling silent.
+      NoteError(errno);
+      hungUp_.store(true);
+      Notify();
+      return;
+    }
     if (watched[1].revents != 0) return;
     const short events = watched[0].revents;
     bool deviceGone = (events & (POLLERR | POLLNVAL)) != 0;
@@ -302,8 +264,7 @@ void SerialPort::ReadLoop() noexcept {
     bool appended = false;
     if ((events & (POLLIN | POLLHUP)) != 0) {
       for (;;) {
-        const ssize_t count =
-            RetryOnEintr([&] { return ::read(watched[0].fd, chunk, kReadChunk); });
+        const ssize_t count = platform::sys::Read(watched[0].fd, chunk, kReadChunk);
         if (count > 0) {
           AppendReceived(chunk, static_cast<int>(count));
           appended = true;

@@ -4,12 +4,16 @@
 #include <termios.h>
 #include <time.h>
 
+#include <cerrno>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "modem/serial_port_posix.h"
 #include "modem/serial_port_speed.h"
+#include "platform/system_error.h"
+#include "support/faulty_system_calls.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 
@@ -17,6 +21,7 @@ namespace pagorin {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::FaultySystemCalls;
 using testing::PtyPair;
 using testing::WaitUntil;
 
@@ -270,6 +275,82 @@ TEST_F(SerialPortOnPty, ReaderIdlesAfterThePeerHangsUp) {
   const auto started = std::chrono::steady_clock::now();
   port.Close();
   EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+}
+
+// Each row makes one system call of the port fail (or come back interrupted, short or not
+// ready) at one step, and names the branch of the port that this reaches. A failure must close
+// nothing it should not, and say why: LastError is the text of the call's error.
+TEST(SerialPort, SystemCallFailuresAtEachStep) {
+  enum class Step { kOpen, kWrite, kReceive };
+  struct Row {
+    const char* branch;
+    Step step;
+    void (*script)(FaultySystemCalls&);
+    int error;  // 0: the step succeeds
+  };
+  const Row rows[] = {
+      {"InterruptedOpenIsRetried", Step::kOpen, [](FaultySystemCalls& f) { f.open.interrupts = 2; },
+       0},
+      {"RefusedOpenSaysWhy", Step::kOpen, [](FaultySystemCalls& f) { f.open.error = EACCES; },
+       EACCES},
+      {"InterruptedLineSettingIsRetried", Step::kOpen,
+       [](FaultySystemCalls& f) { f.tcsetattr.interrupts = 1; }, 0},
+      {"RefusedLineSettingReleasesTheDevice", Step::kOpen,
+       [](FaultySystemCalls& f) { f.tcsetattr.error = EIO; }, EIO},
+      {"ShortWritesGoOn", Step::kWrite, [](FaultySystemCalls& f) { f.write.cap = 5; }, 0},
+      {"BusyDeviceIsWaitedFor", Step::kWrite, [](FaultySystemCalls& f) { f.write.notReady = 3; },
+       0},
+      {"InterruptedWriteIsRetried", Step::kWrite,
+       [](FaultySystemCalls& f) { f.write.interrupts = 2; }, 0},
+      {"FailedWriteSaysWhy", Step::kWrite, [](FaultySystemCalls& f) { f.write.error = EIO; }, EIO},
+      {"WriteThatMovesNothingFails", Step::kWrite,
+       [](FaultySystemCalls& f) { f.write.nothing = true; }, EIO},
+      {"FailedDrainSaysWhy", Step::kWrite, [](FaultySystemCalls& f) { f.tcdrain.error = ENXIO; },
+       ENXIO},
+      {"InterruptedReadIsRetried", Step::kReceive,
+       [](FaultySystemCalls& f) { f.read.interrupts = 1; }, 0},
+      {"FailedReadMeansTheDeviceIsGone", Step::kReceive,
+       [](FaultySystemCalls& f) { f.read.error = EIO; }, EIO},
+      {"FailedWaitMeansTheDeviceIsGone", Step::kReceive,
+       [](FaultySystemCalls& f) { f.poll.error = ENOMEM; }, ENOMEM},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.branch);
+    PtyPair pty;
+    pty.MapToPort(kPort);
+    std::optional<FaultySystemCalls> faults(std::in_place);
+    SerialPort port;
+    if (row.step == Step::kOpen) {
+      row.script(*faults);
+      EXPECT_EQ(port.Open(kPort, 9600, 8, 0, 0), row.error == 0 ? 1 : 0);
+      EXPECT_EQ(port.LastError(), row.error == 0 ? "" : platform::ErrorText(row.error));
+      port.Close();
+      faults.reset();
+      SerialPort other;  // whatever happened, the device is free again
+      EXPECT_EQ(other.Open(kPort, 9600, 8, 0, 0), 1);
+      continue;
+    }
+    if (row.step == Step::kReceive) row.script(*faults);  // before the reader starts
+    ASSERT_EQ(port.Open(kPort, 9600, 8, 0, 0), 1);
+    if (row.step == Step::kWrite) {
+      row.script(*faults);
+      const std::string line = Pattern(40) + "\r";
+      EXPECT_EQ(port.Write(line.data(), line.size()), row.error == 0 ? 1 : 0);
+      if (row.error == 0) {
+        EXPECT_EQ(pty.ReadUntil('\r'), line);
+      }
+    } else {
+      ASSERT_TRUE(pty.Write("OK\r"));
+      if (row.error == 0) {
+        EXPECT_TRUE(WaitUntil([&] { return port.ReceivedLength() == 3; }));
+        EXPECT_FALSE(port.HungUp());
+      } else {
+        EXPECT_TRUE(WaitUntil([&] { return port.HungUp(); }));
+      }
+    }
+    EXPECT_EQ(port.LastError(), row.error == 0 ? "" : platform::ErrorText(row.error));
+    port.Close();
+  }
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // A stand-in for the system calls that fails them on cue: interrupted by a signal, not ready,
-// failing with an error, or moving fewer bytes than asked. Installed for its lifetime.
+// failing with an error, or moving fewer bytes than asked. Installed for its lifetime. The scripts
+// are set before the code under test runs; the calls may then come from several threads (a
+// serial port's reader and its owner), and are counted under one lock.
 #pragma once
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <mutex>
 
 #include "platform/syscall.h"
 
@@ -64,7 +67,8 @@ class FaultySystemCalls : public platform::SystemCalls {
   }
 
  private:
-  static bool Fails(Script& script) noexcept {
+  bool Fails(Script& script) noexcept {
+    const std::lock_guard<std::mutex> lock(mutex_);
     ++script.calls;
     if (script.interrupts > 0) {
       --script.interrupts;
@@ -82,10 +86,12 @@ class FaultySystemCalls : public platform::SystemCalls {
     }
     return false;
   }
-  static std::size_t Capped(const Script& script, std::size_t size) noexcept {
+  std::size_t Capped(const Script& script, std::size_t size) noexcept {
+    const std::lock_guard<std::mutex> lock(mutex_);
     return script.cap != 0 ? std::min(size, script.cap) : size;
   }
 
+  std::mutex mutex_;
   platform::ScopedSystemCalls installed_;
 };
 
