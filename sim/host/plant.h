@@ -28,7 +28,7 @@ inline constexpr std::uint8_t kDiscrete = kKindOther;
 struct AlarmLimit {
   bool enabled = false;
   double limit = 0;
-  int level = 1;  // 1 low, 2 high, 3 urgent
+  int level = kLevelLow;  // kLevelLow, kLevelHigh or kLevelUrgent
 };
 
 struct Variable {
@@ -37,11 +37,11 @@ struct Variable {
   double number = 0;
   std::string text;
   std::array<AlarmLimit, 4> limits{};  // indexed by kind: LoLo, Lo, Hi, HiHi
-  // A discrete alarm (kind 230) stands while the value equals the alarm value.
+  // A discrete alarm (kDiscrete) stands while the value equals the alarm value.
   bool discrete = false;
   double discreteNumber = 1;
   std::string discreteText;
-  int discreteLevel = 1;
+  int discreteLevel = kLevelLow;
   bool watched = false;
 };
 
@@ -49,8 +49,8 @@ struct Alarm {
   std::int32_t eventId = 0;
   std::uint8_t eventSubId = 0;
   std::string variable;
-  std::uint8_t kind = 0;
-  std::uint8_t level = 1;
+  std::uint8_t kind = kLoLo;
+  std::uint8_t level = kLevelLow;
   std::uint8_t ackState = kUnacknowledged;
   float limit = 0;
   float value = 0;

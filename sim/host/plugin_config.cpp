@@ -139,19 +139,13 @@ bool ParsePluginConfig(std::string_view document, PluginConfig& config) {
     const Element* var = find("Var" + std::to_string(n));
     if (var == nullptr) continue;
     ConfigRule rule;
-    rule.VarName = Text(*var, "VarName");
-    rule.Desc = Text(*var, "Desc");
-    int* flags[] = {&rule.Ll,    &rule.Lo,     &rule.Hh,    &rule.Hi,
-                    &rule.Low,   &rule.Hig,    &rule.Urg,   &rule.Ack,
-                    &rule.NoAck, &rule.Resume, &rule.Value, &rule.ValueLimit,
-                    &rule.User,  &rule.Format, &rule.Logic, &rule.BScript};
-    const char* names[] = {"Ll",   "Lo",     "Hh",    "Hi",     "Low",   "Hig",
-                           "Urg",  "Ack",    "NoAck", "Resume", "Value", "ValueLimit",
-                           "User", "Format", "Logic", "BScript"};
-    for (std::size_t k = 0; k < std::size(flags); ++k)
-      *flags[k] = Int(*var, names[k]);
-    rule.Script = Text(*var, "Script");
-    rule.ScriptType = Int(*var, "ScriptType");
+    for (const ConfigRuleAttribute& attribute : kConfigRuleAttributes) {
+      if (attribute.text != nullptr) {
+        rule.*attribute.text = Text(*var, attribute.name);
+      } else {
+        rule.*attribute.number = Int(*var, attribute.name);
+      }
+    }
     int places = Int(*var, "VarCount");
     for (int k = 0; k < places && k < 100000; ++k) {
       rule.TelPlace.push_back(Int(*var, "TelPlace" + std::to_string(k)));
@@ -168,23 +162,24 @@ bool RuleMatches(const ConfigRule& rule, const AlarmEvent& event) {
   std::string eventTag(event.tagName, strnlen(event.tagName, sizeof event.tagName));
   if (tag != eventTag) return false;
   const int kind = event.kind, level = event.level, state = event.ackState;
-  const bool kindHit = (rule.Ll && kind == 0) || (rule.Lo && kind == 1) || (rule.Hi && kind == 2) ||
-                       (rule.Hh && kind == 3) || kind == 230;
+  const bool kindHit = (rule.Ll && kind == kKindLoLo) || (rule.Lo && kind == kKindLo) ||
+                       (rule.Hi && kind == kKindHi) || (rule.Hh && kind == kKindHiHi) ||
+                       kind == kKindOther;
   if (rule.Logic == 0) {
-    bool levelHit =
-        (rule.Low && level == 1) || (rule.Hig && level == 2) || (rule.Urg && level == 3);
-    bool stateHit =
-        (rule.Ack && state == 1) || (rule.NoAck && state == 0) || (rule.Resume && state == 2);
+    bool levelHit = (rule.Low && level == kLevelLow) || (rule.Hig && level == kLevelHigh) ||
+                    (rule.Urg && level == kLevelUrgent);
+    bool stateHit = (rule.Ack && state == kAcknowledged) ||
+                    (rule.NoAck && state == kUnacknowledged) || (rule.Resume && state == kResumed);
     return kindHit && levelHit && stateHit;
   }
   bool anyFlag = rule.Ll || rule.Lo || rule.Hh || rule.Hi || rule.Low || rule.Hig || rule.Urg ||
                  rule.Ack || rule.NoAck || rule.Resume;
   if (!anyFlag) return false;
   bool kindPass = !(rule.Ll || rule.Lo || rule.Hi || rule.Hh) || kindHit;
-  bool levelPass =
-      (!rule.Low || level == 1) && (!rule.Hig || level == 2) && (!rule.Urg || level == 3);
-  bool statePass =
-      (!rule.Ack || state == 1) && (!rule.NoAck || state == 0) && (!rule.Resume || state == 2);
+  bool levelPass = (!rule.Low || level == kLevelLow) && (!rule.Hig || level == kLevelHigh) &&
+                   (!rule.Urg || level == kLevelUrgent);
+  bool statePass = (!rule.Ack || state == kAcknowledged) &&
+                   (!rule.NoAck || state == kUnacknowledged) && (!rule.Resume || state == kResumed);
   return kindPass && levelPass && statePass;
 }
 
@@ -198,15 +193,17 @@ std::string ExpectedAlarmText(const AlarmEvent& event, const ConfigRule& rule, T
   if (rule.Format == 0) {
     if (rule.Ll || rule.Lo || rule.Hh || rule.Hi) {
       static const char* kKinds[] = {"低低报,", "低报,", "高报,", "高高报,"};
-      if (event.kind <= 3) content += Cp(kKinds[event.kind]);
+      if (event.kind <= kKindHiHi) content += Cp(kKinds[event.kind]);
     }
     if (rule.Low || rule.Hig || rule.Urg) {
       static const char* kLevels[] = {"低级,", "高级,", "紧急,"};
-      if (event.level >= 1 && event.level <= 3) content += Cp(kLevels[event.level - 1]);
+      if (event.level >= kLevelLow && event.level <= kLevelUrgent) {
+        content += Cp(kLevels[event.level - kLevelLow]);
+      }
     }
     if (rule.Ack || rule.NoAck || rule.Resume) {
       static const char* kStates[] = {"未确认,", "确认", "恢复"};
-      if (event.ackState <= 2) content += Cp(kStates[event.ackState]);
+      if (event.ackState <= kResumed) content += Cp(kStates[event.ackState]);
     }
     if (rule.Value) content += Cp("数值") + TrimmedNumber(static_cast<double>(event.value));
     if (rule.ValueLimit) content += Cp(",限值") + TrimmedNumber(static_cast<double>(event.limit));

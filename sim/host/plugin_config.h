@@ -29,6 +29,29 @@ struct ConfigRule {
   std::vector<int> TelPlace;
 };
 
+// The rule's attributes as the host reads them: the name in the document and the field of
+// ConfigRule it fills, a text (`text` set) or a number (`number` set). The phone indexes
+// (VarCount and TelPlace<k>) are a list and read beside the table. The host reads the file on
+// its own, as a second opinion on the plug-in; a test holds this table to the plug-in's own.
+struct ConfigRuleAttribute {
+  const char* name;
+  std::string ConfigRule::*text;
+  int ConfigRule::*number;
+};
+
+inline constexpr ConfigRuleAttribute kConfigRuleAttributes[] = {
+    {"VarName", &ConfigRule::VarName, nullptr}, {"Desc", &ConfigRule::Desc, nullptr},
+    {"Ll", nullptr, &ConfigRule::Ll},           {"Lo", nullptr, &ConfigRule::Lo},
+    {"Hh", nullptr, &ConfigRule::Hh},           {"Hi", nullptr, &ConfigRule::Hi},
+    {"Low", nullptr, &ConfigRule::Low},         {"Hig", nullptr, &ConfigRule::Hig},
+    {"Urg", nullptr, &ConfigRule::Urg},         {"Ack", nullptr, &ConfigRule::Ack},
+    {"NoAck", nullptr, &ConfigRule::NoAck},     {"Resume", nullptr, &ConfigRule::Resume},
+    {"Value", nullptr, &ConfigRule::Value},     {"ValueLimit", nullptr, &ConfigRule::ValueLimit},
+    {"User", nullptr, &ConfigRule::User},       {"Format", nullptr, &ConfigRule::Format},
+    {"Logic", nullptr, &ConfigRule::Logic},     {"BScript", nullptr, &ConfigRule::BScript},
+    {"Script", &ConfigRule::Script, nullptr},   {"ScriptType", nullptr, &ConfigRule::ScriptType},
+};
+
 struct PluginConfig {
   int Com = 0;
   int Baund = 2;

@@ -4,8 +4,12 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 
+#include "config/configuration.h"
+#include "config/stored_attributes.h"
 #include "platform/code_page.h"
+#include "support/temp_dir.h"
 
 namespace pagorin::sim {
 namespace {
@@ -62,6 +66,49 @@ TEST(PluginConfig, ReadsTheDocumentTheModuleWrites) {
   EXPECT_EQ(rule.TelPlace, (std::vector<int>{1, 0}));
   EXPECT_FALSE(ParsePluginConfig("<?xml version=\"1.0\"?>\r\n<Other/>", config));
   EXPECT_EQ(config.Com, 2);  // a document without XML root changes nothing
+}
+
+// The host reads the plug-in's file with a reader of its own; every attribute the plug-in
+// writes must come back in the host's field of the same name, with its value.
+TEST(PluginConfig, ReadsEveryRuleAttributeThePluginWrites) {
+  pagorin::testing::TempDir dir;
+  Configuration config;
+  config.configPath = ConfigPathIn(dir.path());
+  auto phone = std::make_unique<PhoneEntry>();
+  phone->TelNum = "13800138000";
+  config.phoneBook.push_back(std::move(phone));
+  auto written = std::make_unique<AlarmRule>();
+  int number = 2;  // every number differs from the others and from a default
+  for (const StoredAttribute<AlarmRule>& attribute : kRuleAttributes) {
+    if (attribute.text != nullptr) {
+      (*written).*attribute.text = std::string("t") + attribute.name;
+    } else {
+      (*written).*attribute.number = number++;
+    }
+  }
+  written->TelPlace = {0};
+  config.alarmRules.push_back(std::move(written));
+  PluginConfig read;
+  ASSERT_TRUE(ParsePluginConfig(SaveConfiguration(config), read));
+  ASSERT_EQ(read.rules.size(), 1u);
+  const AlarmRule& rule = *config.alarmRules[0];
+  EXPECT_EQ(std::size(kConfigRuleAttributes), kRuleAttributes.size());
+  for (const StoredAttribute<AlarmRule>& attribute : kRuleAttributes) {
+    SCOPED_TRACE(attribute.name);
+    const ConfigRuleAttribute* host = nullptr;
+    for (const ConfigRuleAttribute& candidate : kConfigRuleAttributes) {
+      if (std::strcmp(candidate.name, attribute.name) == 0) host = &candidate;
+    }
+    ASSERT_NE(host, nullptr);
+    if (attribute.text != nullptr) {
+      ASSERT_NE(host->text, nullptr);
+      EXPECT_EQ(read.rules[0].*host->text, rule.*attribute.text);
+    } else {
+      ASSERT_NE(host->number, nullptr);
+      EXPECT_EQ(read.rules[0].*host->number, rule.*attribute.number);
+    }
+  }
+  EXPECT_EQ(read.rules[0].TelPlace, std::vector<int>{0});
 }
 
 struct MatchCase {
