@@ -26,6 +26,7 @@
 #include "core/outbox.h"
 #include "core/plugin_object.h"
 #include "platform/tick.h"
+#include "support/quiet_host.h"
 
 namespace pagorin {
 namespace {
@@ -56,35 +57,6 @@ class Folder {
 
  private:
   std::string path_;
-};
-
-class QuietHost final : public HostApplication {
- public:
-  explicit QuietHost(std::string folder) : folder_(std::move(folder)) {}
-  std::string SelectVariable(int, int, const char*) noexcept override { return {}; }
-  int IsRunMode() noexcept override { return 1; }
-  void AttachScript(const char*, const char*) noexcept override {}
-  int SelectScript(const char*) noexcept override { return 0; }
-  int CheckScript(const char*) noexcept override { return 1; }
-  void RunScript(const char*) noexcept override {}
-  int IsVariable(const char*) noexcept override { return 1; }
-  void GetNumberValue(const char*, double& value) noexcept override { value = 0; }
-  void GetTextValue(const char*, std::string& value) noexcept override { value.clear(); }
-  void RequestTimedOut() noexcept override {}
-  void* GetMainWindow() noexcept override { return nullptr; }
-  void WatchVariable(const char*) noexcept override {}
-  std::string GetProjectPath(std::string& path) noexcept override {
-    path = folder_;
-    return path;
-  }
-  void RegisterFunction(int, const char*, const char*) noexcept override {}
-  void AddFunctionParameter(int, int, const char*) noexcept override {}
-  void NotifyCreated(int) noexcept override {}
-  void AttachWindow(PluginWindow*) noexcept override {}
-  void GetVariableType(const char*, int& type) noexcept override { type = 1; }
-
- private:
-  std::string folder_;
 };
 
 // "Urgent" in UCS2 hexadecimal: the tag of the one urgent alarm, as it stands in its PDU.
@@ -197,7 +169,8 @@ Figures RunStorm(int coalesce) {
   Folder folder("storm_bench");
   platform::ManualTicks ticks(1000);
   ClockedModem modem(kStormMsPerPart);
-  QuietHost host(folder.path());
+  testing::QuietHost host;
+  host.projectPath = folder.path();
   PluginObject plugin(host);
   plugin.Com = kPort - 1;
   plugin.Coalesce = coalesce;
