@@ -15,6 +15,7 @@
 #include "core/alarm_intake.h"
 #include "core/outbox.h"
 #include "platform/code_page.h"
+#include "platform/unique_fd.h"
 
 namespace pagorin {
 namespace {
@@ -45,16 +46,13 @@ std::vector<std::string> Numbers() {
 class Terminal {
  public:
   Terminal() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-    ::setenv(("PAGORIN_COM" + std::to_string(kPort)).c_str(), ::ptsname(master_), 1);
-  }
-  ~Terminal() {
-    if (master_ >= 0) ::close(master_);
+    master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY));
+    if (!master_.valid() || ::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0) return;
+    ::setenv(("PAGORIN_COM" + std::to_string(kPort)).c_str(), ::ptsname(master_.get()), 1);
   }
 
  private:
-  int master_ = -1;
+  platform::UniqueFd master_;
 };
 
 double outboxSeconds = 0;

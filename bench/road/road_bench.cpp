@@ -22,6 +22,7 @@
 #include "event_log.h"
 #include "plant.h"
 #include "platform/file_io.h"
+#include "platform/unique_fd.h"
 #include "sim_host.h"
 #include "support/quiet_host.h"
 
@@ -82,10 +83,10 @@ void HostCycleWithoutModule(benchmark::State& state) {
 
 void HostCycleWithModule(benchmark::State& state) {
   // The module needs an open port before it asks for alarms: a pseudo-terminal nobody answers.
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  grantpt(master);
-  unlockpt(master);
-  setenv("PAGORIN_COM1", ptsname(master), 1);
+  const platform::UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY));
+  grantpt(master.get());
+  unlockpt(master.get());
+  setenv("PAGORIN_COM1", ptsname(master.get()), 1);
   QuietHost host;
   host.projectPath = TempFolder();
   host.numberValue = 1;
@@ -121,7 +122,6 @@ void HostCycleWithModule(benchmark::State& state) {
   }
   double ns = moduleNs / static_cast<double>(cycles);
   module.Delete(plugin);
-  close(master);
   std::filesystem::remove_all(host.projectPath);
   state.counters["module_ns_per_cycle"] = ns;
   double baseline = baselineNsPerCycle[state.range(0)];

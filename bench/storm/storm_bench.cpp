@@ -26,6 +26,7 @@
 #include "core/outbox.h"
 #include "core/plugin_object.h"
 #include "platform/tick.h"
+#include "platform/unique_fd.h"
 #include "support/quiet_host.h"
 
 namespace pagorin {
@@ -75,12 +76,9 @@ struct Figures {
 class ClockedModem {
  public:
   explicit ClockedModem(std::uint64_t msPerPart) : msPerPart_(msPerPart) {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-    ::setenv(("PAGORIN_COM" + std::to_string(kPort)).c_str(), ::ptsname(master_), 1);
-  }
-  ~ClockedModem() {
-    if (master_ >= 0) ::close(master_);
+    master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY));
+    if (!master_.valid() || ::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0) return;
+    ::setenv(("PAGORIN_COM" + std::to_string(kPort)).c_str(), ::ptsname(master_.get()), 1);
   }
   ClockedModem(const ClockedModem&) = delete;
   ClockedModem& operator=(const ClockedModem&) = delete;
@@ -146,20 +144,20 @@ class ClockedModem {
   }
 
   bool Read(int waitMs) {
-    pollfd fd{master_, POLLIN, 0};
+    pollfd fd{master_.get(), POLLIN, 0};
     if (::poll(&fd, 1, waitMs) <= 0) return false;
     char buffer[4096];
-    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
     if (n <= 0) return false;
     pending_.append(buffer, static_cast<std::size_t>(n));
     return true;
   }
   void Write(const std::string& bytes) {
-    [[maybe_unused]] const ssize_t n = ::write(master_, bytes.data(), bytes.size());
+    [[maybe_unused]] const ssize_t n = ::write(master_.get(), bytes.data(), bytes.size());
   }
 
   std::uint64_t msPerPart_;
-  int master_ = -1;
+  platform::UniqueFd master_;
   std::string pending_;
   std::deque<Due> due_;
 };

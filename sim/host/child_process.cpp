@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <thread>
+#include <utility>
+
+#include "platform/system_error.h"
 
 extern char** environ;
 
@@ -17,7 +19,6 @@ namespace pagorin::sim {
 
 ChildProcess::~ChildProcess() {
   Stop();
-  if (output_ >= 0) close(output_);
 }
 
 int ChildProcess::ExitCode(int status) noexcept {
@@ -47,9 +48,11 @@ bool ChildProcess::Start(const ChildOptions& options, std::string& error) {
 
   int pipeFds[2] = {-1, -1};
   if (options.output == ChildOptions::Output::kPipe && pipe2(pipeFds, O_CLOEXEC) != 0) {
-    error = std::string("cannot make a pipe: ") + std::strerror(errno);
+    error = "cannot make a pipe: " + platform::ErrorText(errno);
     return false;
   }
+  platform::UniqueFd readEnd(pipeFds[0]);
+  platform::UniqueFd writeEnd(pipeFds[1]);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -62,7 +65,7 @@ bool ChildProcess::Start(const ChildOptions& options, std::string& error) {
                                        O_WRONLY | O_CREAT | O_TRUNC, 0644);
       break;
     case ChildOptions::Output::kPipe:
-      posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+      posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
       break;
     case ChildOptions::Output::kInherit:
       break;
@@ -75,30 +78,28 @@ bool ChildProcess::Start(const ChildOptions& options, std::string& error) {
   }
   int rc = posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (pipeFds[1] >= 0) close(pipeFds[1]);
+  writeEnd.Reset();  // the child has its copy; the pipe ends when the child closes it
   if (rc != 0) {
     pid_ = -1;
-    if (pipeFds[0] >= 0) close(pipeFds[0]);
-    error = "cannot start " + args[0] + ": " + std::strerror(rc);
+    error = "cannot start " + args[0] + ": " + platform::ErrorText(rc);
     return false;
   }
-  output_ = pipeFds[0];
+  output_ = std::move(readEnd);
   exitCode_.reset();
   return true;
 }
 
 bool ChildProcess::ReadOutput(std::string& out, int waitMs) {
-  if (output_ < 0) return false;
-  pollfd fd{output_, POLLIN, 0};
+  if (!output_.valid()) return false;
+  pollfd fd{output_.get(), POLLIN, 0};
   int ready = poll(&fd, 1, waitMs);
   if (ready < 0) return errno == EINTR;
   if (ready == 0) return true;
   char buffer[65536];
-  ssize_t n = read(output_, buffer, sizeof buffer);
+  ssize_t n = read(output_.get(), buffer, sizeof buffer);
   if (n < 0) return errno == EINTR || errno == EAGAIN;
   if (n == 0) {
-    close(output_);
-    output_ = -1;
+    output_.Reset();
     return false;
   }
   out.append(buffer, static_cast<std::size_t>(n));

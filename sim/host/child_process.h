@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace pagorin::sim {
 
 struct ChildOptions {
@@ -52,7 +54,7 @@ class ChildProcess {
  private:
   static int ExitCode(int status) noexcept;
   pid_t pid_ = -1;
-  int output_ = -1;  // the read end of the pipe
+  platform::UniqueFd output_;  // the read end of the pipe
   std::optional<int> exitCode_;
 };
 

@@ -57,11 +57,6 @@ std::string Printable(std::string_view bytes) {
   return out;
 }
 
-void CloseFd(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
 }  // namespace
 
 ModemProcess::~ModemProcess() {
@@ -113,11 +108,7 @@ void ModemProcess::Stop() {
   child_.Stop();
 }
 
-SerialRelay::~SerialRelay() {
-  CloseFd(master_);
-  CloseFd(slaveHold_);
-  CloseFd(modem_);
-}
+SerialRelay::~SerialRelay() = default;
 
 bool SerialRelay::Open(const std::string& modemDevice, std::string& error,
                        const std::string& pluginLink) {
@@ -129,26 +120,26 @@ bool SerialRelay::Open(const std::string& modemDevice, std::string& error,
 }
 
 bool SerialRelay::OpenPluginSide(std::string& error) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+  master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!master_.valid() || grantpt(master_.get()) != 0 || unlockpt(master_.get()) != 0) {
     error = "cannot create a pseudo-terminal: " + platform::ErrorText(errno);
     return false;
   }
-  const char* name = ptsname(master_);
+  const char* name = ptsname(master_.get());
   if (name == nullptr) {
     error = "cannot name the pseudo-terminal: " + platform::ErrorText(errno);
     return false;
   }
   pluginPath_ = name;
-  slaveHold_ = open(pluginPath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slaveHold_ < 0) {
+  slaveHold_.Reset(open(pluginPath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!slaveHold_.valid()) {
     error = "cannot open " + pluginPath_ + ": " + platform::ErrorText(errno);
     return false;
   }
   // Raw from the start: a pseudo-terminal echoes by default, which would bounce the modem's
   // replies back to the modem before the plug-in sets its line up.
-  MakeRaw(slaveHold_);
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  MakeRaw(slaveHold_.get());
+  fcntl(master_.get(), F_SETFL, fcntl(master_.get(), F_GETFL) | O_NONBLOCK);
   if (!pluginLink_.empty()) {
     // The name comes back whole: the plug-in finds no link or the new one, never half of one.
     std::string fresh = pluginLink_ + ".new";
@@ -164,12 +155,12 @@ bool SerialRelay::OpenPluginSide(std::string& error) {
 }
 
 bool SerialRelay::OpenModemSide(std::string& error) {
-  modem_ = open(modemDevice_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (modem_ < 0) {
+  modem_.Reset(open(modemDevice_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!modem_.valid()) {
     error = "cannot open the modem at " + modemDevice_ + ": " + platform::ErrorText(errno);
     return false;
   }
-  MakeRaw(modem_);
+  MakeRaw(modem_.get());
   return true;
 }
 
@@ -177,9 +168,9 @@ void SerialRelay::Unplug() {
   // Closing our side hangs up the plug-in's terminal, as pulling the adapter does. The name goes
   // first, so that it never points at a terminal number that may be handed out again.
   if (!pluginLink_.empty()) unlink(pluginLink_.c_str());
-  CloseFd(modem_);
-  CloseFd(master_);
-  CloseFd(slaveHold_);
+  modem_.Reset();
+  master_.Reset();
+  slaveHold_.Reset();
   txLine_.clear();
   rxLine_.clear();
   awaiting_ = false;
@@ -193,9 +184,9 @@ void SerialRelay::TryReplug(int waitMs) {
       unplugged_ = false;
       return;
     }
-    CloseFd(modem_);
-    CloseFd(master_);
-    CloseFd(slaveHold_);
+    modem_.Reset();
+    master_.Reset();
+    slaveHold_.Reset();
   }
   // Nothing to move meanwhile; the caller's wait passes here.
   poll(nullptr, 0, std::min(waitMs, 20));
@@ -206,9 +197,9 @@ void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
     TryReplug(waitMs);
     if (unplugged_) return;
   }
-  if (master_ < 0) return;
-  pollfd fds[2] = {{master_, POLLIN, 0}, {modem_, POLLIN, 0}};
-  nfds_t count = modem_ >= 0 ? 2 : 1;
+  if (!master_.valid()) return;
+  pollfd fds[2] = {{master_.get(), POLLIN, 0}, {modem_.get(), POLLIN, 0}};
+  nfds_t count = modem_.valid() ? 2 : 1;
   int ready = platform::RetryOnEintr([&] { return poll(fds, count, waitMs); });
   if (ready <= 0) {
     // A prompt ("> ") ends no line: show what came once the modem has paused.
@@ -223,15 +214,15 @@ void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
   char buffer[4096];
   if (fds[0].revents & POLLIN) {
     for (;;) {
-      ssize_t n = read(master_, buffer, sizeof buffer);
+      ssize_t n = read(master_.get(), buffer, sizeof buffer);
       if (n <= 0) break;
       FromPlugin(buffer, static_cast<std::size_t>(n), lines);
-      if (modem_ >= 0) {
+      if (modem_.valid()) {
         std::size_t done = 0;
         while (done < static_cast<std::size_t>(n)) {
-          ssize_t w = write(modem_, buffer + done, static_cast<std::size_t>(n) - done);
+          ssize_t w = write(modem_.get(), buffer + done, static_cast<std::size_t>(n) - done);
           if (w < 0 && errno == EAGAIN) {
-            pollfd out{modem_, POLLOUT, 0};
+            pollfd out{modem_.get(), POLLOUT, 0};
             poll(&out, 1, 100);
             continue;
           }
@@ -246,7 +237,7 @@ void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
       count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[1].revents & POLLIN);
   if (count == 2 && (fds[1].revents & POLLIN)) {
     for (;;) {
-      ssize_t n = read(modem_, buffer, sizeof buffer);
+      ssize_t n = read(modem_.get(), buffer, sizeof buffer);
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
       if (n <= 0) {
         modemGone = true;
@@ -254,7 +245,7 @@ void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
       }
       FromModem(buffer, static_cast<std::size_t>(n), lines);
       // The plug-in's side takes what it can; a plug-in that stopped reading loses replies.
-      ssize_t ignored = write(master_, buffer, static_cast<std::size_t>(n));
+      ssize_t ignored = write(master_.get(), buffer, static_cast<std::size_t>(n));
       (void)ignored;
     }
   }
@@ -263,7 +254,7 @@ void SerialRelay::Pump(int waitMs, std::vector<TranscriptLine>& lines) {
       Unplug();
     } else {
       // The plug-in now talks to nobody, as with an unplugged cable.
-      CloseFd(modem_);
+      modem_.Reset();
     }
   }
 }
@@ -334,9 +325,9 @@ bool SerialRelay::Busy(int graceMs) const {
 }
 
 bool SerialRelay::PluginHasUnread() const noexcept {
-  if (slaveHold_ < 0) return false;
+  if (!slaveHold_.valid()) return false;
   int unread = 0;
-  return ioctl(slaveHold_, FIONREAD, &unread) == 0 && unread > 0;
+  return ioctl(slaveHold_.get(), FIONREAD, &unread) == 0 && unread > 0;
 }
 
 }  // namespace pagorin::sim

@@ -10,6 +10,7 @@
 
 #include "child_process.h"
 #include "modem_lines.h"
+#include "platform/unique_fd.h"
 
 namespace pagorin::sim {
 
@@ -79,9 +80,10 @@ class SerialRelay {
   void Unplug();
   void TryReplug(int waitMs);
 
-  int master_ = -1;     // our side of the plug-in's pseudo-terminal
-  int slaveHold_ = -1;  // keeps the plug-in's side open, so a close there never hangs us up
-  int modem_ = -1;      // the modem's device
+  platform::UniqueFd master_;     // our side of the plug-in's pseudo-terminal
+  platform::UniqueFd slaveHold_;  // keeps the plug-in's side open, so a close there never hangs
+                                  // us up
+  platform::UniqueFd modem_;      // the modem's device
   std::string pluginPath_;
   std::string pluginLink_;
   std::string modemDevice_;

@@ -6,6 +6,7 @@
 
 #include "paced_clock.h"
 #include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 namespace pagorin::sim {
 
@@ -14,15 +15,14 @@ void PacedClock::Unmap(std::uint64_t* view) noexcept {
 }
 
 bool PacedClock::ShareThrough(const std::string& path, std::string& error) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0 || ftruncate(fd, sizeof(std::uint64_t)) != 0) {
+  const platform::UniqueFd file(open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!file.valid() || ftruncate(file.get(), sizeof(std::uint64_t)) != 0) {
     error = "cannot make the clock file " + path + ": " + platform::ErrorText(errno);
-    if (fd >= 0) close(fd);
     return false;
   }
-  void* map = mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  void* map =
+      mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, file.get(), 0);
   int mapError = errno;
-  close(fd);
   if (map == MAP_FAILED) {
     error = "cannot map the clock file " + path + ": " + platform::ErrorText(mapError);
     return false;

@@ -5,24 +5,25 @@
 #include <filesystem>
 
 #include "platform/syscall.h"
+#include "platform/unique_fd.h"
 #include "sim_os.h"
 
 namespace pagorin::sim::os {
 
 long long ReadFrom(const std::string& path, std::uint64_t offset, std::string& bytes) {
-  const int fd = platform::RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  const platform::UniqueFd file(platform::sys::Open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const int fd = file.get();
   if (fd < 0) return -1;
   long long read = 0;
   if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0) {
     char buffer[8192];
     for (;;) {
-      const ssize_t n = platform::RetryOnEintr([&] { return ::read(fd, buffer, sizeof buffer); });
+      const ssize_t n = platform::sys::Read(fd, buffer, sizeof buffer);
       if (n <= 0) break;
       bytes.append(buffer, static_cast<std::size_t>(n));
       read += n;
     }
   }
-  ::close(fd);
   return read;
 }
 

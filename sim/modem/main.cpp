@@ -31,6 +31,7 @@
 #include "phone_inbox.h"
 #include "platform/file_io.h"
 #include "platform/syscall.h"
+#include "platform/unique_fd.h"
 #include "sms_record.h"
 
 namespace {
@@ -39,6 +40,7 @@ using pagorin::sim::Escaped;
 
 using pagorin::platform::ErrorText;
 using pagorin::platform::RetryOnEintr;
+using pagorin::platform::UniqueFd;
 using pagorin::sim::AtInterpreter;
 using Clock = std::chrono::steady_clock;
 
@@ -62,23 +64,6 @@ extern "C" void OnStopSignal(int) {
   [[maybe_unused]] ssize_t ignored = ::write(signalPipe[1], &byte, 1);
   errno = saved;
 }
-
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() { Reset(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // A span of the modem's clock, in milliseconds from its start.
 struct Span {
@@ -137,7 +122,7 @@ class ModemClock {
   ModemClock& operator=(const ModemClock&) = delete;
 
   bool Share(const std::string& path) {
-    FileDescriptor fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+    UniqueFd fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 ||
         info.st_size < static_cast<off_t>(sizeof(std::uint64_t))) {
@@ -205,7 +190,7 @@ struct Settings {
   int registration = 1;
 };
 
-bool OpenPseudoTerminal(FileDescriptor& master, std::string& slavePath) {
+bool OpenPseudoTerminal(UniqueFd& master, std::string& slavePath) {
   slavePath.clear();
   master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (master.get() < 0 || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
@@ -280,7 +265,7 @@ class Terminal {
 
  private:
   std::string link_;
-  FileDescriptor master_;
+  UniqueFd master_;
   std::string slavePath_;
 };
 
@@ -308,7 +293,7 @@ class MessageLog {
   }
 
  private:
-  FileDescriptor fd_;
+  UniqueFd fd_;
 };
 
 pagorin::sim::ModemBehaviour BehaviourOf(const Settings& settings) {

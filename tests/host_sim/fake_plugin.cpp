@@ -13,6 +13,7 @@
 #include "host/super_wizard.h"
 #include "platform/archive.h"
 #include "platform/tick.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
@@ -25,9 +26,7 @@ class FakePlugin final : public SuperWizard {
     host_->GetProjectPath(path);
     Note("project " + path);
   }
-  ~FakePlugin() override {
-    if (port_ >= 0) close(port_);
-  }
+  ~FakePlugin() override = default;
 
   void Serialize(Archive& archive) noexcept override {
     if (archive.IsStoring()) {
@@ -44,11 +43,11 @@ class FakePlugin final : public SuperWizard {
   int Start(int) noexcept override {
     if (host_->IsRunMode()) {
       const char* device = std::getenv("PAGORIN_COM1");
-      if (device != nullptr) port_ = open(device, O_RDWR | O_NOCTTY);
+      if (device != nullptr) port_.Reset(open(device, O_RDWR | O_NOCTTY));
       lastRequest_ = platform::TickCount();
       host_->WatchVariable("Tank1.PV");
     }
-    Note("start " + std::to_string(port_ >= 0));
+    Note("start " + std::to_string(port_.valid()));
     return 1;
   }
   int ShowSettings() noexcept override {
@@ -59,7 +58,7 @@ class FakePlugin final : public SuperWizard {
   int Reserved10() noexcept override { return 0; }
   int GetRequest(std::int16_t* code, std::int16_t* subCode, std::int16_t* flags, std::int32_t,
                  std::int32_t* blockSize, AlarmRequest* block) noexcept override {
-    if (port_ < 0) return 0;
+    if (!port_.valid()) return 0;
     std::uint32_t now = platform::TickCount();
     if (now - lastRequest_ > 4000) {
       lastRequest_ = now;
@@ -96,8 +95,8 @@ class FakePlugin final : public SuperWizard {
   int CallFunction(int id, int, const HostParam* params, int) noexcept override {
     if (id == 1) {
       Note(std::string("SendMsg ") + params[0].textValue + " " + params[1].textValue);
-      if (port_ >= 0) {
-        ssize_t ignored = write(port_, "AT\r", 3);
+      if (port_.valid()) {
+        ssize_t ignored = write(port_.get(), "AT\r", 3);
         (void)ignored;
       }
     } else if (id == 2) {
@@ -130,7 +129,7 @@ class FakePlugin final : public SuperWizard {
 
   HostApplication* host_;
   std::string config_ = "initial";
-  int port_ = -1;
+  platform::UniqueFd port_;
   std::uint32_t lastRequest_ = 0;
   bool pending_ = false;
 };

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "platform/unique_fd.h"
 #include "support/temp_dir.h"
 
 namespace pagorin::testing {
@@ -61,22 +62,19 @@ class GsmSimProcess {
   bool OpenPort() {
     std::string path = WaitForPortPath();
     if (path.empty()) return false;
-    port_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (port_ < 0) return false;
+    port_.Reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!port_.valid()) return false;
     termios settings{};
-    ::tcgetattr(port_, &settings);
+    ::tcgetattr(port_.get(), &settings);
     ::cfmakeraw(&settings);
-    ::tcsetattr(port_, TCSANOW, &settings);
+    ::tcsetattr(port_.get(), TCSANOW, &settings);
     return true;
   }
-  void ClosePort() {
-    if (port_ >= 0) ::close(port_);
-    port_ = -1;
-  }
-  int port() const { return port_; }
+  void ClosePort() { port_.Reset(); }
+  int port() const { return port_.get(); }
 
   void Send(const std::string& bytes) {
-    ASSERT_EQ(::write(port_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::write(port_.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
 
   // Reads until the text received so far contains `expected`, the simulator hangs up, or the
@@ -85,10 +83,10 @@ class GsmSimProcess {
     std::string received;
     auto until = Clock::now() + kPatience;
     while (received.find(expected) == std::string::npos && Clock::now() < until) {
-      pollfd fd{port_, POLLIN, 0};
+      pollfd fd{port_.get(), POLLIN, 0};
       if (::poll(&fd, 1, 100) <= 0) continue;
       char buffer[512];
-      ssize_t n = ::read(port_, buffer, sizeof buffer);
+      ssize_t n = ::read(port_.get(), buffer, sizeof buffer);
       if (n <= 0) {
         hungUp_ = true;
         break;
@@ -148,7 +146,7 @@ class GsmSimProcess {
 
   TempDir folder_;
   sim::ChildProcess child_;
-  int port_ = -1;
+  platform::UniqueFd port_;
   bool hungUp_ = false;
 };
 

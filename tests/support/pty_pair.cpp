@@ -14,35 +14,36 @@
 namespace pagorin::testing {
 
 PtyPair::PtyPair() {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+  master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!master_.valid() || grantpt(master_.get()) != 0 || unlockpt(master_.get()) != 0) {
     ADD_FAILURE() << "no pseudo-terminal: errno " << errno;
     return;
   }
   char name[128] = {};
-  if (ptsname_r(master_, name, sizeof name) != 0) {
+  if (ptsname_r(master_.get(), name, sizeof name) != 0) {
     ADD_FAILURE() << "ptsname_r failed: errno " << errno;
     return;
   }
   slavePath_ = name;
-  slaveKeeper_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (slaveKeeper_ < 0) {
+  slaveKeeper_.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (!slaveKeeper_.valid()) {
     ADD_FAILURE() << "cannot open " << slavePath_ << ": errno " << errno;
     return;
   }
   // Raw from the start, so nothing the test writes is echoed or edited before the port opens.
   termios settings{};
-  if (tcgetattr(slaveKeeper_, &settings) == 0) {
+  if (tcgetattr(slaveKeeper_.get(), &settings) == 0) {
     cfmakeraw(&settings);
-    tcsetattr(slaveKeeper_, TCSANOW, &settings);
+    tcsetattr(slaveKeeper_.get(), TCSANOW, &settings);
   }
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  fcntl(master_.get(), F_SETFL, fcntl(master_.get(), F_GETFL) | O_NONBLOCK);
 }
 
 PtyPair::~PtyPair() {
   for (const std::string& variable : mappedVariables_)
     unsetenv(variable.c_str());
-  if (slaveKeeper_ >= 0) ::close(slaveKeeper_);
+  // The slave side goes first: closing the master first would hang it up.
+  slaveKeeper_.Reset();
   CloseMaster();
 }
 
@@ -56,12 +57,12 @@ bool PtyPair::Write(std::string_view bytes) {
   std::size_t done = 0;
   const auto deadline = std::chrono::steady_clock::now() + 2s;
   while (done < bytes.size()) {
-    const ssize_t written = ::write(master_, bytes.data() + done, bytes.size() - done);
+    const ssize_t written = ::write(master_.get(), bytes.data() + done, bytes.size() - done);
     if (written > 0) {
       done += static_cast<std::size_t>(written);
     } else if (written < 0 && (errno == EAGAIN || errno == EINTR)) {
       if (std::chrono::steady_clock::now() > deadline) return false;
-      pollfd writable{master_, POLLOUT, 0};
+      pollfd writable{master_.get(), POLLOUT, 0};
       poll(&writable, 1, 10);
     } else {
       return false;
@@ -75,7 +76,7 @@ std::string PtyPair::ReadUntil(char terminator, std::chrono::milliseconds limit)
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
     char byte = 0;
-    const ssize_t count = ::read(master_, &byte, 1);
+    const ssize_t count = ::read(master_.get(), &byte, 1);
     if (count == 1) {
       received.push_back(byte);
       if (byte == terminator) return received;
@@ -83,7 +84,7 @@ std::string PtyPair::ReadUntil(char terminator, std::chrono::milliseconds limit)
     }
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return received;
-    pollfd readable{master_, POLLIN, 0};
+    pollfd readable{master_.get(), POLLIN, 0};
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
     poll(&readable, 1, static_cast<int>(left.count()) + 1);
   }
@@ -94,14 +95,14 @@ std::string PtyPair::ReadFor(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
     char chunk[256];
-    const ssize_t count = ::read(master_, chunk, sizeof chunk);
+    const ssize_t count = ::read(master_.get(), chunk, sizeof chunk);
     if (count > 0) {
       received.append(chunk, static_cast<std::size_t>(count));
       continue;
     }
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return received;
-    pollfd readable{master_, POLLIN, 0};
+    pollfd readable{master_.get(), POLLIN, 0};
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
     poll(&readable, 1, static_cast<int>(left.count()) + 1);
   }
@@ -109,13 +110,12 @@ std::string PtyPair::ReadFor(std::chrono::milliseconds limit) {
 
 int PtyPair::PendingForSlave() const {
   int pending = 0;
-  if (slaveKeeper_ < 0 || ioctl(slaveKeeper_, FIONREAD, &pending) != 0) return -1;
+  if (!slaveKeeper_.valid() || ioctl(slaveKeeper_.get(), FIONREAD, &pending) != 0) return -1;
   return pending;
 }
 
 void PtyPair::CloseMaster() {
-  if (master_ >= 0) ::close(master_);
-  master_ = -1;
+  master_.Reset();
 }
 
 ScriptedPeer::ScriptedPeer(PtyPair& pty, Script script)

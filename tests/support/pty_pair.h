@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace pagorin::testing {
 
 using namespace std::chrono_literals;
@@ -26,8 +28,8 @@ class PtyPair {
   PtyPair(const PtyPair&) = delete;
   PtyPair& operator=(const PtyPair&) = delete;
 
-  int master() const { return master_; }
-  int slaveKeeper() const { return slaveKeeper_; }
+  int master() const { return master_.get(); }
+  int slaveKeeper() const { return slaveKeeper_.get(); }
   const std::string& slavePath() const { return slavePath_; }
 
   // Sets PAGORIN_COM<portNumber> to the slave's path.
@@ -46,8 +48,8 @@ class PtyPair {
   void CloseMaster();
 
  private:
-  int master_ = -1;
-  int slaveKeeper_ = -1;
+  platform::UniqueFd master_;
+  platform::UniqueFd slaveKeeper_;
   std::string slavePath_;
   std::vector<std::string> mappedVariables_;
 };
