@@ -332,6 +332,8 @@ TEST(SerialPort, SystemCallFailuresAtEachStep) {
     }
     if (row.step == Step::kReceive) row.script(*faults);  // before the reader starts
     ASSERT_EQ(port.Open(kPort, 9600, 8, 0, 0), 1);
+    // The reader must be waiting when the port closes, as it is in service.
+    ASSERT_TRUE(WaitUntil([&] { return faults->CallsOf(faults->poll) > 0; }));
     if (row.step == Step::kWrite) {
       row.script(*faults);
       const std::string line = Pattern(40) + "\r";

@@ -28,6 +28,12 @@ class FaultySystemCalls : public platform::SystemCalls {
 
   FaultySystemCalls() noexcept : installed_(*this) {}
 
+  // How many calls of `script`'s kind were made so far; safe while other threads make them.
+  int CallsOf(const Script& script) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return script.calls;
+  }
+
   ssize_t Read(int fd, void* buffer, std::size_t size) noexcept override {
     if (Fails(read)) return -1;
     if (read.nothing) return 0;
