@@ -99,6 +99,33 @@ void SimHost::Report(int kind, std::string_view text) {
   }
 }
 
+std::string SimHost::AnnounceCrash(const std::string& nextScenario) {
+  namespace fs = std::filesystem;
+  std::string next;
+  if (!nextScenario.empty()) {
+    fs::path path = nextScenario;
+    if (path.is_relative()) path = fs::path(scenario_->file).parent_path() / path;
+    next = path.lexically_normal().string();
+  }
+  log_.Emit("crash", {{"restart", next.empty() ? nlohmann::json() : nlohmann::json(next)}},
+            "crash: the host process ends here, without DeleteSuperWizard and without a summary" +
+                (next.empty() ? std::string() : "; a new host process runs " + next));
+  return next;
+}
+
+void SimHost::LeaveRecordsAtCrash() {
+  namespace fs = std::filesystem;
+  for (const auto& line : modemLog_.NewLines())
+    watch_.Delivered(line, clock_.Ms());
+  ShowHistory();
+  if (!workDir_.empty()) {
+    std::error_code ignored;
+    fs::remove_all(workDir_, ignored);
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+}
+
 void SimHost::ShowHistory() {
   for (const HistoryLine& line : history_.NewLines()) {
     std::string who = line.number + (line.name.empty() ? "" : " " + line.name);

@@ -122,7 +122,13 @@ class SimHost final {
   // The host process ends at once, as in a crash: no DeleteSuperWizard, no summary. With
   // `nextScenario` a new simulator process takes its place and runs that scenario on the same
   // project folder, as an operator starting the host again. Does not return.
+  // (sim_host_posix.cpp, sim_host_win32.cpp)
   [[noreturn]] void Crash(const std::string& nextScenario);
+  // The parts of a crash that every platform shares. AnnounceCrash logs it and returns the next
+  // scenario's path (relative to this one's folder), empty for none; LeaveRecordsAtCrash shows
+  // what the phones and the send history got, removes the work folder and flushes the output.
+  std::string AnnounceCrash(const std::string& nextScenario);
+  void LeaveRecordsAtCrash();
 
   EventLog& log_;
   Forecast forecast_;

@@ -117,26 +117,10 @@ bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
 
 void SimHost::Crash(const std::string& nextScenario) {
   namespace fs = std::filesystem;
-  std::string next;
-  if (!nextScenario.empty()) {
-    fs::path path = nextScenario;
-    if (path.is_relative()) path = fs::path(scenario_->file).parent_path() / path;
-    next = path.lexically_normal().string();
-  }
-  log_.Emit("crash", {{"restart", next.empty() ? nlohmann::json() : nlohmann::json(next)}},
-            "crash: the host process ends here, without DeleteSuperWizard and without a summary" +
-                (next.empty() ? std::string() : "; a new host process runs " + next));
+  const std::string next = AnnounceCrash(nextScenario);
   // The modem's simulator ends with the host; what the phones got before is shown.
   if (road_) road_->Stop();
-  for (const auto& line : modemLog_.NewLines())
-    watch_.Delivered(line, clock_.Ms());
-  ShowHistory();
-  if (!workDir_.empty()) {
-    std::error_code ignored;
-    fs::remove_all(workDir_, ignored);
-  }
-  std::fflush(stdout);
-  std::fflush(stderr);
+  LeaveRecordsAtCrash();
   if (next.empty()) {
     ::kill(::getpid(), SIGKILL);
     ::_exit(128 + SIGKILL);

@@ -69,25 +69,8 @@ bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
 }
 
 void SimHost::Crash(const std::string& nextScenario) {
-  namespace fs = std::filesystem;
-  std::string next;
-  if (!nextScenario.empty()) {
-    fs::path path = nextScenario;
-    if (path.is_relative()) path = fs::path(scenario_->file).parent_path() / path;
-    next = path.lexically_normal().string();
-  }
-  log_.Emit("crash", {{"restart", next.empty() ? nlohmann::json() : nlohmann::json(next)}},
-            "crash: the host process ends here, without DeleteSuperWizard and without a summary" +
-                (next.empty() ? std::string() : "; a new host process runs " + next));
-  for (const auto& line : modemLog_.NewLines())
-    watch_.Delivered(line, clock_.Ms());
-  ShowHistory();
-  if (!workDir_.empty()) {
-    std::error_code ignored;
-    fs::remove_all(workDir_, ignored);
-  }
-  std::fflush(stdout);
-  std::fflush(stderr);
+  const std::string next = AnnounceCrash(nextScenario);
+  LeaveRecordsAtCrash();
   // Windows starts no program in this process's place: a host started again would find the
   // plug-in's COM port still held by this one until it ended. Whoever runs the simulator starts
   // the next scenario after this process ended.
