@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/super_wizard.h"
+#include "loaded_module.h"
 #include "platform/archive.h"
 #include "support/recording_host.h"
 #include "support/temp_dir.h"
@@ -86,7 +87,7 @@ AlarmEvent Alarm(std::int32_t id) {
   return event;
 }
 
-class AlarmRoadWin32 : public ::testing::Test {
+class AlarmRoadWin32 : public LoadedModule {
  protected:
   void SetUp() override {
     const char* port = std::getenv("PAGORIN_WINE_MODEM");
@@ -96,18 +97,11 @@ class AlarmRoadWin32 : public ::testing::Test {
       GTEST_SKIP() << "needs the modem simulator of scripts/wine-run";
     }
     portNumber = std::atoi(port);
-    module = LoadLibraryW(L"pagorin.dll");
-    ASSERT_NE(module, nullptr) << "error " << GetLastError();
-    create = reinterpret_cast<CreateSuperWizardFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, kCreateSuperWizardName)));
-    destroy = reinterpret_cast<DeleteSuperWizardFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, kDeleteSuperWizardName)));
-    ASSERT_NE(create, nullptr);
-    ASSERT_NE(destroy, nullptr);
+    LoadModule();
   }
   void TearDown() override {
     if (plugin != nullptr) destroy(plugin);
-    if (module != nullptr) FreeLibrary(module);
+    LoadedModule::TearDown();
   }
 
   // Sets the modem simulator's clock.
@@ -176,9 +170,6 @@ class AlarmRoadWin32 : public ::testing::Test {
   int portNumber = 0;
   std::string clockFile;
   std::string logFile;
-  HMODULE module = nullptr;
-  CreateSuperWizardFunction create = nullptr;
-  DeleteSuperWizardFunction destroy = nullptr;
   SuperWizard* plugin = nullptr;
   int answers = 0;
 };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/super_wizard.h"
+#include "loaded_module.h"
 #include "platform/archive.h"
 #include "support/recording_host.h"
 #include "support/temp_dir.h"
@@ -41,25 +42,9 @@ std::string ReadWide(const std::wstring& path) {
   return bytes;
 }
 
-class ModuleWin32 : public ::testing::Test {
+class ModuleWin32 : public LoadedModule {
  protected:
-  void SetUp() override {
-    module = LoadLibraryW(L"pagorin.dll");
-    ASSERT_NE(module, nullptr) << "error " << GetLastError();
-    create = reinterpret_cast<CreateSuperWizardFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, kCreateSuperWizardName)));
-    destroy = reinterpret_cast<DeleteSuperWizardFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, kDeleteSuperWizardName)));
-    ASSERT_NE(create, nullptr);
-    ASSERT_NE(destroy, nullptr);
-  }
-  void TearDown() override {
-    if (module != nullptr) FreeLibrary(module);
-  }
-
-  HMODULE module = nullptr;
-  CreateSuperWizardFunction create = nullptr;
-  DeleteSuperWizardFunction destroy = nullptr;
+  void SetUp() override { LoadModule(); }
 };
 
 TEST_F(ModuleWin32, AProjectFolderNamedInChineseLoadsStoresAndReloads) {
