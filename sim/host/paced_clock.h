@@ -1,5 +1,6 @@
 // The simulated clock: milliseconds that the plug-in reads as its tick count, paced against real
-// time at a chosen rate, and never faster than real time while the modem owes a reply.
+// time at a chosen rate, and never faster than real time while the road is busy (the modem owes
+// a reply, or the plug-in's threads are at work).
 #pragma once
 
 #include <cstdint>
@@ -39,8 +40,8 @@ class PacedClock {
   // Starts the plug-in's tick count at zero.
   void Reset() noexcept;
 
-  // Moves simulated time on by `stepMs` (by at most `busyStepMs` when `modemBusy`), pumping the
-  // modem while the real time that the step takes goes by.
+  // Moves simulated time on by `stepMs` (by at most `busyStepMs`, at most at real speed, when
+  // `modemBusy`), pumping the modem while the real time that the step takes goes by.
   void Advance(int stepMs, bool modemBusy, int busyStepMs, const Pump& pump);
 
  private:

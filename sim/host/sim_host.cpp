@@ -418,7 +418,7 @@ bool SimHost::WaitIsOver(const Step& step) const {
     return seen.sent + seen.failed + seen.refused >= step.waitHistory;
   }
   if (!step.waitIdle) return watch_.Counts().delivered >= step.waitDelivered;
-  return (!road_ || !road_->Busy(graceMs_)) && !services_.AnswerDue() && watch_.Quiet(clock_.Ms());
+  return !RoadBusy() && !services_.AnswerDue() && watch_.Quiet(clock_.Ms());
 }
 
 bool SimHost::StepOnce() {
@@ -592,9 +592,14 @@ void SimHost::Pump(int waitMs) {
     watch_.Delivered(line, clock_.Ms());
 }
 
+bool SimHost::RoadBusy() const {
+  // A thread of the plug-in that is woken but has not yet run (a loaded machine) would otherwise
+  // see simulated seconds go by before it puts a message it already holds on the line.
+  return road_ && (road_->Busy(graceMs_) || os::OtherThreadsAtWork());
+}
+
 void SimHost::AdvanceTime(int stepMs) {
-  clock_.Advance(stepMs, road_ && road_->Busy(graceMs_), kBusyCycleMs,
-                 [this](int waitMs) { Pump(waitMs); });
+  clock_.Advance(stepMs, RoadBusy(), kBusyCycleMs, [this](int waitMs) { Pump(waitMs); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -114,6 +114,9 @@ class SimHost final {
   bool WaitIsOver(const Step& step) const;
   void Pump(int waitMs);
   void AdvanceTime(int stepMs);
+  // True while the modem owes a reply, the plug-in has one to read, or the plug-in's threads
+  // are at work: simulated time then runs no faster than real time.
+  bool RoadBusy() const;
   // The lines the plug-in added to its send history since the last look, as events.
   void ShowHistory();
   // The host closes the project and unloads the module, then starts it again; false when the

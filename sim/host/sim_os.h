@@ -19,5 +19,10 @@ std::string ExecutableDir();
 const char* ModuleFileName() noexcept;
 // True when the standard input is a terminal that a person types into.
 bool StdinIsTerminal() noexcept;
+// True when a thread of this process other than the caller is running, waits for a processor,
+// or is in an uninterruptible wait: the plug-in's threads have work in hand (a message just
+// handed over, a reply just read), and simulated time must not run on past it. False where the
+// system cannot tell.
+bool OtherThreadsAtWork() noexcept;
 
 }  // namespace pagorin::sim::os

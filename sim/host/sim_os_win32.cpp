@@ -91,4 +91,9 @@ bool StdinIsTerminal() noexcept {
   return _isatty(_fileno(stdin)) != 0;
 }
 
+bool OtherThreadsAtWork() noexcept {
+  // Time runs at real speed here: nothing runs ahead of the plug-in's threads.
+  return false;
+}
+
 }  // namespace pagorin::sim::os

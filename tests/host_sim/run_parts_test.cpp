@@ -2,9 +2,14 @@
 // watch, the forecast and the host services.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "dialogue_watch.h"
 #include "forecast.h"
@@ -12,6 +17,7 @@
 #include "modem/pdu.h"
 #include "paced_clock.h"
 #include "platform/code_page.h"
+#include "sim_os.h"
 
 namespace pagorin::sim {
 namespace {
@@ -78,6 +84,39 @@ TEST(PacedClock, ARealModemRunsAtRealSpeedWhateverTheScenarioAsks) {
   clock.SetRealTime(true);
   clock.Advance(200, false, 2, [&](int waitMs) { realUs += waitMs * 1000; });
   EXPECT_EQ(realUs, 200'000);
+}
+
+// The clock runs ahead only while the plug-in's threads wait: one that has work in hand (here,
+// one that spins) holds it back, one blocked on a condition does not.
+TEST(PacedClock, SeesWhetherAnotherThreadOfTheProcessIsAtWork) {
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stop = false;
+  std::thread waiter([&] {
+    std::unique_lock lock(mutex);
+    wake.wait(lock, [&] { return stop; });
+  });
+  // The waiter blocks soon after it starts; a machine's other threads are not this process's.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  bool quiet = false;
+  while (!(quiet = !os::OtherThreadsAtWork()) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  EXPECT_TRUE(quiet);
+
+  std::atomic<bool> spin{true};
+  std::thread spinner([&] {
+    while (spin.load(std::memory_order_relaxed)) {
+    }
+  });
+  EXPECT_TRUE(os::OtherThreadsAtWork());
+  spin = false;
+  spinner.join();
+  {
+    std::lock_guard lock(mutex);
+    stop = true;
+  }
+  wake.notify_one();
+  waiter.join();
 }
 
 TranscriptLine Tx(const char* text) {
