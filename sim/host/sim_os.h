@@ -23,6 +23,6 @@ bool StdinIsTerminal() noexcept;
 // or is in an uninterruptible wait: the plug-in's threads have work in hand (a message just
 // handed over, a reply just read), and simulated time must not run on past it. False where the
 // system cannot tell.
-bool OtherThreadsAtWork() noexcept;
+bool OtherThreadsAtWork();
 
 }  // namespace pagorin::sim::os

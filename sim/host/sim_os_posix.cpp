@@ -3,8 +3,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "platform/syscall.h"
@@ -55,31 +53,25 @@ namespace {
 
 // The scheduler state of thread `tid` of this process ('R', 'S', 'D', ...), from the field after
 // the parenthesised name in /proc/self/task/<tid>/stat; 0 when it cannot be read.
-char ThreadState(const char* tid) noexcept {
-  char path[64];
-  if (std::snprintf(path, sizeof path, "/proc/self/task/%s/stat", tid) >= int{sizeof path})
-    return 0;
-  const platform::UniqueFd file(platform::sys::Open(path, O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) return 0;
-  char stat[512];
-  const ssize_t n = platform::sys::Read(file.get(), stat, sizeof stat - 1);
-  if (n <= 0) return 0;
-  stat[n] = '\0';
+char ThreadState(const char* tid) {
+  std::string stat;
+  if (ReadFrom(std::string("/proc/self/task/") + tid + "/stat", 0, stat) <= 0) return 0;
   // The name may hold spaces and parentheses; the state follows the last ')'.
-  const char* close = std::strrchr(stat, ')');
-  return close != nullptr && close[1] == ' ' ? close[2] : 0;
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 1] == ' '
+             ? stat[close + 2]
+             : 0;
 }
 
 }  // namespace
 
-bool OtherThreadsAtWork() noexcept {
+bool OtherThreadsAtWork() {
   DIR* tasks = ::opendir("/proc/self/task");
   if (tasks == nullptr) return false;
-  char self[32];
-  std::snprintf(self, sizeof self, "%ld", static_cast<long>(::gettid()));
+  const std::string self = std::to_string(::gettid());
   bool atWork = false;
   while (const dirent* entry = ::readdir(tasks)) {
-    if (entry->d_name[0] == '.' || std::strcmp(entry->d_name, self) == 0) continue;
+    if (entry->d_name[0] == '.' || entry->d_name == self) continue;
     const char state = ThreadState(entry->d_name);
     if (state == 'R' || state == 'D') {
       atWork = true;

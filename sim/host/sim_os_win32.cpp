@@ -91,7 +91,7 @@ bool StdinIsTerminal() noexcept {
   return _isatty(_fileno(stdin)) != 0;
 }
 
-bool OtherThreadsAtWork() noexcept {
+bool OtherThreadsAtWork() {
   // Time runs at real speed here: nothing runs ahead of the plug-in's threads.
   return false;
 }
