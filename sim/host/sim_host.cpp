@@ -92,6 +92,11 @@ void SimHost::Report(int kind, std::string_view text) {
                     std::to_string(earlier) + " message(s) of earlier runs from the history");
       break;
     }
+    case HostReportKind::kRecordsProblem:
+      log_.Emit("records_problem", {{"text", utf8}},
+                utf8.empty() ? std::string("the plug-in's records: the problem cleared")
+                             : "warning: the plug-in's records: " + utf8);
+      break;
     default:
       log_.Emit("plugin_report", {{"kind", kind}, {"text", utf8}},
                 "the plug-in reports (" + std::to_string(kind) + "): " + utf8);

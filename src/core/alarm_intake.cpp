@@ -147,6 +147,7 @@ std::size_t KnownAlarms::LongestRun() const noexcept {
 int PluginObject::GetRequest(std::int16_t* code, std::int16_t* subCode, std::int16_t* flags,
                              std::int32_t /*unused*/, std::int32_t* blockSize,
                              AlarmRequest* block) noexcept {
+  std::lock_guard calls(hostCalls);
   if (modemOpen == 0) return 0;
   std::uint32_t now = platform::TickCount();
   if (now - lastRequestTick > kRequestAbandonMs) {
@@ -183,6 +184,7 @@ int PluginObject::GetRequest(std::int16_t* code, std::int16_t* subCode, std::int
 void PluginObject::OnRequestResult(std::int32_t /*unused1*/, std::int16_t count,
                                    std::int32_t /*unused3*/, std::int32_t /*unused4*/,
                                    std::int32_t /*unused5*/, const AlarmEvent* events) noexcept {
+  std::lock_guard calls(hostCalls);
   // An answer counts only while its request is pending: one that comes after the request was
   // abandoned (or that no request asked for) may be stale, and taking it as the list of standing
   // alarms would forget alarms and send them again.
@@ -194,10 +196,21 @@ void PluginObject::OnRequestResult(std::int32_t /*unused1*/, std::int16_t count,
   const auto eventCount = static_cast<std::size_t>(count);
   try {
     if (firstResult == 0) {
+      // Every message of the answer is queued in one go: one journal write and one sync,
+      // however many alarms are new.
+      std::deque<std::string> texts;
+      std::vector<OutboxRequest> requests;
       std::size_t cursor = 0;
       for (std::size_t i = 0; i < eventCount; ++i) {
         const AlarmEvent& event = events[i];
-        if (IsIntakeState(event) && !knownAlarms.Contains(event, cursor)) DispatchAlarm(event);
+        if (IsIntakeState(event) && !knownAlarms.Contains(event, cursor))
+          CollectAlarm(event, texts, requests);
+      }
+      if (!requests.empty()) {
+        ApplyTextOptions();
+        // An outbox out of memory may not have taken the alarms: the intake then forgets the
+        // answer, so that they are dispatched again with the next one.
+        if (outbox.Queue(requests).size() != requests.size()) throw std::bad_alloc();
       }
     }
     knownAlarms.Replace(events, eventCount);
@@ -209,10 +222,8 @@ void PluginObject::OnRequestResult(std::int32_t /*unused1*/, std::int16_t count,
   firstResult = 0;
 }
 
-void PluginObject::DispatchAlarm(const AlarmEvent& event) {
-  // The texts stay where they are while the outbox takes the whole alarm in one go.
-  std::deque<std::string> texts;
-  std::vector<OutboxRequest> requests;
+void PluginObject::CollectAlarm(const AlarmEvent& event, std::deque<std::string>& texts,
+                                std::vector<OutboxRequest>& requests) {
   for (const auto& rule : alarmRules) {
     if (rule->Matches(&event) == 0 || rule->TelPlace.empty()) continue;
     for (int index : rule->TelPlace) {
@@ -223,11 +234,6 @@ void PluginObject::DispatchAlarm(const AlarmEvent& event) {
                                        PriorityForAlarmLevel(event.level)});
     }
   }
-  if (requests.empty()) return;
-  ApplyTextOptions();
-  // An outbox out of memory may not have taken the alarm: the intake then forgets the answer,
-  // so that the alarm is dispatched again with the next one.
-  if (outbox.Queue(requests).size() != requests.size()) throw std::bad_alloc();
 }
 
 }  // namespace pagorin

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <set>
 
 #include "core/alarm_intake.h"
 #include "modem/pdu.h"
@@ -22,6 +23,12 @@ constexpr std::string_view kAnyNumber = "10000000000";
 
 std::int64_t Now() noexcept {
   return platform::WallClockSeconds();
+}
+
+// The age of a message queued at `queuedAt`, as the modem counts it.
+std::uint32_t AgeMs(std::int64_t queuedAt) noexcept {
+  const std::int64_t ageSeconds = std::max<std::int64_t>(Now() - queuedAt, 0);
+  return static_cast<std::uint32_t>(std::min<std::int64_t>(ageSeconds * 1000, 0x7FFFFFFF));
 }
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -125,7 +132,17 @@ void Outbox::Start(const std::string& folder, bool resend, std::uint32_t maxAgeM
     path.append(OutboxJournal::kFileName);
     OutboxJournal::LoadReport report;
     journal_.Open(path, report);
+    journalHeldByOther_ = report.heldByOther;
+    journalOpenProblem_ = report.error;
+    damagedRecords_ = report.damagedRecords + (report.damagedTail ? 1 : 0);
+    damagedBytes_ = report.damagedBytes;
     const std::int64_t now = Now();
+    // The messages of an SMS that an earlier run got partly accepted resume with it; they are
+    // held back from the queue meanwhile.
+    std::set<std::uint64_t> carriedInFlight;
+    for (const SmsInFlight& sms : report.inFlight)
+      carriedInFlight.insert(sms.carried.begin(), sms.carried.end());
+    std::map<std::uint64_t, OutboxMessage> held;
     for (OutboxMessage& message : report.waiting) {
       const std::int64_t ageSeconds = std::max<std::int64_t>(now - message.queuedAt, 0);
       Remember(message);
@@ -136,20 +153,58 @@ void Outbox::Start(const std::string& folder, bool resend, std::uint32_t maxAgeM
         ++failed;
         continue;
       }
+      ++resent;
+      if (carriedInFlight.contains(message.id)) {
+        const std::uint64_t id = message.id;
+        held.emplace(id, std::move(message));
+        continue;
+      }
       pending_[std::clamp(message.priority, kPriorityScript, kPriorityUrgent)].push_back(
           std::move(message));
-      ++resent;
+    }
+    for (const SmsInFlight& sms : report.inFlight) {
+      const bool whole = std::all_of(sms.carried.begin(), sms.carried.end(),
+                                     [&](std::uint64_t id) { return held.contains(id); });
+      if (whole && Resume(sms, held.at(sms.carried.front()))) {
+        for (std::uint64_t id : sms.carried)
+          held.erase(id);
+      }
+    }
+    // What could not resume (some of its messages ended at this start) goes again on its own,
+    // in its place among the others.
+    for (auto& [id, message] : held) {
+      std::deque<OutboxMessage>& queue =
+          pending_[std::clamp(message.priority, kPriorityScript, kPriorityUrgent)];
+      auto at = std::find_if(queue.begin(), queue.end(),
+                             [&](const OutboxMessage& other) { return other.id > id; });
+      queue.insert(at, std::move(message));
     }
     Feed();
   } catch (...) {
     // Out of memory: what was not queued again stays in the journal for the next start.
   }
   try {
-    platform::ReportToHost(HostReportKind::kOutboxStarted,
-                           "resent=" + std::to_string(resent) + " failed=" +
-                               std::to_string(failed) + " earlier=" + std::to_string(earlier));
+    std::string text = "resent=" + std::to_string(resent) + " failed=" + std::to_string(failed) +
+                       " earlier=" + std::to_string(earlier);
+    if (damagedRecords_ > 0) text += " damaged=" + std::to_string(damagedRecords_);
+    platform::ReportToHost(HostReportKind::kOutboxStarted, text);
   } catch (...) {
   }
+}
+
+std::string Outbox::DurabilityProblem() const {
+  if (journalHeldByOther_) return LoadString(kJournalHeldByOther);
+  std::string problem = journal_.LastWriteProblem();
+  if (problem.empty() && started_ && !journal_.IsOpen()) problem = journalOpenProblem_;
+  if (!problem.empty() || (started_ && !journal_.IsOpen())) {
+    return platform::FormatText(LoadString(kJournalNotWritable), {std::string_view(problem)});
+  }
+  if (damagedRecords_ > 0) {
+    return platform::FormatText(
+        LoadString(kJournalDamaged),
+        {static_cast<std::int64_t>(damagedRecords_), static_cast<std::int64_t>(damagedBytes_)});
+  }
+  return {};
 }
 
 std::vector<std::uint64_t> Outbox::Queue(std::span<const OutboxRequest> requests) noexcept {
@@ -396,27 +451,70 @@ bool Outbox::Submit(const std::vector<OutboxMessage>& batch) noexcept {
     std::optional<EncodedSms> encoded = EncodeSmsText(head.number, sms.text, options);
     if (!encoded) return false;
     sms.parts = std::move(encoded->parts);
-    const std::int64_t ageSeconds = std::max<std::int64_t>(Now() - queuedAt, 0);
-    sms.ageMs = static_cast<std::uint32_t>(std::min<std::int64_t>(ageSeconds * 1000, 0x7FFFFFFF));
-    InModem entry;
-    entry.priority = std::clamp(head.priority, kPriorityScript, kPriorityUrgent);
+    sms.ageMs = AgeMs(queuedAt);
+    SmsInFlight flight;
+    flight.smsId = head.id;
+    flight.number = head.number;
+    flight.text = sms.text;
+    flight.concatenated = options.concatenated;
+    flight.maxParts = options.maxParts;
+    flight.concatReference = options.reference;
     for (const OutboxMessage& message : batch) {
-      entry.ids.push_back(message.id);
+      flight.carried.push_back(message.id);
       // A text queued under a larger part limit than now holds is cut again on the way out.
       if (encoded->cut) {
         if (auto it = live_.find(message.id); it != live_.end()) it->second.cut = true;
       }
     }
-    const int priority = entry.priority;
-    inModem_[head.id] = std::move(entry);
+    return HandToModem(std::move(sms), std::move(flight), head.priority, {});
+  } catch (...) {
+    return false;
+  }
+}
+
+// Hands an SMS that an earlier run got partly accepted to the modem again: encoded as it was,
+// from the first part the network did not accept.
+bool Outbox::Resume(const SmsInFlight& flight, const OutboxMessage& head) noexcept {
+  try {
+    const SmsTextOptions options{flight.concatenated, std::max(flight.maxParts, 1),
+                                 flight.concatReference};
+    std::optional<EncodedSms> encoded = EncodeSmsText(flight.number, flight.text, options);
+    if (!encoded || encoded->parts.size() <= flight.references.size()) return false;
+    QueuedSms sms;
+    sms.id = flight.smsId;
+    sms.priority = limits_.byPriority ? head.priority : kPriorityScript;
+    sms.number = flight.number;
+    sms.text = flight.text;
+    sms.parts.assign(std::make_move_iterator(encoded->parts.begin() +
+                                             static_cast<std::ptrdiff_t>(flight.references.size())),
+                     std::make_move_iterator(encoded->parts.end()));
+    sms.ageMs = AgeMs(head.queuedAt);
+    return HandToModem(std::move(sms), flight, head.priority, flight.references);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Outbox::HandToModem(QueuedSms sms, SmsInFlight flight, int priority,
+                         std::vector<int> earlierReferences) noexcept {
+  const std::uint64_t smsId = sms.id;
+  try {
+    InModem entry;
+    entry.priority = std::clamp(priority, kPriorityScript, kPriorityUrgent);
+    entry.ids = flight.carried;
+    entry.earlierReferences = std::move(earlierReferences);
+    const int held = entry.priority;
+    inModem_[smsId] = std::move(entry);
+    // Known to the journal before the modem can answer for it.
+    journal_.HandOver(std::move(flight));
     if (modem_.Submit(std::move(sms)) == 0) {
-      inModem_.erase(head.id);
+      inModem_.erase(smsId);
       return false;
     }
-    ++inModemCount_[priority];
+    ++inModemCount_[held];
     return true;
   } catch (...) {
-    inModem_.erase(batch.front().id);
+    inModem_.erase(smsId);
     return false;
   }
 }
@@ -457,19 +555,35 @@ std::string WithNote(std::string reason, const std::string& note) {
 
 }  // namespace
 
+void Outbox::RecordFate(const SmsReport& report) noexcept {
+  const std::int64_t at = Now();
+  switch (report.kind) {
+    case SmsReport::Kind::Sent:
+      journal_.RecordSmsSent(report.id, at, report.references, report.attempts);
+      break;
+    case SmsReport::Kind::PartSent:
+      journal_.RecordPartSent(report.id, report.references);
+      break;
+    case SmsReport::Kind::Failed:
+      if (report.failure.kind != SmsFailureKind::Temporary) {
+        journal_.RecordSmsFailed(report.id, at, report.failure.code, report.failure.attempts);
+      }
+      break;
+    case SmsReport::Kind::Status:
+      break;
+  }
+}
+
 void Outbox::OnSent(std::uint64_t id, const std::vector<int>& references, int attempts) noexcept {
+  std::vector<int> earlier;
+  if (auto it = inModem_.find(id); it != inModem_.end()) earlier = it->second.earlierReferences;
   const std::vector<std::uint64_t> ids = TakeInModem(id);
   try {
-    std::string reference;
-    for (int value : references) {
-      if (value < 0) continue;  // the modem gave none for this part
-      if (!reference.empty()) reference.push_back(' ');
-      reference += std::to_string(value);
-    }
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-      journal_.RecordSent(ids[i], Now(), reference, attempts);
+    // The journal marked them on the sender's thread when the modem answered.
+    earlier.insert(earlier.end(), references.begin(), references.end());
+    const std::string reference = OutboxJournal::ReferenceText(earlier);
+    for (std::size_t i = 0; i < ids.size(); ++i)
       End(ids[i], HistoryState::kSent, attempts, reference, JoinedNote(i, ids.size()));
-    }
   } catch (...) {
   }
   Feed();
@@ -494,10 +608,15 @@ void Outbox::OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept {
   }
   const std::vector<std::uint64_t> ids = TakeInModem(id);
   try {
-    std::string reason = failure.meaning.empty() ? LoadString(kModemFailedReason) : failure.meaning;
-    if (!failure.result.empty()) reason = failure.result + " " + reason;
+    std::string reason;
+    if (failure.kind == SmsFailureKind::Expired) {
+      // It ended because it waited too long, whatever the modem last said about it.
+      reason = LoadString(kExpiredReason);
+    } else {
+      reason = failure.meaning.empty() ? LoadString(kModemFailedReason) : failure.meaning;
+      if (!failure.result.empty()) reason = failure.result + " " + reason;
+    }
     for (std::size_t i = 0; i < ids.size(); ++i) {
-      journal_.RecordFailed(ids[i], Now(), failure.code, failure.attempts);
       End(ids[i], HistoryState::kFailed, failure.attempts, {},
           WithNote(reason, JoinedNote(i, ids.size())));
     }

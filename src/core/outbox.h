@@ -2,7 +2,9 @@
 // and the modem. It keeps the queue within its bounds, records every message in the journal
 // before it counts as queued, hands the modem a few messages at a time by priority, writes each
 // message's end to the send history, and remembers the latest messages for the send-record
-// dialog. On the host's thread only; the modem tells it the fates from its Tick.
+// dialog. On the host's thread, except RecordFate: the modem's sender thread marks each fate in
+// the journal the moment the modem gives it, and tells the rest (history, records, listener)
+// from its Tick on the host's thread.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +19,7 @@
 #include "core/outbox_journal.h"
 #include "core/send_history.h"
 #include "modem/sms_modem.h"
+#include "modem/sms_sender.h"
 
 namespace pagorin {
 
@@ -61,7 +64,7 @@ struct OutboxRecord {
   bool cut = false;      // the text was cut to the piece limit
 };
 
-class Outbox final : public SmsObserver {
+class Outbox final : public SmsObserver, public SmsFateRecorder {
  public:
   // The origin of messages from SendMsg and of the dialog's test message.
   static constexpr const char* kScriptOrigin = "script";
@@ -99,6 +102,9 @@ class Outbox final : public SmsObserver {
   // script); nullptr for none.
   void SetListener(SmsObserver* listener) noexcept { listener_ = listener; }
 
+  // SmsFateRecorder, on the sender thread: the journal's mark of a fate.
+  void RecordFate(const SmsReport& report) noexcept override;
+
   // SmsObserver.
   void OnSent(std::uint64_t id, const std::vector<int>& references, int attempts) noexcept override;
   void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept override;
@@ -118,6 +124,10 @@ class Outbox final : public SmsObserver {
   const OutboxLimits& limits() const noexcept { return limits_; }
   // The string-table id of the reason for the latest refusal; 0 before any.
   int lastRefusalReason() const noexcept { return lastRefusalReason_; }
+  // What keeps messages from surviving a restart, in Chinese (another host holds the journal,
+  // it cannot be written, damage found at start); empty when nothing does. Throws only
+  // std::bad_alloc.
+  std::string DurabilityProblem() const;
 
  private:
   bool Accept(const OutboxMessage& message, bool script);
@@ -133,12 +143,16 @@ class Outbox final : public SmsObserver {
   bool ShouldJoin(const OutboxMessage& head) const noexcept;
   void TakeJoinable(std::deque<OutboxMessage>& queue, std::vector<OutboxMessage>& batch);
   bool Submit(const std::vector<OutboxMessage>& batch) noexcept;
+  bool Resume(const SmsInFlight& sms, const OutboxMessage& head) noexcept;
+  bool HandToModem(QueuedSms sms, SmsInFlight flight, int priority,
+                   std::vector<int> earlierReferences) noexcept;
   std::vector<std::uint64_t> TakeInModem(std::uint64_t smsId) noexcept;
 
   // One SMS in the modem: the messages it carries (one, or several joined), in text order.
   struct InModem {
     int priority = kPriorityScript;
     std::vector<std::uint64_t> ids;
+    std::vector<int> earlierReferences;  // parts an earlier run got accepted
   };
 
   SmsModem& modem_;
@@ -160,6 +174,12 @@ class Outbox final : public SmsObserver {
   ModemStatus status_;
   int lastRefusalReason_ = 0;
   bool started_ = false;
+  // Found when the journal was opened: another host holds it, the system's words when it could
+  // not be opened, and the damage skipped.
+  bool journalHeldByOther_ = false;
+  std::string journalOpenProblem_;
+  std::size_t damagedRecords_ = 0;
+  std::size_t damagedBytes_ = 0;
 };
 
 // The text as it will go out as a message of `options` (the reference is not looked at): the

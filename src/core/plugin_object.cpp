@@ -17,10 +17,17 @@ PluginObject::PluginObject(HostApplication& hostApplication)
   configPath = ConfigPathIn(projectDirectory);
   sendEnabled = 1;
   modem.SetObserver(&outbox);
+  modem.SetRecorder(&outbox);
   outbox.SetListener(this);
 }
 
 PluginObject::~PluginObject() {
+  std::lock_guard calls(hostCalls);
+  // A PDU the modem already has gets its verdict (bounded) before the sender stops; the fates
+  // it made reach the history, and no script runs while the object goes.
+  outbox.SetListener(nullptr);
+  modem.Close();
+  modem.Tick();
   modem.SetObserver(nullptr);
   // The window goes first, while everything it could reach is still there.
   hostWindow.reset();
@@ -30,11 +37,13 @@ PluginObject::~PluginObject() {
 }
 
 void PluginObject::Serialize(Archive& archive) noexcept {
+  std::lock_guard calls(hostCalls);
   SerializeConfiguration(*this, document, archive);
   ReportConfiguration(archive.IsStoring());
 }
 
 int PluginObject::Start(int /*unused*/) noexcept {
+  std::lock_guard calls(hostCalls);
   if (host->IsRunMode() != 0 && !runStarted) {
     runStarted = true;
     // A port that does not open now is reopened by the sender; alarms are taken meanwhile.
@@ -60,18 +69,23 @@ int PluginObject::Start(int /*unused*/) noexcept {
 }
 
 int PluginObject::ShowSettings() noexcept {
+  std::lock_guard calls(hostCalls);
   return GetUiFactory().RunSettingsDialog(*this, *host, nullptr) == 1 ? 1 : 0;
 }
 
 std::string PluginObject::GetName() noexcept {
+  std::lock_guard calls(hostCalls);
   return kPluginName;
 }
 
 void PluginObject::OnTick() noexcept {
+  std::lock_guard calls(hostCalls);
   modem.SetSendEnabled(sendEnabled != 0);
   ApplyTextOptions();
   modem.Tick();
   outbox.Feed();
+  UpdatePathState();
+  ReportRecordsProblem();
 }
 
 void PluginObject::OnSent(std::uint64_t /*id*/, const std::vector<int>& /*references*/,
@@ -93,10 +107,22 @@ void PluginObject::OnStatusChanged(const ModemStatus& /*status*/) noexcept {
 
 void PluginObject::UpdatePathState() noexcept {
   if (!modem.started()) return;
+  const std::uint32_t now = platform::TickCount();
   const bool failing = IsSmsPathFailing(outbox.status(), messageFailing);
-  if (failing == pathFailing) return;
-  pathFailing = failing;
-  if (!ModemScript.empty()) host->RunScript(ModemScript.c_str());
+  if (failing != rawPathFailing) {
+    rawPathFailing = failing;
+    rawChangedTick = now;
+  }
+  if (rawPathFailing == pathFailing || now - rawChangedTick < kPathSettleMs) return;
+  // A recovery is told once it has lasted; a new failure soon after the last one waits.
+  if (rawPathFailing && lastFailureScriptTick &&
+      now - *lastFailureScriptTick < kPathScriptSpacingMs) {
+    return;
+  }
+  pathFailing = rawPathFailing;
+  if (ModemScript.empty()) return;
+  if (pathFailing) lastFailureScriptTick = now;
+  host->RunScript(ModemScript.c_str());
 }
 
 std::string PluginObject::ProjectFolder() const {

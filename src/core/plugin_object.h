@@ -1,11 +1,16 @@
 // The plug-in object: the one object the host creates through CreateSuperWizard. It is the host's
 // SuperWizard and the dialogs' Configuration, and owns everything of the plug-in: the settings,
 // the phone book and rules, the hidden window, the state of the alarm intake and the modem.
-// Every operation runs on the host's thread.
+// The host's operations may come from any thread: they run one at a time (a recursive mutex, so
+// that a dialog's nested calls on the same thread go through), and a call from a second thread
+// waits until the one in progress returns.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +35,12 @@ inline constexpr std::uint32_t kRequestAbandonMs = 4000;
 // Attempts after which a message that keeps failing for a passing reason counts as a failing
 // SMS path (for the failure script), before it ends.
 inline constexpr int kFailingAttempts = 3;
+// The SMS path counts as failing, or as recovered, once it has been so this long without a
+// break: a registration that flaps, or a port that is back for a moment, runs no script.
+inline constexpr std::uint32_t kPathSettleMs = 30000;
+// The failure script runs for a new failure at most once in this long; one that comes sooner
+// waits for it. A recovery runs it as soon as it has settled.
+inline constexpr std::uint32_t kPathScriptSpacingMs = 5 * 60 * 1000;
 
 class PluginObject final : public SuperWizard,
                            public Configuration,
@@ -71,9 +82,11 @@ class PluginObject final : public SuperWizard,
   void Reserved19(std::int32_t, std::int32_t) noexcept override {}
   void RegisterFunctions() noexcept override;
 
-  // Queues the message of `event` for every phone entry of every rule that accepts it, rule by
-  // rule and phone by phone. Throws only std::bad_alloc.
-  void DispatchAlarm(const AlarmEvent& event);
+  // Adds to `requests` the message of `event` for every phone entry of every rule that accepts
+  // it, rule by rule and phone by phone; the texts stay in `texts`. One answer's alarms are
+  // collected and queued together, with one journal sync. Throws only std::bad_alloc.
+  void CollectAlarm(const AlarmEvent& event, std::deque<std::string>& texts,
+                    std::vector<OutboxRequest>& requests);
   // Queues `text` to `number` through the outbox as a script message (SendMsg's road): one
   // message, cut to the piece limit. Throws only std::bad_alloc.
   void QueueText(const std::string& number, const std::string& text);
@@ -110,9 +123,13 @@ class PluginObject final : public SuperWizard,
   // Set once Start found the host running and started the sender; a later Start leaves it alone.
   bool runStarted = false;
   // Whether the last message's fate was a failure, and whether the SMS path counts as failing
-  // (for ModemScript).
+  // (for ModemScript): it does once the raw state (port, SIM, network, last message) has held
+  // for kPathSettleMs, measured from rawChangedTick.
   bool messageFailing = false;
   bool pathFailing = false;
+  bool rawPathFailing = false;
+  std::uint32_t rawChangedTick = 0;
+  std::optional<std::uint32_t> lastFailureScriptTick;
   // Before the modem, which tells it the fates, so that it outlives the modem.
   Outbox outbox{modem};
   // Last, so that it is destroyed first: its queue is dropped and its port closed before the
@@ -128,7 +145,14 @@ class PluginObject final : public SuperWizard,
   void ReportConfiguration(bool stored) noexcept;
   void ReportModemStatus() noexcept;
 
-  std::string reportedStatus;  // the status line last reported to the host
+  void ReportRecordsProblem() noexcept;
+
+  std::string reportedStatus;   // the status line last reported to the host
+  std::string reportedRecords;  // the records problem last reported to the host
+
+ public:
+  // Taken by every host operation; recursive for the dialogs' nested calls.
+  std::recursive_mutex hostCalls;
 };
 
 }  // namespace pagorin

@@ -79,6 +79,10 @@ std::string PluginObject::ModemStatusLine() {
   if (!status.lastFailure.empty()) {
     line += "  " + platform::FormatText(LoadString(kModemLastFailure), {status.lastFailure});
   }
+  // Messages that would not survive a restart are the user's business as much as the modem.
+  if (const std::string problem = outbox.DurabilityProblem(); !problem.empty()) {
+    line += "  " + problem;
+  }
   return line;
 }
 

@@ -30,4 +30,14 @@ void PluginObject::ReportModemStatus() noexcept {
   }
 }
 
+void PluginObject::ReportRecordsProblem() noexcept {
+  try {
+    std::string problem = outbox.DurabilityProblem();
+    if (problem == reportedRecords) return;
+    reportedRecords = std::move(problem);
+    platform::ReportToHost(HostReportKind::kRecordsProblem, reportedRecords);
+  } catch (...) {
+  }
+}
+
 }  // namespace pagorin

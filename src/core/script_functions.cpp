@@ -32,6 +32,7 @@ std::vector<std::string> SplitNumberList(std::string_view list) {
 }
 
 void PluginObject::RegisterFunctions() noexcept {
+  std::lock_guard calls(hostCalls);
   host->RegisterFunction(kPropDlgFunction, "PropDlg", LoadString(kPropDlgHelp).c_str());
   host->RegisterFunction(kSendMsgFunction, "SendMsg", LoadString(kSendMsgHelp).c_str());
   host->AddFunctionParameter(kSendMsgFunction, kTextVariable, "TelNum");
@@ -42,6 +43,7 @@ void PluginObject::RegisterFunctions() noexcept {
 
 int PluginObject::CallFunction(int functionId, int /*unused1*/, const HostParam* params,
                                int /*unused2*/) noexcept {
+  std::lock_guard calls(hostCalls);
   switch (functionId) {
     case kPropDlgFunction:
       GetUiFactory().RunSettingsDialog(*this, *host, nullptr);

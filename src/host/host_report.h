@@ -19,8 +19,13 @@ enum class HostReportKind : int {
   kConfigSave = 3,
   // The outbox started, in ASCII: "resent=<n> failed=<n> earlier=<n>": messages a previous run
   // left unsent and now queued again, those recorded as failed instead (too old, or not to be
-  // resent), and the ended messages read back from the send history for the send record.
+  // resent), and the ended messages read back from the send history for the send record. It ends
+  // with " damaged=<n>" when records of the journal were damaged and skipped.
   kOutboxStarted = 4,
+  // What keeps messages or their record from surviving a restart: another host holds the
+  // project's outbox journal, the journal or the send history cannot be written, damage found in
+  // the journal at start. Reported when it changes; an empty text when it cleared.
+  kRecordsProblem = 5,
 };
 
 extern "C" {

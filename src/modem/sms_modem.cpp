@@ -38,6 +38,7 @@ int SmsModem::Open(int portNumber, int baudRate, int byteSize) noexcept {
   try {
     auto link = std::make_unique<SerialLink>(portNumber, baudRate, byteSize);
     auto sender = std::make_unique<SmsSender>(*link);
+    sender->SetRecorder(recorder_);
     link->SetDataListener([this] { Nudge(); });
     link_ = std::move(link);
     sender_ = std::move(sender);
@@ -136,6 +137,8 @@ void SmsModem::Tick() noexcept {
         break;
       case SmsReport::Kind::Status:
         observer_->OnStatusChanged(report.status);
+        break;
+      case SmsReport::Kind::PartSent:
         break;
     }
   }

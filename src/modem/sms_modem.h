@@ -66,6 +66,18 @@ class SmsObserver {
   ~SmsObserver() = default;
 };
 
+// Makes fates durable the moment the modem gives them. Called on the sender thread, before the
+// dialogue goes on, for each part accepted (Sent of the whole message, PartSent of a part
+// before the last) and each final failure (Failed of a kind other than Temporary). A call must
+// not call back into the SmsModem; it may take as long as a disk sync.
+class SmsFateRecorder {
+ public:
+  virtual void RecordFate(const SmsReport& report) noexcept = 0;
+
+ protected:
+  ~SmsFateRecorder() = default;
+};
+
 class SmsModem {
  public:
   // How long a message is retried after temporary failures, counted from when it was queued.
@@ -108,6 +120,9 @@ class SmsModem {
   // The observer of fates and status; nullptr: no one. Not owned; it must outlive the SmsModem
   // or be replaced before it goes.
   void SetObserver(SmsObserver* observer) noexcept;
+  // The recorder of fates on the sender thread; nullptr: none. Set before Open; not owned, and
+  // it must outlive the SmsModem.
+  void SetRecorder(SmsFateRecorder* recorder) noexcept { recorder_ = recorder; }
 
   // The owner's periodic call: tells the observer what happened since the last call and lets
   // the sender look at the clock. Never waits for the modem.
@@ -134,6 +149,7 @@ class SmsModem {
   int portNumber_ = 1;
   bool started_ = false;
   SmsObserver* observer_ = nullptr;
+  SmsFateRecorder* recorder_ = nullptr;
   std::unique_ptr<SerialLink> link_;
   std::unique_ptr<SmsSender> sender_;
 

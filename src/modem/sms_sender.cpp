@@ -860,6 +860,10 @@ void SmsSender::Log(char direction, std::string_view text) noexcept {
 }
 
 void SmsSender::Report(SmsReport report) noexcept {
+  const bool fate =
+      report.kind != SmsReport::Kind::Status &&
+      !(report.kind == SmsReport::Kind::Failed && report.failure.kind == SmsFailureKind::Temporary);
+  if (fate && recorder_ != nullptr) recorder_->RecordFate(report);
   try {
     reports_.push_back(std::move(report));
   } catch (...) {

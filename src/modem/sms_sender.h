@@ -26,7 +26,7 @@ namespace pagorin {
 
 // One fate or status change, made by the sender and reported to the owner's observer.
 struct SmsReport {
-  enum class Kind : int { Sent, Failed, Status };
+  enum class Kind : int { Sent, Failed, Status, PartSent };
   Kind kind = Kind::Status;
   std::uint64_t id = 0;         // Sent, Failed
   std::vector<int> references;  // Sent: each part's reference
@@ -91,6 +91,8 @@ class SmsSender {
   void Add(QueuedSms message);
   // The send switch: while off no message is started; one in the dialogue is finished.
   void SetSendEnabled(bool enabled) noexcept { sendEnabled_ = enabled; }
+  // Told of every fate as it is made, before the dialogue goes on; nullptr: none. Not owned.
+  void SetRecorder(SmsFateRecorder* recorder) noexcept { recorder_ = recorder; }
   // Maximum age of a message that fails temporarily (milliseconds).
   void SetMaxAge(std::uint32_t milliseconds) noexcept { maxAgeMs_ = milliseconds; }
 
@@ -184,6 +186,7 @@ class SmsSender {
   void Report(SmsReport report) noexcept;
 
   ModemLink& link_;
+  SmsFateRecorder* recorder_ = nullptr;
   Phase phase_ = Phase::Stopped;
   bool sendEnabled_ = true;
   std::uint32_t maxAgeMs_ = SmsModem::kDefaultMaxAgeMs;

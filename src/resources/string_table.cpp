@@ -129,6 +129,12 @@ constexpr std::array kStrings{
     StringEntry{string_id::kDeniedStatus, "网络拒绝注册"},
     // The history's note on an alarm that went out joined with others in one SMS.
     StringEntry{string_id::kJoinedNote, "合并发送:第%d条,共%d条"},
+    // What keeps messages or their record from surviving a restart.
+    StringEntry{string_id::kJournalHeldByOther,
+                "另一个程序正在使用本项目的发件箱文件,本程序的短信只保存在内存中,重启后不会重发"},
+    StringEntry{string_id::kJournalNotWritable, "发件箱文件无法写入(%s),重启后不会重发"},
+    StringEntry{string_id::kJournalDamaged, "发件箱文件有%d处损坏(共%d字节),已跳过,其余短信已恢复"},
+    StringEntry{string_id::kHistoryNotWritable, "发送记录文件无法写入:%s"},
 };
 
 constexpr int kMaxId = 127;

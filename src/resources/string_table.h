@@ -95,6 +95,11 @@ inline constexpr int kRoamingStatus = 98;
 inline constexpr int kSearchingStatus = 99;
 inline constexpr int kDeniedStatus = 100;
 inline constexpr int kJoinedNote = 101;  // position, count: one of the texts of a joined SMS
+// What keeps messages or their record from surviving a restart.
+inline constexpr int kJournalHeldByOther = 102;
+inline constexpr int kJournalNotWritable = 103;  // the system's words
+inline constexpr int kJournalDamaged = 104;      // records, bytes
+inline constexpr int kHistoryNotWritable = 105;  // the system's words
 }  // namespace string_id
 
 // The text of string `id` in code page 936; an empty text for an id the table does not hold.

@@ -208,5 +208,70 @@ TEST(OutboxJournal, UnwritableFolderRecordsNothingAndSaysSo) {
   EXPECT_FALSE(journal.RecordSent(1, 0, "1", 1));
 }
 
+// A bit pattern no stretch of damage can make the search past it slow or wrong: every byte of a
+// megabyte starts a false record that claims the largest payload, and the good records after it
+// are all found.
+TEST(OutboxJournal, FalseRecordHeadersAreSkippedAndTheRestIsRead) {
+  std::string falseHeader("PgOb", 4);
+  falseHeader += std::string("\x00\x00\x01\x00", 4);  // 64 KiB, the longest payload allowed
+  std::string damage;
+  while (damage.size() < (1u << 20))
+    damage += falseHeader;
+  std::string good;
+  for (std::uint64_t id = 1; id <= 3; ++id)
+    good += OutboxJournal::QueuedRecord(Message(id));
+  for (const std::string& bytes : {damage + good, good.substr(0, 10) + damage + good}) {
+    const OutboxJournal::LoadReport report = OutboxJournal::Parse(bytes);
+    EXPECT_EQ(Ids(report.waiting), (std::vector<std::uint64_t>{1, 2, 3}));
+    EXPECT_EQ(report.damagedRecords, 1u);
+    EXPECT_EQ(report.damagedBytes, bytes.size() - good.size());
+    EXPECT_FALSE(report.damagedTail);
+  }
+}
+
+// The progress of a concatenated SMS: the latest record of it counts, it survives compaction,
+// and it is given back only while every message it carries still waits.
+TEST(OutboxJournal, ProgressOfAnSmsInFlightSurvivesCompactionUntilItEnds) {
+  TempDir dir;
+  const std::string path = dir.File("journal");
+  OutboxJournal journal(4);
+  OutboxJournal::LoadReport report;
+  ASSERT_TRUE(journal.Open(path, report));
+  std::vector<OutboxMessage> carried{Message(journal.NextId()), Message(journal.NextId())};
+  ASSERT_TRUE(journal.RecordQueued(carried));
+  SmsInFlight sms;
+  sms.smsId = carried[0].id;
+  sms.carried = Ids(carried);
+  sms.number = carried[0].number;
+  sms.text = "joined";
+  sms.maxParts = 5;
+  sms.concatReference = 9;
+  journal.HandOver(sms);
+  ASSERT_TRUE(journal.RecordPartSent(sms.smsId, {11}));
+  ASSERT_TRUE(journal.RecordPartSent(sms.smsId, {11, 12}));
+  // Others end meanwhile, enough to compact the file.
+  for (int i = 0; i < 5; ++i) {
+    std::vector<OutboxMessage> one{Message(journal.NextId())};
+    ASSERT_TRUE(journal.RecordQueued(one));
+    ASSERT_TRUE(journal.RecordFailed(one[0].id, 0, 1, 1));
+  }
+  report = OutboxJournal::Parse(ReadFileBytes(path));
+  ASSERT_EQ(report.inFlight.size(), 1u);
+  EXPECT_EQ(report.inFlight[0].carried, sms.carried);
+  EXPECT_EQ(report.inFlight[0].text, "joined");
+  EXPECT_EQ(report.inFlight[0].concatReference, 9);
+  EXPECT_EQ(report.inFlight[0].references, (std::vector<int>{11, 12}));
+  // A restart resumes it, and what the new run gets accepted follows the earlier parts.
+  journal.Close();
+  ASSERT_TRUE(journal.Open(path, report));
+  ASSERT_EQ(report.inFlight.size(), 1u);
+  EXPECT_EQ(journal.EarlierReferences(sms.smsId), (std::vector<int>{11, 12}));
+  ASSERT_TRUE(journal.RecordSmsSent(sms.smsId, 0, {13}, 1));
+  report = OutboxJournal::Parse(ReadFileBytes(path));
+  EXPECT_TRUE(report.waiting.empty());
+  EXPECT_TRUE(report.inFlight.empty());
+  EXPECT_NE(ReadFileBytes(path).find("11 12 13"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace pagorin
