@@ -8,6 +8,7 @@
 #include "core/core_fixture.h"
 #include "core/script_functions.h"
 #include "platform/local_time.h"
+#include "support/faulty_system_calls.h"
 #include "support/temp_dir.h"
 
 namespace pagorin::testing {
@@ -449,6 +450,93 @@ TEST_F(OutboxTest, MessagesQueuedByAnOlderRunAreSentAgain) {
   ASSERT_EQ(history.size(), 2u);
   EXPECT_EQ(history[0][9], "内容过长,已截断");
   EXPECT_EQ(history[1][9], "");
+}
+
+// The messages the journal holds as neither sent nor failed, read from the disk.
+std::vector<std::uint64_t> WaitingOnDisk(const std::string& folder) {
+  std::vector<std::uint64_t> ids;
+  for (const OutboxMessage& message :
+       OutboxJournal::Parse(ReadFileBytes(folder + "/" + std::string(OutboxJournal::kFileName)))
+           .waiting)
+    ids.push_back(message.id);
+  return ids;
+}
+
+// A crash right after the modem answered repeats nothing: the sent marks are on the disk before
+// the host's next tick has even told the outbox. A storm answer costs one sync, not one per
+// alarm.
+TEST_F(OutboxTest, FatesAreOnTheDiskWhenTheModemAnswersAndAStormCostsOneSync) {
+  plugin->alarmRules.push_back(MakeRule("Tank1.PV", {0, 1, 2}));
+  plugin->Coalesce = 0;
+  StartRunning();
+  Send("13800138000,13800138001", "B");
+  ASSERT_EQ(WaitingOnDisk(project.path()).size(), 2u);
+  // The modem answers; the module's clock moves on, but the host does not tick meanwhile.
+  EXPECT_EQ(peer->Deliver([this] { ticks.Advance(50); }, 2).size(), 2u);
+  peer->TickUntil([this] { ticks.Advance(50); },
+                  [&] { return WaitingOnDisk(project.path()).empty(); }, 10000);
+  EXPECT_TRUE(WaitingOnDisk(project.path()).empty());
+  EXPECT_EQ(Queued(), 2u);
+  HostTick();
+  EXPECT_EQ(Queued(), 0u);
+  EXPECT_EQ(HistoryRows(project.path()).size(), 2u);
+
+  plugin->sendEnabled = 0;
+  HostTick();
+  Answer({});
+  std::vector<AlarmEvent> storm;
+  for (std::int32_t id = 1; id <= 1000; ++id)
+    storm.push_back(MakeEvent(id, "Tank1", 2, 1));
+  FaultySystemCalls calls;
+  Answer(storm);
+  EXPECT_EQ(Queued(), 3000u);
+  EXPECT_EQ(calls.CallsOf(calls.fsync), 1);
+
+  // A message that reaches its maximum age is recorded as expired, whatever the modem said last.
+  SmsFailure expired{SmsFailureKind::Expired, "+CMS ERROR: 331", 331, Cp("无网络服务"), 4};
+  plugin->outbox.OnFailed(plugin->outbox.Recent(1).front().id, expired);
+  const auto rows = HistoryRows(project.path());
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2][8], "发送失败");
+  EXPECT_EQ(rows[2][9], "等待时间过长,已放弃");
+}
+
+// A concatenated SMS of which the network had accepted the first part before a crash goes on
+// from the second part, under the same concatenation reference, and the history has all three
+// references.
+TEST_F(OutboxTest, ConcatenatedSmsResumesAtThePartTheNetworkDidNotAccept) {
+  OutboxMessage message;
+  message.id = 7;
+  message.queuedAt = wallClock.load() - 60;
+  message.priority = kPriorityLow;
+  message.number = "13800138000";
+  message.origin = "Tank1.PV";
+  message.text = Cp(Times("报", 3 * 67 - 5));
+  message.parts = 3;
+  SmsInFlight sms;
+  sms.smsId = 7;
+  sms.carried = {7};
+  sms.number = message.number;
+  sms.text = message.text;
+  sms.maxParts = 5;
+  sms.concatReference = 7;
+  sms.references = {41};
+  WriteFileBytes(project.path() + "/" + std::string(OutboxJournal::kFileName),
+                 OutboxJournal::QueuedRecord(message) + OutboxJournal::ProgressRecord(sms));
+  StartRunning();
+  EXPECT_EQ(Queued(), 1u);
+  // Parts 2 and 3 alone make no whole message on the phone.
+  EXPECT_TRUE(peer->Deliver([this] { HostTick(); }, 1).empty());
+  EXPECT_EQ(Queued(), 0u);
+  const std::string& transcript = peer->Transcript();
+  std::size_t commands = 0;
+  for (std::size_t at = 0; (at = transcript.find("AT+CMGS=", at)) != std::string::npos; ++at)
+    ++commands;
+  EXPECT_EQ(commands, 2u);
+  const auto history = HistoryRows(project.path());
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_TRUE(history[0][7].starts_with("41 ")) << history[0][7];
+  EXPECT_EQ(std::count(history[0][7].begin(), history[0][7].end(), ' '), 2);
 }
 
 }  // namespace
