@@ -21,13 +21,24 @@ bool IsAllDigits(std::string_view text) noexcept {
   return true;
 }
 
+// A spreadsheet takes a field for a formula when it starts with one of =, +, - or @, and some
+// also after a leading tab or carriage return, which they drop first.
+bool StartsLikeFormula(std::string_view text) noexcept {
+  return !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+}
+
+// Defused with a leading apostrophe: a text that starts like a formula, and one that is only
+// apostrophes before such a start, so that reading back takes off exactly the one added.
+bool NeedsDefusing(std::string_view text) noexcept {
+  const std::size_t first = text.find_first_not_of('\'');
+  return first != std::string_view::npos && StartsLikeFormula(text.substr(first));
+}
+
 // One field, quoted when it holds a separator, a quote or a line break; a text that a
 // spreadsheet would take for a formula is defused with a leading apostrophe.
 void AppendField(std::string& line, std::string_view utf8) {
   std::string field;
-  if (!utf8.empty() && (utf8[0] == '=' || utf8[0] == '+' || utf8[0] == '-' || utf8[0] == '@')) {
-    field.push_back('\'');
-  }
+  if (NeedsDefusing(utf8)) field.push_back('\'');
   field.append(utf8);
   if (field.find_first_of(",\"\r\n") == std::string::npos) {
     line += field;
@@ -47,10 +58,7 @@ void AppendText(std::string& line, std::string_view cp936) {
 
 // A field as it was before AppendField defused it.
 std::string UndefusedField(std::string_view field) {
-  if (field.size() >= 2 && field[0] == '\'' &&
-      (field[1] == '=' || field[1] == '+' || field[1] == '-' || field[1] == '@')) {
-    field.remove_prefix(1);
-  }
+  if (!field.empty() && field[0] == '\'' && NeedsDefusing(field.substr(1))) field.remove_prefix(1);
   return platform::Utf8ToCp936(field);
 }
 

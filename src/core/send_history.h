@@ -5,7 +5,8 @@
 // CSV without one in the ANSI code page; the mark makes it read UTF-8, which also holds every
 // character a phone-book description or a script text may bring, and which every other tool
 // reads too. Phone numbers are written as ="13800138000" so that they stay text, and a text that
-// begins like a formula (=, +, -, @) gets a leading apostrophe so that it is never run as one.
+// begins like a formula (=, +, -, @, a tab or a carriage return) gets a leading
+// apostrophe so that it is never run as one; reading back takes it off again.
 //
 // The file is rotated by size: when a line would take it past the limit it becomes
 // Pagorin_SendHistory.1.csv (the older ones move up, the oldest is removed) and a new file with

@@ -106,7 +106,10 @@ bool MarkupDocument::Parse() noexcept {
   try {
     parentPos_ = currentPos_ = childPos_ = onElement_ = 0;
     nextFreeRecord_ = 1;
+    // The last parse's error names are spans of a text that is gone; an empty text, which
+    // ParseElements never scans, would otherwise read them.
     parseError_ = {};
+    errorNames_ = {};
     ReserveRecords(static_cast<std::int64_t>(text_.size() / 64 + 8));
     Rec(0) = ElementRecord{};
     if (text_.empty()) {
@@ -213,7 +216,6 @@ int MarkupDocument::NewRecord() {
 // change the index. Everything is parsed under the document record.
 int MarkupDocument::ParseElements() {
   openElements_.clear();
-  errorNames_ = {};
   const char* text = text_.c_str();
   const int size = static_cast<int>(text_.size());
   int current = 0;

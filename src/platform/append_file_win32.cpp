@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/append_file.h"
 #include "platform/file_io.h"
@@ -22,6 +23,15 @@ namespace {
 
 void SetError(std::string& error, int errorNumber) noexcept {
   AssignErrorText(error, errorNumber);
+}
+
+void SetSystemError(std::string& error, DWORD code) noexcept {
+  AssignErrorText(error, SystemErrorNumber(code));
+}
+
+// The volume and the file index name one file for as long as it exists.
+bool IdentityOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) noexcept {
+  return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info) != 0;
 }
 
 }  // namespace
@@ -44,6 +54,37 @@ bool AppendFile::Open(const std::string& path, std::string& error) noexcept {
     SetError(error, errno);
     return false;
   }
+  return true;
+}
+
+// Held through the share mode: the handle lets others read and nothing else, so a second open
+// for writing, in this process or another, fails with a sharing violation until it is closed.
+bool AppendFile::OpenExclusive(const std::string& path, std::string& error,
+                               bool& heldByOther) noexcept {
+  Close();
+  heldByOther = false;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  try {
+    handle = CreateFileW(detail::WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  } catch (...) {
+    SetError(error, ENOMEM);
+    return false;
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    heldByOther = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+    SetSystemError(error, code);
+    return false;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND);
+  if (fd < 0) {
+    const int cause = errno;
+    CloseHandle(handle);
+    SetError(error, cause);
+    return false;
+  }
+  fd_.Reset(fd);
   return true;
 }
 
@@ -89,23 +130,79 @@ std::uint64_t AppendFile::Size() const noexcept {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-bool RenameFile(const std::string& from, const std::string& to) noexcept {
-  try {
-    return MoveFileExW(detail::WidePath(from).c_str(), detail::WidePath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  } catch (...) {
+bool AppendFile::IsAt(const std::string& path) const noexcept {
+  BY_HANDLE_FILE_INFORMATION held{};
+  if (!fd_.valid() || !IdentityOf(reinterpret_cast<HANDLE>(::_get_osfhandle(fd_.get())), held)) {
     return false;
   }
+  HANDLE named = INVALID_HANDLE_VALUE;
+  try {
+    // No access asked for, so no holder's share mode stands in the way.
+    named = CreateFileW(detail::WidePath(path).c_str(), 0,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  } catch (...) {
+    return true;
+  }
+  if (named == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    return code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = IdentityOf(named, info);
+  CloseHandle(named);
+  if (!known) return true;
+  return info.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
+         info.nFileIndexHigh == held.nFileIndexHigh && info.nFileIndexLow == held.nFileIndexLow;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) noexcept {
+  std::string error;
+  return RenameFile(from, to, error);
+}
+
+bool RenameFile(const std::string& from, const std::string& to, std::string& error) noexcept {
+  try {
+    if (MoveFileExW(detail::WidePath(from).c_str(), detail::WidePath(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return true;
+    }
+  } catch (...) {
+    SetError(error, ENOMEM);
+    return false;
+  }
+  SetSystemError(error, GetLastError());
+  return false;
 }
 
 bool RemoveFile(const std::string& path) noexcept {
+  std::string error;
+  return RemoveFile(path, error);
+}
+
+bool RemoveFile(const std::string& path, std::string& error) noexcept {
   try {
     if (DeleteFileW(detail::WidePath(path).c_str())) return true;
   } catch (...) {
+    SetError(error, ENOMEM);
     return false;
   }
   const DWORD code = GetLastError();
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+  if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
+  SetSystemError(error, code);
+  return false;
+}
+
+bool PathExists(const std::string& path) noexcept {
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  try {
+    attributes = GetFileAttributesW(detail::WidePath(path).c_str());
+  } catch (...) {
+    return true;
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD code = GetLastError();
+  return code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace pagorin::platform

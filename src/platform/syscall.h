@@ -28,6 +28,8 @@ class SystemCalls {
   virtual int Ioctl(int fd, unsigned long request, void* argument) noexcept;
   virtual int Tcsetattr(int fd, int when, const termios* settings) noexcept;
   virtual int Rename(const char* from, const char* to) noexcept;
+  virtual int Unlink(const char* path) noexcept;
+  virtual int Flock(int fd, int operation) noexcept;
 };
 
 // While it lives, `calls` stands in for the system in every thread. Install it before the code
@@ -57,6 +59,8 @@ int Fsync(int fd) noexcept;
 int Ioctl(int fd, unsigned long request, void* argument = nullptr) noexcept;
 int Tcsetattr(int fd, int when, const termios* settings) noexcept;
 int Rename(const char* from, const char* to) noexcept;
+int Unlink(const char* path) noexcept;
+int Flock(int fd, int operation) noexcept;
 
 }  // namespace sys
 

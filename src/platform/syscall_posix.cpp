@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -56,6 +57,12 @@ int SystemCalls::Tcsetattr(int fd, int when, const termios* settings) noexcept {
 int SystemCalls::Rename(const char* from, const char* to) noexcept {
   return ::rename(from, to);
 }
+int SystemCalls::Unlink(const char* path) noexcept {
+  return ::unlink(path);
+}
+int SystemCalls::Flock(int fd, int operation) noexcept {
+  return ::flock(fd, operation);
+}
 
 ScopedSystemCalls::ScopedSystemCalls(SystemCalls& calls) noexcept
     : previous_(Current().exchange(&calls, std::memory_order_acq_rel)) {}
@@ -95,6 +102,12 @@ int Tcsetattr(int fd, int when, const termios* settings) noexcept {
 }
 int Rename(const char* from, const char* to) noexcept {
   return RetryOnEintr([&] { return Calls().Rename(from, to); });
+}
+int Unlink(const char* path) noexcept {
+  return RetryOnEintr([&] { return Calls().Unlink(path); });
+}
+int Flock(int fd, int operation) noexcept {
+  return RetryOnEintr([&] { return Calls().Flock(fd, operation); });
 }
 
 }  // namespace sys

@@ -123,6 +123,30 @@ TEST(SendHistory, FileIsUtf8WithMarkAndChineseColumns) {
   EXPECT_EQ(ReadRows(dir.File(std::string(SendHistory::kFileName))).size(), 5u);
 }
 
+// Local time in a zone eight hours east of UTC, in the form the history writes.
+std::string EastEightTime(std::int64_t seconds) {
+  const std::int64_t local = seconds + 8 * 3600;
+  std::int64_t days = local / 86400;
+  const std::int64_t rest = local % 86400;
+  // The civil date of a day count since 1970-01-01.
+  days += 719468;
+  const std::int64_t era = days / 146097;
+  const std::int64_t dayOfEra = days - era * 146097;
+  const std::int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(year),
+                static_cast<int>(month), static_cast<int>(day), static_cast<int>(rest / 3600),
+                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  return text;
+}
+
+// Each field reads back as it went in, whatever defusing or quoting it took.
 TEST(SendHistory, FieldsAreQuotedAndFormulasDefused) {
   struct Row {
     const char* text;
@@ -137,17 +161,26 @@ TEST(SendHistory, FieldsAreQuotedAndFormulasDefused) {
       {"+86", "'+86"},
       {"-1,5", "\"'-1,5\""},
       {"@SUM(A1)", "'@SUM(A1)"},
+      {"\t=1+2", "'\t=1+2"},
+      {"\r=1", "\"'\r=1\""},
+      {"'=1", "''=1"},
+      {"''+1", "'''+1"},
+      {"'quoted'", "'quoted'"},
+      {"'", "'"},
   };
-  SendHistory history(SendHistory::kDefaultMaxFileBytes, 4, &UtcTime);
+  SendHistory history(SendHistory::kDefaultMaxFileBytes, 4, &EastEightTime);
   for (const Row& row : rows) {
     HistoryEntry entry = Entry(1);
     entry.text = row.text;
     const std::string line = history.FormatLine(entry);
     EXPECT_NE(line.find(std::string(",") + row.field + ",1,"), std::string::npos)
         << row.text << " in " << line;
-    std::string expected = row.text;
-    if (row.field[0] == '\'' || row.field[1] == '\'') expected = "'" + expected;
+    std::string expected = row.field;
+    if (expected.starts_with('"')) expected = SplitCsvLine(expected)[0];
     EXPECT_EQ(SplitCsvLine(line)[5], expected);
+    HistoryEntry read;
+    ASSERT_TRUE(history.ParseLine(line, read)) << line;
+    EXPECT_EQ(read.text, row.text);
   }
   // A number that is not all digits is written as text, with no formula around it.
   HistoryEntry odd = Entry(1);
@@ -181,29 +214,6 @@ TEST(SendHistory, RotatesBySizeAndKeepsTheNewestLines) {
   EXPECT_EQ(numbers.back(), kEntries);
   for (std::size_t i = 1; i < numbers.size(); ++i)
     EXPECT_EQ(numbers[i], numbers[i - 1] + 1);
-}
-
-// Local time in a zone eight hours east of UTC, in the form the history writes.
-std::string EastEightTime(std::int64_t seconds) {
-  const std::int64_t local = seconds + 8 * 3600;
-  std::int64_t days = local / 86400;
-  const std::int64_t rest = local % 86400;
-  // The civil date of a day count since 1970-01-01.
-  days += 719468;
-  const std::int64_t era = days / 146097;
-  const std::int64_t dayOfEra = days - era * 146097;
-  const std::int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
-  const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(year),
-                static_cast<int>(month), static_cast<int>(day), static_cast<int>(rest / 3600),
-                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
-  return text;
 }
 
 // What a new run reads back for the send record is what earlier runs wrote: the last entries in

@@ -1,7 +1,10 @@
 #include "platform/file_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -191,6 +194,145 @@ TEST(AppendFile, AppendsWholeAfterInterruptedAndShortWritesAndReportsAFailedSync
   file.Close();
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(ReadFileBytes(dir.File("journal")), "record one\n");
+}
+
+// A held file turns away every other holder, a second object of this process as well as a child
+// process, telling that apart from other failures, and is free again once its holder lets go.
+TEST(AppendFile, OpenExclusiveTurnsAwayEveryOtherHolderUntilItLetsGo) {
+  TempDir dir;
+  const std::string path = dir.File("journal");
+  AppendFile first, second;
+  std::string error;
+  bool held = true;
+  ASSERT_TRUE(first.OpenExclusive(path, error, held)) << error;
+  EXPECT_FALSE(held);
+  ASSERT_TRUE(first.Append("a", error));
+  EXPECT_FALSE(second.OpenExclusive(path, error, held));
+  EXPECT_TRUE(held);
+  EXPECT_EQ(error, ErrorText(EWOULDBLOCK));
+  EXPECT_FALSE(second.IsOpen());
+  first.Close();
+  ASSERT_TRUE(second.OpenExclusive(path, error, held)) << error;
+  ASSERT_TRUE(second.Append("b", error));
+  second.Close();
+  EXPECT_EQ(ReadFileBytes(path), "ab");
+
+  int toParent[2], toChild[2];
+  ASSERT_EQ(::pipe(toParent), 0);
+  ASSERT_EQ(::pipe(toChild), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    AppendFile own;
+    std::string ownError;
+    bool ownHeld = false;
+    const char opened = own.OpenExclusive(path, ownError, ownHeld) ? 'y' : 'n';
+    char go = 0;
+    const bool told = ::write(toParent[1], &opened, 1) == 1 && ::read(toChild[0], &go, 1) == 1;
+    ::_exit(told ? 0 : 1);
+  }
+  char opened = 0;
+  ASSERT_EQ(::read(toParent[0], &opened, 1), 1);
+  EXPECT_EQ(opened, 'y');
+  EXPECT_FALSE(first.OpenExclusive(path, error, held));
+  EXPECT_TRUE(held);
+  const char go = 'g';
+  ASSERT_EQ(::write(toChild[1], &go, 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]})
+    ::close(fd);
+  EXPECT_TRUE(first.OpenExclusive(path, error, held)) << error;
+  first.Close();
+
+  // A failure of the lock itself is no other holder; an interrupted one is tried again.
+  FaultySystemCalls faults;
+  faults.flock.interrupts = 1;
+  EXPECT_TRUE(first.OpenExclusive(path, error, held)) << error;
+  EXPECT_EQ(faults.flock.calls, 2);
+  faults.flock.error = ENOLCK;
+  EXPECT_FALSE(second.OpenExclusive(path, error, held));
+  EXPECT_FALSE(held);
+  EXPECT_EQ(error, ErrorText(ENOLCK));
+  EXPECT_FALSE(second.IsOpen());
+}
+
+// What becomes of the path while the file is open, and whether IsAt still finds the file there.
+struct PathCase {
+  const char* change;
+  void (*apply)(const TempDir&);
+  bool stillAt;
+};
+
+void PrintTo(const PathCase& c, std::ostream* out) {
+  *out << c.change;
+}
+
+class AppendFileIdentity : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(AppendFileIdentity, IsAtFollowsTheFileNotTheName) {
+  TempDir dir;
+  AppendFile file;
+  std::string error;
+  ASSERT_TRUE(file.Open(dir.File("history"), error)) << error;
+  ASSERT_TRUE(file.Append("line\n", error));
+  GetParam().apply(dir);
+  EXPECT_EQ(file.IsAt(dir.File("history")), GetParam().stillAt);
+  file.Close();
+  EXPECT_FALSE(file.IsAt(dir.File("history")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AppendFileIdentity,
+    ::testing::Values(PathCase{"Untouched", [](const TempDir&) {}, true},
+                      PathCase{"Removed",
+                               [](const TempDir& d) {
+                                 ASSERT_EQ(::unlink(d.File("history").c_str()), 0);
+                               },
+                               false},
+                      PathCase{"MovedAway",
+                               [](const TempDir& d) {
+                                 ASSERT_TRUE(RenameFile(d.File("history"), d.File("history.1")));
+                               },
+                               false},
+                      PathCase{"ReplacedByRename",
+                               [](const TempDir& d) {
+                                 WriteFileBytes(d.File("copy"), "line\n");
+                                 ASSERT_TRUE(RenameFile(d.File("copy"), d.File("history")));
+                               },
+                               false},
+                      PathCase{"RemovedAndWrittenAgain",
+                               [](const TempDir& d) {
+                                 ASSERT_EQ(::unlink(d.File("history").c_str()), 0);
+                                 WriteFileBytes(d.File("history"), "line\n");
+                               },
+                               false}),
+    [](const ::testing::TestParamInfo<PathCase>& row) { return row.param.change; });
+
+TEST(AppendFile, RenameAndRemoveSayWhyTheyFailed) {
+  TempDir dir;
+  WriteFileBytes(dir.File("a"), "a");
+  std::string error;
+  EXPECT_FALSE(RenameFile(dir.File("missing"), dir.File("b"), error));
+  EXPECT_EQ(error, ErrorText(ENOENT));
+  EXPECT_TRUE(RemoveFile(dir.File("missing"), error));
+  EXPECT_TRUE(PathExists(dir.File("a")));
+  EXPECT_TRUE(PathExists(dir.path()));
+  EXPECT_FALSE(PathExists(dir.File("missing")));
+  EXPECT_FALSE(PathExists(dir.File("a/below")));
+  {
+    FaultySystemCalls faults;
+    faults.rename.error = EACCES;
+    faults.unlink.error = EBUSY;
+    EXPECT_FALSE(RenameFile(dir.File("a"), dir.File("b"), error));
+    EXPECT_EQ(error, ErrorText(EACCES));
+    EXPECT_FALSE(RemoveFile(dir.File("a"), error));
+    EXPECT_EQ(error, ErrorText(EBUSY));
+  }
+  EXPECT_TRUE(RenameFile(dir.File("a"), dir.File("b"), error)) << error;
+  EXPECT_TRUE(RemoveFile(dir.File("b"), error)) << error;
+  EXPECT_FALSE(PathExists(dir.File("b")));
 }
 
 }  // namespace

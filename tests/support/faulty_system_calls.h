@@ -17,14 +17,15 @@ class FaultySystemCalls : public platform::SystemCalls {
  public:
   // What happens to the calls of one kind, in this order.
   struct Script {
-    int interrupts = 0;    // the next this many calls fail with EINTR
+    int passes = 0;        // the next this many calls go through untouched
+    int interrupts = 0;    // then this many fail with EINTR
     int notReady = 0;      // then this many fail with EAGAIN
     int error = 0;         // then every call fails with this errno (0: none)
     bool nothing = false;  // reads and writes move 0 bytes; a poll times out
     std::size_t cap = 0;   // reads and writes move at most this many bytes (0: no limit)
     int calls = 0;         // calls seen
   };
-  Script read, write, poll, open, close, tcdrain, fsync, ioctl, tcsetattr, rename;
+  Script read, write, poll, open, close, tcdrain, fsync, ioctl, tcsetattr, rename, unlink, flock;
 
   FaultySystemCalls() noexcept : installed_(*this) {}
 
@@ -71,11 +72,21 @@ class FaultySystemCalls : public platform::SystemCalls {
   int Rename(const char* from, const char* to) noexcept override {
     return Fails(rename) ? -1 : SystemCalls::Rename(from, to);
   }
+  int Unlink(const char* path) noexcept override {
+    return Fails(unlink) ? -1 : SystemCalls::Unlink(path);
+  }
+  int Flock(int fd, int operation) noexcept override {
+    return Fails(flock) ? -1 : SystemCalls::Flock(fd, operation);
+  }
 
  private:
   bool Fails(Script& script) noexcept {
     const std::lock_guard<std::mutex> lock(mutex_);
     ++script.calls;
+    if (script.passes > 0) {
+      --script.passes;
+      return false;
+    }
     if (script.interrupts > 0) {
       --script.interrupts;
       errno = EINTR;
