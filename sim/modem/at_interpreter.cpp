@@ -32,9 +32,6 @@ const std::string kPrompt = "\r\n> ";
 std::string CmsError(int code) {
   return "\r\n+CMS ERROR: " + std::to_string(code) + "\r\n";
 }
-std::string Info(std::string_view text) {
-  return "\r\n" + std::string(text) + "\r\n";
-}
 
 bool IsDigits(std::string_view text) {
   if (text.empty()) return false;
@@ -100,6 +97,8 @@ AtInterpreter::AtInterpreter(ModemBehaviour behaviour)
 
 void AtInterpreter::Reset() {
   echo_ = behaviour_.echo;
+  numeric_ = behaviour_.numericResults;
+  quiet_ = behaviour_.quietResults;
   textMode_ = false;
   cmee_ = 0;
 }
@@ -176,9 +175,11 @@ void AtInterpreter::RunCommandLine(std::string& out) {
   if (start == std::string::npos) return;
   ++commandCount_;
   std::string body = line.substr(start + 2);
+  // The line's own result is sent as the settings it made say (ATV0 answers "0\r").
   std::string result = overflow ? kError : RunCommands(Normalise(body), out);
+  if (result != kPrompt) result = Final(result);
   out += result;
-  if ((result == kOk && behaviour_.urcAfterOk) ||
+  if ((result == Final(kOk) && !quiet_ && behaviour_.urcAfterOk) ||
       (result == kPrompt && behaviour_.urcAfterPrompt)) {
     out += Info(NextUrc());
   }
@@ -230,8 +231,10 @@ std::string AtInterpreter::RunCommands(std::string_view body, std::string& out) 
       Reset();
     } else if (name == "I") {
       out += Info("gsm-modem-sim");
-    } else if ((name == "V" && value == 1) || (name == "Q" && value == 0)) {
-      // Verbose result codes are what this modem always gives.
+    } else if (name == "V" && value <= 1) {
+      numeric_ = value == 0;
+    } else if (name == "Q" && value <= 1) {
+      quiet_ = value == 1;
     } else {
       return kError;
     }
@@ -284,8 +287,24 @@ std::string AtInterpreter::RunExtended(std::string_view name, std::string_view a
 
 std::string AtInterpreter::CmeError(int code) const {
   if (cmee_ == 0) return kError;
-  if (cmee_ == 2 && code == kCmeSimNotInserted) return Info("+CME ERROR: SIM not inserted");
-  return Info("+CME ERROR: " + std::to_string(code));
+  if (cmee_ == 2 && code == kCmeSimNotInserted) return "\r\n+CME ERROR: SIM not inserted\r\n";
+  return "\r\n+CME ERROR: " + std::to_string(code) + "\r\n";
+}
+
+std::string AtInterpreter::Final(const std::string& verbose) const {
+  if (quiet_) return {};
+  if (!numeric_) return verbose;
+  if (verbose == kOk) return "0\r";
+  if (verbose == kError) return "4\r";
+  // Extended errors have no number of their own: their text, framed as a numeric result.
+  std::string text = verbose;
+  if (text.starts_with("\r\n")) text.erase(0, 2);
+  if (text.ends_with("\r\n")) text.pop_back();
+  return text;
+}
+
+std::string AtInterpreter::Info(std::string_view text) const {
+  return numeric_ ? std::string(text) + "\r\n" : "\r\n" + std::string(text) + "\r\n";
 }
 
 std::string AtInterpreter::HealthQuery(std::string_view name, std::string_view argument,
@@ -359,7 +378,7 @@ void AtInterpreter::TakeEntryByte(char byte, std::string& out) {
     state_ = State::kCommand;
     entry_.clear();
     notes_.push_back({Note::Kind::kEvent, "send cancelled with ESC"});
-    out += kOk;
+    out += Final(kOk);
     return;
   }
   if (byte == '\r' && state_ == State::kTextEntry) {
@@ -400,13 +419,13 @@ void AtInterpreter::FinishSend(std::string& out) {
     if (entryOverflow_) {
       notes_.push_back({Note::Kind::kEvent,
                         "PDU refused: more than " + std::to_string(kMaxEntry) + " characters"});
-      out += CmsError(kInvalidPduParameter);
+      out += Final(CmsError(kInvalidPduParameter));
       return;
     }
     DecodeResult decoded = DecodeSubmitPdu(entry, announcedLength_);
     if (!decoded.pdu) {
       notes_.push_back({Note::Kind::kEvent, "PDU refused: " + decoded.reason});
-      out += CmsError(decoded.cmsError);
+      out += Final(CmsError(decoded.cmsError));
       return;
     }
     message.pdu = std::move(*decoded.pdu);
@@ -422,23 +441,23 @@ void AtInterpreter::FinishSend(std::string& out) {
     notes_.push_back({Note::Kind::kEvent, "message " + std::to_string(submitCount_) +
                                               " refused with " + std::to_string(refusal) +
                                               (outage_ != 0 ? " (error window)" : "")});
-    out += CmsError(refusal);
+    out += Final(CmsError(refusal));
     return;
   }
   if (submitCount_ == behaviour_.failMessage) {
     notes_.push_back({Note::Kind::kEvent, "message " + std::to_string(submitCount_) +
                                               " answered with the injected error " +
                                               std::to_string(behaviour_.failCode)});
-    out += CmsError(behaviour_.failCode);
+    out += Final(CmsError(behaviour_.failCode));
     return;
   }
   message.reference = nextReference_;
   nextReference_ = (nextReference_ + 1) & 0xFF;
   ++acceptedCount_;
-  out += "\r\n+CMGS: " + std::to_string(message.reference) + "\r\n";
+  out += Info("+CMGS: " + std::to_string(message.reference));
   if (!behaviour_.dropFinalOk) {
-    out += kOk;
-    if (behaviour_.urcAfterOk) out += Info(NextUrc());
+    out += Final(kOk);
+    if (behaviour_.urcAfterOk && !quiet_) out += Info(NextUrc());
   }
   if (!behaviour_.unsolicited.empty()) out += Info(behaviour_.unsolicited);
   messages_.push_back(std::move(message));

@@ -1,9 +1,11 @@
 // The command side of the simulated modem as a pure state machine: bytes from the terminal go
 // in, the modem's answer comes out. It knows the basic commands a sender of short messages needs
-// (AT, ATE, ATZ, AT&F, ATI, AT+CMGF, AT+CMGS, AT+CMEE) and the ones a sender checks the modem's
-// health with (AT+CPIN?, AT+CREG?, AT+CGREG?, AT+CSQ), and answers in the verbose form with CR LF,
-// as a modem does with its factory settings. No input or output of its own, no clock: whoever
-// runs it says when the network is gone (SetOutage).
+// (AT, ATE, ATV, ATQ, ATZ, AT&F, ATI, AT+CMGF, AT+CMGS, AT+CMEE) and the ones a sender checks the
+// modem's health with (AT+CPIN?, AT+CREG?, AT+CGREG?, AT+CSQ). It answers in the verbose form with
+// CR LF, as a modem does with its factory settings; after ATV0 result codes are numeric ("0\r",
+// "4\r"; the +CMS and +CME errors keep their text) and information lines lose their leading CR
+// LF; after ATQ1 no result codes at all. No input or output of its own, no clock: whoever runs it
+// says when the network is gone (SetOutage).
 #pragma once
 
 #include <cstddef>
@@ -22,13 +24,15 @@ std::string Escaped(std::string_view bytes);
 
 // How the simulated modem behaves, including the faults it is told to show.
 struct ModemBehaviour {
-  bool echo = true;          // echo of received characters after reset (ATE1)
-  int failMessage = 0;       // the Nth accepted message (from 1) is answered with an error
-  int failCode = 500;        // the +CMS ERROR code of that answer
-  bool dropFinalOk = false;  // leave out the final OK after +CMGS
-  std::string unsolicited;   // a result line sent right after the answer to each send
-  int hangupAfter = 0;       // hang up after the Nth command line (from 1); 0 never
-  int firstReference = 0;    // the message reference of the first message, 0 to 255
+  bool echo = true;             // echo of received characters after reset (ATE1)
+  bool numericResults = false;  // numeric result codes after reset (ATV0 stored)
+  bool quietResults = false;    // no result codes after reset (ATQ1 stored)
+  int failMessage = 0;          // the Nth accepted message (from 1) is answered with an error
+  int failCode = 500;           // the +CMS ERROR code of that answer
+  bool dropFinalOk = false;     // leave out the final OK after +CMGS
+  std::string unsolicited;      // a result line sent right after the answer to each send
+  int hangupAfter = 0;          // hang up after the Nth command line (from 1); 0 never
+  int firstReference = 0;       // the message reference of the first message, 0 to 255
 
   // Unsolicited result codes: the lines to pick from (empty: DefaultUrcs()), and where they go.
   std::vector<std::string> urcs;
@@ -90,6 +94,8 @@ class AtInterpreter {
   // True once the command line named by `hangupAfter` has been answered.
   bool HungUp() const { return state_ == State::kHungUp; }
   bool Echo() const { return echo_; }
+  bool NumericResults() const { return numeric_; }
+  bool QuietResults() const { return quiet_; }
   bool TextMode() const { return textMode_; }
   int CommandCount() const { return commandCount_; }
   int AcceptedCount() const { return acceptedCount_; }
@@ -106,12 +112,19 @@ class AtInterpreter {
   std::string StartSend(std::string_view argument);
   std::string HealthQuery(std::string_view name, std::string_view argument, std::string& out);
   std::string CmeError(int code) const;
+  // A final result given in the verbose form ("\r\nOK\r\n", "\r\n+CMS ERROR: 500\r\n"), as the
+  // current settings send it.
+  std::string Final(const std::string& verbose) const;
+  // An information line as the current settings frame it.
+  std::string Info(std::string_view text) const;
   void FinishSend(std::string& out);
   void Reset();
 
   ModemBehaviour behaviour_;
   State state_ = State::kCommand;
   bool echo_ = true;
+  bool numeric_ = false;  // ATV0
+  bool quiet_ = false;    // ATQ1
   bool textMode_ = false;
   int cmee_ = 0;    // error report mode: 0 plain ERROR, 1 numeric +CME ERROR
   int outage_ = 0;  // the +CMS ERROR code every send gets now, 0 none

@@ -159,6 +159,8 @@ struct Settings {
   std::string portFile;
   std::string logFile;
   std::string echo = "on";
+  bool numericResults = false;
+  bool quietResults = false;
   bool silent = false;
   int failMessage = 0;
   int failCode = 500;
@@ -299,6 +301,8 @@ class MessageLog {
 pagorin::sim::ModemBehaviour BehaviourOf(const Settings& settings) {
   pagorin::sim::ModemBehaviour behaviour;
   behaviour.echo = settings.echo == "on";
+  behaviour.numericResults = settings.numericResults;
+  behaviour.quietResults = settings.quietResults;
   behaviour.failMessage = settings.failMessage;
   behaviour.failCode = settings.failCode;
   behaviour.dropFinalOk = settings.dropFinalOk;
@@ -603,14 +607,16 @@ void ModemRun::Answer(std::string answer) {
   double delaySeconds = 0;
   auto consider = [&](std::string_view marker, double seconds) {
     std::size_t at = answer.find(marker);
+    // With numeric results the line has no CR LF before it; with verbose ones that is held too.
+    if (at != std::string::npos && at >= 2 && answer.compare(at - 2, 2, "\r\n") == 0) at -= 2;
     if (seconds > 0 && at < cut) {
       cut = at;
       delaySeconds = seconds;
     }
   };
   consider("\r\n> ", settings_.promptDelaySeconds);
-  consider("\r\n+CMGS:", settings_.replyDelaySeconds);
-  consider("\r\n+CMS ERROR:", settings_.replyDelaySeconds);
+  consider("+CMGS:", settings_.replyDelaySeconds);
+  consider("+CMS ERROR:", settings_.replyDelaySeconds);
   if (cut == std::string::npos) {
     pending_ += answer;
     return;
@@ -676,6 +682,10 @@ int main(int argc, char** argv) {
         "append one JSON line per accepted SMS, and one per concatenated message joined");
     app.add_option("--echo", settings.echo, "command echo after reset")
         ->check(CLI::IsMember({"on", "off"}));
+    app.add_flag("--numeric-results", settings.numericResults,
+                 "numeric result codes after reset, as with ATV0 stored (0 OK, 4 ERROR)");
+    app.add_flag("--quiet-results", settings.quietResults,
+                 "no result codes after reset, as with ATQ1 stored");
     app.add_flag("--silent", settings.silent, "read everything, answer nothing");
     app.add_option("--fail-message", settings.failMessage,
                    "answer the Nth message (from 1) with +CMS ERROR")

@@ -30,7 +30,7 @@ std::optional<SmsPart> EncodeSinglePart(const std::string& number, const std::st
 SmsModem::SmsModem() noexcept = default;
 
 SmsModem::~SmsModem() {
-  Stop();
+  Close();
 }
 
 int SmsModem::Open(int portNumber, int baudRate, int byteSize) noexcept {
@@ -60,7 +60,7 @@ int SmsModem::Open(int portNumber, int baudRate, int byteSize) noexcept {
 }
 
 int SmsModem::Enqueue(const std::string& number, const std::string& text, int priority) noexcept {
-  if (!started_) return 0;
+  if (!started_ || closed_) return 0;
   try {
     std::optional<SmsPart> part = EncodeSinglePart(number, text);
     if (!part) return 0;
@@ -76,7 +76,7 @@ int SmsModem::Enqueue(const std::string& number, const std::string& text, int pr
 }
 
 std::uint64_t SmsModem::Submit(QueuedSms message) noexcept {
-  if (!started_ || message.parts.empty()) return 0;
+  if (!started_ || closed_ || message.parts.empty()) return 0;
   try {
     if (message.id == 0) message.id = NewMessageId();
     lastId_ = std::max(lastId_, message.id);
@@ -139,6 +139,7 @@ void SmsModem::Tick() noexcept {
         observer_->OnStatusChanged(report.status);
         break;
       case SmsReport::Kind::PartSent:
+        observer_->OnPartSent(report.id, report.references);
         break;
     }
   }
@@ -169,8 +170,20 @@ void SmsModem::Nudge() noexcept {
 
 void SmsModem::RunSender() noexcept {
   std::vector<QueuedSms> arrived;
+  bool closing = false;
+  std::chrono::steady_clock::time_point closeDeadline;
   std::unique_lock lock(mutex_);
-  while (!stopping_) {
+  for (;;) {
+    if (stopping_) {
+      // The verdict on a PDU already written is waited for, so that its fate is reported.
+      if (!closing) {
+        closing = true;
+        closeDeadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(SmsSender::kCloseGraceMs);
+        sender_->BeginClose();
+      }
+      if (sender_->ReadyToClose() || std::chrono::steady_clock::now() >= closeDeadline) break;
+    }
     arrived.swap(incoming_);
     const bool sendEnabled = sendEnabled_;
     const std::uint32_t maxAgeMs = maxAgeMs_;
@@ -211,10 +224,17 @@ void SmsModem::RunSender() noexcept {
       // Out of memory: these reports are lost; the queue itself is right.
     }
     queued_ = sender_->queueLength() + incoming_.size();
-    if (stopping_ || nudged_ || !incoming_.empty() || due == 0) continue;
-    wake_.wait_for(lock, std::chrono::milliseconds(due),
-                   [this] { return stopping_ || nudged_ || !incoming_.empty(); });
+    if ((stopping_ && !closing) || nudged_ || !incoming_.empty() || due == 0) continue;
+    wake_.wait_for(lock, std::chrono::milliseconds(due), [this, &closing] {
+      return (stopping_ && !closing) || nudged_ || !incoming_.empty();
+    });
   }
+}
+
+void SmsModem::Close() noexcept {
+  if (closed_) return;
+  closed_ = true;
+  Stop();
 }
 
 void SmsModem::Stop() noexcept {
@@ -224,7 +244,16 @@ void SmsModem::Stop() noexcept {
   }
   wake_.notify_one();
   if (thread_.joinable()) thread_.join();
-  if (sender_ != nullptr) sender_->Shutdown();
+  if (sender_ == nullptr) return;
+  sender_->Shutdown();
+  std::lock_guard lock(mutex_);
+  try {
+    for (SmsReport& report : sender_->TakeReports())
+      reports_.push_back(std::move(report));
+    status_ = sender_->status();
+  } catch (...) {
+    // Out of memory: these reports are lost.
+  }
 }
 
 }  // namespace pagorin

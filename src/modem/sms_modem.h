@@ -61,6 +61,10 @@ class SmsObserver {
   virtual void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept = 0;
   // The modem's health changed (port, SIM, registration, signal or last failure).
   virtual void OnStatusChanged(const ModemStatus& status) noexcept = 0;
+  // A part of message `id` other than its last was accepted; `referencesSoFar` holds the
+  // references of the parts accepted so far, in part order (its size is their count).
+  virtual void OnPartSent(std::uint64_t /*id*/,
+                          const std::vector<int>& /*referencesSoFar*/) noexcept {}
 
  protected:
   ~SmsObserver() = default;
@@ -84,8 +88,7 @@ class SmsModem {
   static constexpr std::uint32_t kDefaultMaxAgeMs = 24u * 60u * 60u * 1000u;
 
   SmsModem() noexcept;
-  // Stops the sender (taking the modem out of PDU entry first), closes the port and drops what
-  // is still queued without telling the observer.
+  // Close, when the owner did not call it; the reports left are not delivered.
   ~SmsModem();
   SmsModem(const SmsModem&) = delete;
   SmsModem& operator=(const SmsModem&) = delete;
@@ -98,12 +101,13 @@ class SmsModem {
 
   // Queues a one-part message of `text` (code page 936, cut to 70 UTF-16 units) to `number` (11
   // or 12 digits) with `priority`. Returns 1 when queued; 0 before Open, or when the number or
-  // the text is refused.
+  // the text is refused, or after Close.
   int Enqueue(const std::string& number, const std::string& text,
               int priority = kPriorityScript) noexcept;
 
   // Queues `message` (at least one part) and returns its id (message.id when not 0, else a new
-  // one from NewMessageId); 0 when nothing was queued (before Open, no parts, out of memory).
+  // one from NewMessageId); 0 when nothing was queued (before Open, after Close, no parts, out
+  // of memory).
   std::uint64_t Submit(QueuedSms message) noexcept;
 
   // A message id never handed out before in this module's life (ids start at 1).
@@ -127,6 +131,14 @@ class SmsModem {
   // The owner's periodic call: tells the observer what happened since the last call and lets
   // the sender look at the clock. Never waits for the modem.
   void Tick() noexcept;
+
+  // Stops the sender and closes the port; what is still queued is dropped without telling the
+  // observer. A PDU already written gets its verdict first, waited for at most
+  // SmsSender::kCloseGraceMs (on the module's clock, or as much real time should that clock stand
+  // still); the modem is taken out of the prompt with ESC only before the PDU went. The reports
+  // made until then are kept for one more Tick. Nothing is sent afterwards; a second call does
+  // nothing.
+  void Close() noexcept;
 
   // The modem's health as last seen by the sender. Throws only std::bad_alloc.
   ModemStatus Status() const;
@@ -164,6 +176,7 @@ class SmsModem {
   bool sendEnabled_ = true;
   std::uint32_t maxAgeMs_ = kDefaultMaxAgeMs;
   bool stopping_ = false;
+  bool closed_ = false;  // owner's thread only
   bool nudged_ = false;
   std::thread thread_;
   // Owner's thread only.

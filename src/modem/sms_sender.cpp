@@ -10,7 +10,10 @@ namespace pagorin {
 namespace {
 
 constexpr std::string_view kEscape = "\x1B";
-constexpr std::string_view kProbeCommand = "AT\r";
+// The probe also makes results verbose and not suppressed: a modem that kept ATV0 or ATQ1 from
+// an earlier session answers it, and every later command, with the OK the dialogue reads.
+constexpr std::string_view kProbeCommand = "ATQ0V1\r";
+constexpr std::string_view kAliveCommand = "AT\r";
 constexpr std::string_view kEchoOffCommand = "ATE0\r";
 constexpr std::string_view kVerboseErrorsCommand = "AT+CMEE=1\r";
 constexpr std::string_view kPduModeCommand = "AT+CMGF=0\r";
@@ -139,12 +142,30 @@ void SmsSender::Start() noexcept {
   reopenDelayMs_ = kReopenFirstMs;
 }
 
+void SmsSender::BeginClose() noexcept {
+  if (closing_) return;
+  closing_ = true;
+  closeUntil_ = platform::TickCount() + kCloseGraceMs;
+}
+
+bool SmsSender::ReadyToClose() const noexcept {
+  if (command_ != Command::Pdu || partAccepted_ || !link_.IsOpen() || link_.HungUp()) return true;
+  return closing_ && Reached(platform::TickCount(), closeUntil_);
+}
+
 void SmsSender::Shutdown() noexcept {
-  const bool inPduEntry = command_ == Command::Length || command_ == Command::Pdu;
-  if (inPduEntry && link_.IsOpen() && !link_.HungUp()) (void)link_.Write(kEscape);
+  // Once the PDU and its Ctrl-Z are written an ESC could only call off what the network may have
+  // taken already; before that it ends the PDU entry without sending.
+  if (command_ == Command::Length && link_.IsOpen() && !link_.HungUp()) {
+    Log('>', kEscape);
+    (void)link_.Write(kEscape);
+  }
+  if (command_ == Command::Pdu && partAccepted_ && hasCurrent_) PartAccepted();
   link_.Close();
+  status_.portOpen = false;
   command_ = Command::None;
   hasCurrent_ = false;
+  closing_ = false;
   phase_ = Phase::Stopped;
 }
 
@@ -175,6 +196,7 @@ void SmsSender::Step() noexcept {
 
 void SmsSender::StepOnce(std::uint32_t now, bool& progressed) noexcept {
   if (phase_ == Phase::Closed) {
+    if (closing_) return;
     if (Reached(now, reopenAt_)) {
       TryOpen(now);
       progressed = phase_ != Phase::Closed;
@@ -196,6 +218,7 @@ void SmsSender::StepOnce(std::uint32_t now, bool& progressed) noexcept {
     }
     return;
   }
+  if (closing_) return;
   if (settling_) {
     if (!Reached(now, settleUntil_)) return;
     settling_ = false;
@@ -240,6 +263,7 @@ void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
   settling_ = false;
   timeoutsInRow_ = 0;
   healthDone_ = false;
+  lateFinalOwed_ = false;
   reopenAt_ = now + reopenDelayMs_;
   reopenDelayMs_ = Doubled(reopenDelayMs_, kReopenFirstMs, kReopenLastMs);
   if (hasCurrent_ && (lost == Command::Length || lost == Command::Pdu)) {
@@ -293,7 +317,8 @@ bool SmsSender::Issue(Command command, std::string_view bytes, std::uint32_t now
 void SmsSender::Escape(std::uint32_t now) noexcept {
   settling_ = true;
   settleUntil_ = now + kSettleMs;
-  if (!link_.IsOpen() || link_.HungUp()) return;
+  // A close starts nothing after it; Shutdown writes the ESC a prompt still needs.
+  if (closing_ || !link_.IsOpen() || link_.HungUp()) return;
   (void)Write(kEscape, now);
 }
 
@@ -310,6 +335,8 @@ void SmsSender::ReadLines(std::uint32_t now, bool& progressed) noexcept {
       if (received_.front() == '>') {
         received_.erase(0, received_.size() > 1 && received_[1] == ' ' ? 2 : 1);
         Log('<', ">");
+        // The modem answers in order: whatever final result it still owed came before this.
+        lateFinalOwed_ = false;
         if (command_ != Command::Length) {
           // The late prompt of a command given up on: the ESC that followed it has ended that
           // PDU entry. Left in place it would pass for the prompt of the next command.
@@ -343,6 +370,12 @@ void SmsSender::ReadLines(std::uint32_t now, bool& progressed) noexcept {
 void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progressed) noexcept {
   Log('<', line);
   if (line == commandText_ && command_ != Command::None) return;  // the modem's echo
+  if (command_ == Command::Probe && (line == "0" || line == "4")) {
+    // A modem with numeric results may answer the probe in them before it switches.
+    HandleFinal(line == "0" ? "OK" : "ERROR", now);
+    progressed = true;
+    return;
+  }
   if (IsFinalResult(line)) {
     HandleFinal(line, now);
     progressed = true;
@@ -355,6 +388,9 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
       if (command_ == Command::Pdu && hasCurrent_) {
         current_->references[current_->nextPart] = reference;
         partAccepted_ = true;
+        // The part is sent; its final OK, when the modem sends one, follows at once.
+        commandTick_ = now;
+        commandLimitMs_ = kFinalOkGraceMs;
       } else {
         AcceptLate(reference, now);
       }
@@ -414,6 +450,13 @@ void SmsSender::HandleFinal(std::string_view result, std::uint32_t now) noexcept
   timeoutsInRow_ = 0;
   const Command command = command_;
   command_ = Command::None;
+  const bool lateFinalOwed = std::exchange(lateFinalOwed_, false);
+  if (command == Command::Length && result == "OK" && lateFinalOwed) {
+    // AT+CMGS=<n> is answered with the prompt: this OK is the one a part taken as sent owed.
+    Log('!', "late final result let pass");
+    command_ = Command::Length;
+    return;
+  }
   switch (command) {
     case Command::None:
       return;
@@ -447,6 +490,8 @@ void SmsSender::HandleFinal(std::string_view result, std::uint32_t now) noexcept
 }
 
 void SmsSender::HandlePrompt(std::uint32_t now) noexcept {
+  // Closing: the PDU is not written; Shutdown ends the entry with ESC.
+  if (closing_) return;
   const SmsPart& part = current_->message.parts[current_->nextPart];
   (void)Issue(Command::Pdu, part.pduLine, now);
 }
@@ -473,16 +518,22 @@ void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
       Escape(now);
       break;
     case Command::Pdu:
-      ++timeoutsInRow_;
       if (partAccepted_) {
+        // +CMGS came and its OK did not: the part is sent. The OK may still come; it is let pass
+        // as after an ESC, and while the next prompt is awaited.
+        Log('!', "no OK after +CMGS; the part is sent");
         PartAccepted();
-      } else {
-        // The network may still take it; a late +CMGS for this part is believed.
-        abandonedId_ = current_->message.id;
-        abandonedPart_ = current_->nextPart;
-        AttemptFailed({}, now);
-        Escape(now);
+        lateFinalOwed_ = true;
+        settling_ = true;
+        settleUntil_ = now + kSettleMs;
+        return;
       }
+      ++timeoutsInRow_;
+      // The network may still take it; a late +CMGS for this part is believed.
+      abandonedId_ = current_->message.id;
+      abandonedPart_ = current_->nextPart;
+      AttemptFailed({}, now);
+      Escape(now);
       break;
     default:
       ++timeoutsInRow_;
@@ -499,6 +550,7 @@ bool SmsSender::StartInit(std::uint32_t now) noexcept {
   phase_ = Phase::Init;
   command_ = Command::None;
   received_.clear();
+  lateFinalOwed_ = false;
   probesLeft_ = kProbeAttempts;
   // The modem may still be in PDU entry from an earlier session: ESC ends it without sending.
   Escape(now);
@@ -603,7 +655,7 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
     phase_ = Phase::Health;
     healthDone_ = true;
     lastHealthTick_ = now;
-    return Issue(Command::Alive, kProbeCommand, now);
+    return Issue(Command::Alive, kAliveCommand, now);
   }
   return false;
 }
@@ -643,8 +695,24 @@ void SmsSender::PartAccepted() noexcept {
     pausedAll_ = false;
     pauseMs_ = 0;
     FinishCurrent(true, SmsFailureKind::Temporary);
+    return;
   }
-  // Otherwise the next part follows on the next step, within the same attempt.
+  // The next part follows on the next step, within the same attempt.
+  ReportPartSent(*current_);
+}
+
+void SmsSender::ReportPartSent(const Entry& entry) noexcept {
+  try {
+    SmsReport report;
+    report.kind = SmsReport::Kind::PartSent;
+    report.id = entry.message.id;
+    report.references.assign(
+        entry.references.begin(),
+        entry.references.begin() + static_cast<std::ptrdiff_t>(entry.nextPart));
+    Report(std::move(report));
+  } catch (...) {
+    // Out of memory: the progress report is lost; the message's own fate is still reported.
+  }
 }
 
 void SmsSender::AcceptLate(int reference, std::uint32_t now) noexcept {
@@ -670,8 +738,11 @@ void SmsSender::AcceptLate(int reference, std::uint32_t now) noexcept {
       Log('!', "late acceptance");
       entry->references[entry->nextPart] = reference;
       ++entry->nextPart;
-      if (entry->nextPart >= entry->message.parts.size())
+      if (entry->nextPart >= entry->message.parts.size()) {
         FinishEntry(priority, entry, true, SmsFailureKind::Temporary);
+      } else {
+        ReportPartSent(*entry);
+      }
       return;
     }
   }
@@ -791,10 +862,11 @@ std::uint32_t SmsSender::MsUntilDue() const noexcept {
     case Phase::Stopped:
       return due;
     case Phase::Closed:
-      return std::min(due, Until(now, reopenAt_));
+      return closing_ ? due : std::min(due, Until(now, reopenAt_));
     default:
       break;
   }
+  if (closing_) due = std::min(due, Until(now, closeUntil_));
   if (command_ != Command::None) return std::min(due, Until(now, commandTick_ + commandLimitMs_));
   if (settling_) return std::min(due, Until(now, settleUntil_));
   if (phase_ == Phase::Idle && healthDone_)

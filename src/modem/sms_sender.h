@@ -7,6 +7,10 @@
 // command expects (+CMGS, +CPIN, +CREG, +CSQ) are kept; the > prompt is recognised with or
 // without lines after it; every other line is an unsolicited result code, logged and used for
 // the status. What arrived is always examined before a time-out is decided.
+//
+// The initialisation makes the modem's results verbose and not suppressed first (ATQ0V1), so that
+// a modem that kept numeric results (ATV0) or quiet mode (ATQ1) from an earlier session is
+// reached; a numeric 0 or 4 is taken for OK or ERROR while probing.
 #pragma once
 
 #include <array>
@@ -28,8 +32,8 @@ namespace pagorin {
 struct SmsReport {
   enum class Kind : int { Sent, Failed, Status, PartSent };
   Kind kind = Kind::Status;
-  std::uint64_t id = 0;         // Sent, Failed
-  std::vector<int> references;  // Sent: each part's reference
+  std::uint64_t id = 0;         // Sent, Failed, PartSent
+  std::vector<int> references;  // Sent: each part's reference; PartSent: those accepted so far
   int attempts = 0;             // Sent
   SmsFailure failure;           // Failed
   ModemStatus status;           // Status
@@ -47,6 +51,13 @@ class SmsSender {
   // After an ESC the modem may still answer what it was given; that is let pass before the next
   // command, so that it is never taken for the next command's reply.
   static constexpr std::uint32_t kSettleMs = 500;
+  // After +CMGS: <mr> the final OK is waited for this long. A modem that never sends it then
+  // costs this per part, not the whole verdict time-out; the OK that comes later is let pass as
+  // after an ESC, and while the next prompt is awaited.
+  static constexpr std::uint32_t kFinalOkGraceMs = 2000;
+  // A close waits this long for the verdict on a PDU already written, so that its fate is known
+  // and it is not sent again by the next run.
+  static constexpr std::uint32_t kCloseGraceMs = 5000;
   // Time-outs in a row that close the port.
   static constexpr int kTimeoutsBeforeClose = 3;
   // Reopening the port: the first wait, doubled after every failure up to the last.
@@ -82,8 +93,16 @@ class SmsSender {
 
   // From the next Step on, keeps the link open and sends. Nothing when already started.
   void Start() noexcept;
-  // Takes the modem out of PDU entry (ESC) when a part is in progress and closes the link; the
-  // queue is kept and nothing is reported for it.
+  // From now on nothing new is started (no message, part, health or init command) and the port
+  // is not reopened; a PDU already written keeps waiting for its verdict, at most kCloseGraceMs
+  // from this call. Nothing when the close has begun already.
+  void BeginClose() noexcept;
+  // True when Shutdown loses no fate that may still come: no PDU awaits its verdict, or the
+  // close's grace has passed since BeginClose.
+  bool ReadyToClose() const noexcept;
+  // Closes the link. ESC is written only while the prompt is awaited or shown, before the PDU
+  // went; a part whose +CMGS came is reported sent. The queue is kept and nothing else is
+  // reported for it; the reports made so far stay for TakeReports.
   void Shutdown() noexcept;
 
   // Queues `message` (id set, at least one part) behind those of its priority. Throws only
@@ -167,13 +186,15 @@ class SmsSender {
   // Makes the message to send next the current one; false when none may go now.
   bool SelectNext(std::uint32_t now) noexcept;
   bool StartPart(std::uint32_t now) noexcept;
-  // The current part got +CMGS (or a bare OK): it is sent, whatever follows.
+  // The current part got +CMGS (or a bare OK): it is sent, whatever follows. Reported as
+  // PartSent unless it is the message's last (then the message is Sent).
   void PartAccepted() noexcept;
   // A +CMGS after the dialogue gave up on a PDU: that part was sent after all.
   void AcceptLate(int reference, std::uint32_t now) noexcept;
   // The attempt of the message in the dialogue failed with `result` (empty: a time-out):
   // reported, and retried later or ended. The caller takes the modem out of PDU entry.
   void AttemptFailed(std::string_view result, std::uint32_t now) noexcept;
+  void ReportPartSent(const Entry& entry) noexcept;
   void FinishCurrent(bool sent, SmsFailureKind kind) noexcept;
   void FinishEntry(std::size_t priority, Queue::iterator position, bool sent,
                    SmsFailureKind kind) noexcept;
@@ -211,6 +232,10 @@ class SmsSender {
   int timeoutsInRow_ = 0;
   bool settling_ = false;
   std::uint32_t settleUntil_ = 0;
+  // A part was taken as sent without its final OK; that OK may still come.
+  bool lateFinalOwed_ = false;
+  bool closing_ = false;  // BeginClose was called
+  std::uint32_t closeUntil_ = 0;
 
   std::uint32_t reopenAt_ = 0;
   std::uint32_t reopenDelayMs_ = kReopenFirstMs;

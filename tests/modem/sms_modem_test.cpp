@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/tick.h"
@@ -97,6 +98,42 @@ TEST(SmsModem, ThirtyMessagesLeaveWithinFifteenTicksOfOneSecond) {
   modem.SetObserver(nullptr);
 }
 
+// Closing while the network's verdict on a PDU is still on its way: the close waits for it, and
+// the owner hears of the message as sent on its last Tick instead of sending it again next time.
+TEST(SmsModem, CloseWaitsForTheVerdictOnAPduAlreadyWritten) {
+  PtyPair pty;
+  pty.MapToPort(kPort);
+  std::atomic<int> pdus{0};
+  std::atomic<bool> pduArrived{false};
+  ScriptedPeer peer(pty, [&](const std::string& line) {
+    if (line.starts_with("0011")) {
+      pduArrived = true;
+      // The network takes a moment; the owner closes meanwhile.
+      std::this_thread::sleep_for(300ms);
+      return std::string("\r\n+CMGS: 77\r\n\r\nOK\r\n");
+    }
+    return WillingModem(line, pdus);
+  });
+  RecordingObserver observer;
+  SmsModem modem;
+  modem.SetObserver(&observer);
+  ASSERT_EQ(modem.Open(kPort, 115200, 8), 1);
+  ASSERT_EQ(modem.Enqueue(kNumber, "AB"), 1);
+  ASSERT_EQ(modem.Enqueue(kNumber, "CD"), 1);
+  ASSERT_TRUE(WaitUntil([&] { return pduArrived.load(); }, 5000ms));
+  modem.Close();
+  EXPECT_TRUE(observer.sent.empty());
+  modem.Tick();
+  EXPECT_EQ(observer.sent, std::vector<std::uint64_t>{1});
+  EXPECT_EQ(observer.lastReferences, std::vector<int>{77});
+  EXPECT_TRUE(observer.failed.empty());
+  EXPECT_FALSE(modem.Status().portOpen);
+  // Closed: the second message was not started, and nothing more is taken.
+  EXPECT_EQ(modem.Enqueue(kNumber, "EF"), 0);
+  modem.Close();
+  modem.SetObserver(nullptr);
+}
+
 // The device path behind COMn is a link that a replugged adapter points at a new device, the way
 // a USB serial adapter comes back under the same name.
 TEST(SmsModem, ThePortComesBackAfterAnUnplugAndTheQueueIsKept) {
@@ -147,7 +184,7 @@ TEST(SmsModem, ThePortComesBackAfterAnUnplugAndTheQueueIsKept) {
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0],
             "\x1B"
-            "AT\r");
+            "ATQ0V1\r");
   EXPECT_EQ(lines[1], "ATE0\r");
   EXPECT_EQ(lines[2], "AT+CMEE=1\r");
   EXPECT_EQ(lines[3], "AT+CMGF=0\r");

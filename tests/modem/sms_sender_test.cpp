@@ -21,7 +21,8 @@ const std::string kCmgsAB = "AT+CMGS=019\r";
 const std::string kPduAB = "0011000D91682143658709F10008010400410042\x1A\r";
 const std::string kOk = "\r\nOK\r\n";
 const std::string kEsc = "\x1B";
-const std::string kInit = kEsc + "AT\rATE0\rAT+CMEE=1\rAT+CMGF=0\r";
+const std::string kProbe = "ATQ0V1\r";
+const std::string kInit = kEsc + kProbe + "ATE0\rAT+CMEE=1\rAT+CMGF=0\r";
 const std::string kHealth = "AT\rAT+CPIN?\rAT+CREG?\rAT+CSQ\r";
 
 using Pieces = std::vector<std::string>;
@@ -409,6 +410,119 @@ TEST_F(SenderRig, ALateVerdictAfterGivingUpStillCountsAsSent) {
   EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, std::vector<int>{5});
 }
 
+// A modem that never sends the OK after +CMGS: each message costs the grace for the OK, not the
+// verdict time-out. The OK that comes after all, with the next command, is not its answer.
+class MissingFinalOk : public SenderRig, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MissingFinalOk, CostsTheGracePerMessageAndALateOkFoolsNoCommand) {
+  const bool lateOk = GetParam();
+  StartReady();
+  int lengthCommands = 0;
+  int reference = 20;
+  link.script = [&](const std::string& command) -> Pieces {
+    if (command.starts_with("AT+CMGS=")) {
+      // The previous part's OK comes only now, before the prompt.
+      return lateOk && ++lengthCommands > 1 ? Pieces{kOk, "\r\n> "} : Pieces{"\r\n> "};
+    }
+    if (command == kPduAB) return {"\r\n+CMGS: " + std::to_string(reference++) + "\r\n"};
+    return WillingAnswer(command);
+  };
+  for (std::uint64_t id = 1; id <= 3; ++id)
+    sender.Add(MessageAB(id));
+  std::vector<std::uint32_t> took;
+  std::uint32_t last = ticks.Now();
+  while (!Empty() && ticks.Now() - last < SmsSender::kSendReplyTimeoutMs) {
+    const std::size_t before = Of(SmsReport::Kind::Sent).size();
+    Step();
+    if (Of(SmsReport::Kind::Sent).size() != before) {
+      took.push_back(ticks.Now() - last);
+      last = ticks.Now();
+    }
+    if (!link.DeliverNextPiece()) ticks.Advance(100);
+  }
+  ASSERT_EQ(took.size(), 3u) << link.written;
+  EXPECT_GE(took[0], SmsSender::kFinalOkGraceMs);
+  for (std::uint32_t ms : took)
+    EXPECT_LE(ms, SmsSender::kFinalOkGraceMs + SmsSender::kSettleMs + 500);
+  EXPECT_EQ(link.written, kCmgsAB + kPduAB + kCmgsAB + kPduAB + kCmgsAB + kPduAB);
+  EXPECT_TRUE(Of(SmsReport::Kind::Failed).empty());
+  std::vector<int> references;
+  for (const SmsReport* report : Of(SmsReport::Kind::Sent))
+    references.push_back(report->references.at(0));
+  EXPECT_EQ(references, (std::vector<int>{20, 21, 22}));
+}
+
+INSTANTIATE_TEST_SUITE_P(NeverOrLate, MissingFinalOk, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& row) {
+                           return row.param ? "LateWithTheNextCommand" : "Never";
+                         });
+
+// A modem that kept numeric results (ATV0) or quiet mode (ATQ1) from an earlier session answers in
+// that form until the probe switches it back; a modem that answers the switching command itself
+// in the old form is understood too (numeric) or probed again (quiet).
+struct StoredResultsRow {
+  const char* name;
+  bool numeric;
+  bool quiet;
+  bool oldFormForTheSwitch;
+  int probes;  // probes written before the modem answered
+};
+
+void PrintTo(const StoredResultsRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class StoredResults : public SenderRig, public ::testing::WithParamInterface<StoredResultsRow> {};
+
+TEST_P(StoredResults, AreMadeVerboseBeforeTheInitialisationReliesOnOk) {
+  const StoredResultsRow& row = GetParam();
+  bool numeric = row.numeric;
+  bool quiet = row.quiet;
+  link.script = [&](const std::string& command) -> Pieces {
+    const bool wasNumeric = numeric;
+    const bool wasQuiet = quiet;
+    if (command.starts_with("AT")) {
+      if (command.find("V1") != std::string::npos) numeric = false;
+      if (command.find("Q0") != std::string::npos) quiet = false;
+    }
+    const bool asNumeric = row.oldFormForTheSwitch ? wasNumeric : numeric;
+    const bool asQuiet = row.oldFormForTheSwitch ? wasQuiet : quiet;
+    Pieces answer = WillingAnswer(command);
+    for (std::string& piece : answer) {
+      for (std::size_t at = piece.find(kOk); at != std::string::npos; at = piece.find(kOk, at)) {
+        const std::string result = asQuiet ? "" : asNumeric ? "0\r" : kOk;
+        piece.replace(at, kOk.size(), result);
+        at += result.size();
+      }
+    }
+    return answer;
+  };
+  sender.Start();
+  RunUntil([&] {
+    return sender.phase() == SmsSender::Phase::Idle && sender.status().sim != SimState::Unknown;
+  });
+  std::string init = kInit;
+  for (int i = 1; i < row.probes; ++i)
+    init.insert(kEsc.size(), kProbe);
+  ASSERT_EQ(link.written, init + kHealth);
+  EXPECT_FALSE(numeric);
+  EXPECT_FALSE(quiet);
+  sender.Add(MessageAB(1));
+  sender.Add(MessageAB(2));
+  RunUntil([&] { return Empty(); });
+  EXPECT_EQ(Of(SmsReport::Kind::Sent).size(), 2u);
+  EXPECT_TRUE(Of(SmsReport::Kind::Failed).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SmsSender, StoredResults,
+    ::testing::Values(StoredResultsRow{"Numeric", true, false, false, 1},
+                      StoredResultsRow{"NumericAnswerToTheSwitch", true, false, true, 1},
+                      StoredResultsRow{"Quiet", false, true, false, 1},
+                      StoredResultsRow{"QuietAnswerToTheSwitch", false, true, true, 2},
+                      StoredResultsRow{"NumericAndQuiet", true, true, false, 1}),
+    [](const ::testing::TestParamInfo<StoredResultsRow>& row) { return row.param.name; });
+
 // Answers that come after the dialogue gave up on them: a prompt is not taken for the prompt of
 // the next command, and a verdict that comes while the message's next attempt waits for its
 // prompt calls that attempt off.
@@ -530,13 +644,27 @@ TEST_F(SenderRig, SendsEveryPartAndTheMessageIsSentWhenAllAre) {
   RunUntil([&] { return Empty(); });
   // The failed second part is tried again; the first is not sent twice.
   EXPECT_EQ(Count(kPduAB), 4u);
+  // Each part but the last is reported as it is accepted, with the references so far.
+  std::vector<std::vector<int>> progress;
+  for (const SmsReport* report : Of(SmsReport::Kind::PartSent)) {
+    EXPECT_EQ(report->id, 9u);
+    progress.push_back(report->references);
+  }
+  EXPECT_EQ(progress, (std::vector<std::vector<int>>{{40}, {40, 42}}));
   ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
   EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, (std::vector<int>{40, 42, 43}));
   EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->attempts, 2);
 }
 
-// Every way the dialogue leaves a started send, and what must hold afterwards.
-enum class WayOut { ShutdownAtPrompt, ShutdownAfterPdu, SendSwitchOffAtPrompt };
+// Every way the dialogue leaves a started send, and what must hold afterwards. A close waits for
+// the verdict on a PDU already written and never sends ESC after it.
+enum class WayOut {
+  ShutdownAtPrompt,
+  CloseAwaitingAVerdictThatComes,
+  CloseAwaitingAnOkThatNeverComes,
+  CloseAwaitingAVerdictThatNeverComes,
+  SendSwitchOffAtPrompt
+};
 
 struct WayOutRow {
   const char* name;
@@ -563,16 +691,55 @@ TEST_P(WaysOut, TakeTheModemOutOfPduEntry) {
       };
       Step();
       ASSERT_EQ(link.written, kCmgsAB);
+      sender.BeginClose();
       link.DeliverNextPiece();
+      Step();
+      // Nothing was sent yet: the close needs no wait, and the prompt gets no PDU but ESC.
+      EXPECT_TRUE(sender.ReadyToClose());
       sender.Shutdown();
       EXPECT_EQ(link.written, kCmgsAB + kEsc);
       EXPECT_FALSE(link.open);
       break;
-    case WayOut::ShutdownAfterPdu:
+    case WayOut::CloseAwaitingAVerdictThatComes:
+    case WayOut::CloseAwaitingAnOkThatNeverComes: {
+      const bool withOk = GetParam().way == WayOut::CloseAwaitingAVerdictThatComes;
       RunUntil([&] { return Count(kPduAB) == 1; });
+      sender.BeginClose();
+      ticks.Advance(SmsSender::kCloseGraceMs / 2);
+      Step();
+      EXPECT_FALSE(sender.ReadyToClose());
+      link.arrived = withOk ? kCmgs5 : "\r\n+CMGS: 5\r\n";
+      Step();
+      EXPECT_TRUE(sender.ReadyToClose());
       sender.Shutdown();
-      EXPECT_EQ(link.written, kCmgsAB + kPduAB + kEsc);
+      for (SmsReport& report : sender.TakeReports())
+        reports.push_back(std::move(report));
+      EXPECT_EQ(link.written, kCmgsAB + kPduAB);
+      ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
+      EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->id, 1u);
+      EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, std::vector<int>{5});
+      EXPECT_EQ(sender.queueLength(), 1u);
+      EXPECT_FALSE(link.open);
       break;
+    }
+    case WayOut::CloseAwaitingAVerdictThatNeverComes: {
+      RunUntil([&] { return Count(kPduAB) == 1; });
+      const std::uint32_t begun = ticks.Now();
+      sender.BeginClose();
+      RunUntil([&] { return sender.ReadyToClose(); }, 60000, 100);
+      EXPECT_GE(ticks.Now() - begun, SmsSender::kCloseGraceMs);
+      EXPECT_LE(ticks.Now() - begun, SmsSender::kCloseGraceMs + 100);
+      sender.Shutdown();
+      for (SmsReport& report : sender.TakeReports())
+        reports.push_back(std::move(report));
+      // No fate is known: the message stays queued, unreported, and nothing else was written.
+      EXPECT_EQ(link.written, kCmgsAB + kPduAB);
+      EXPECT_TRUE(Of(SmsReport::Kind::Sent).empty());
+      EXPECT_TRUE(Of(SmsReport::Kind::Failed).empty());
+      EXPECT_EQ(sender.queueLength(), 2u);
+      EXPECT_FALSE(link.open);
+      break;
+    }
     case WayOut::SendSwitchOffAtPrompt:
       link.script = [](const std::string& command) -> Pieces {
         return command.starts_with("AT+CMGS") ? Pieces{"\r\n", "> "} : WillingAnswer(command);
@@ -596,9 +763,13 @@ TEST_P(WaysOut, TakeTheModemOutOfPduEntry) {
 
 INSTANTIATE_TEST_SUITE_P(
     SmsSender, WaysOut,
-    ::testing::Values(WayOutRow{"ShutdownAtPrompt", WayOut::ShutdownAtPrompt},
-                      WayOutRow{"ShutdownAfterPdu", WayOut::ShutdownAfterPdu},
-                      WayOutRow{"SendSwitchOffAtPrompt", WayOut::SendSwitchOffAtPrompt}),
+    ::testing::Values(
+        WayOutRow{"ShutdownAtPrompt", WayOut::ShutdownAtPrompt},
+        WayOutRow{"CloseAwaitingAVerdictThatComes", WayOut::CloseAwaitingAVerdictThatComes},
+        WayOutRow{"CloseAwaitingAnOkThatNeverComes", WayOut::CloseAwaitingAnOkThatNeverComes},
+        WayOutRow{"CloseAwaitingAVerdictThatNeverComes",
+                  WayOut::CloseAwaitingAVerdictThatNeverComes},
+        WayOutRow{"SendSwitchOffAtPrompt", WayOut::SendSwitchOffAtPrompt}),
     [](const ::testing::TestParamInfo<WayOutRow>& row) { return row.param.name; });
 
 TEST_F(SenderRig, APortThatIsGoneIsReopenedWithABackOffAndTheQueueKept) {
@@ -663,8 +834,10 @@ TEST_F(SenderRig, AModemThatDoesNotAnswerIsProbedThenClosed) {
   link.script = [](const std::string&) -> Pieces { return {}; };
   sender.Start();
   RunUntil([&] { return link.opens == 2; });
-  EXPECT_EQ(link.written.substr(0, 1 + 3 * SmsSender::kProbeAttempts),
-            kEsc + "AT\rAT\rAT\rAT\rAT\r");
+  std::string probes = kEsc;
+  for (int i = 0; i < SmsSender::kProbeAttempts; ++i)
+    probes += kProbe;
+  EXPECT_EQ(link.written.substr(0, probes.size()), probes);
   EXPECT_EQ(platform::Cp936ToUtf8(sender.status().lastFailure), "AT 超时无应答");
 }
 

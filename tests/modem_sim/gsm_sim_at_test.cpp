@@ -50,7 +50,8 @@ TEST(GsmSimAt, AnswersBasicCommands) {
       {"AT+CMEE=3\r", "\r\nERROR\r\n"},
       {"ATE0;+CMEE=1;+CMGF=0\r", "\r\nOK\r\n"},
       {"ATX\r", "\r\nERROR\r\n"},
-      {"ATV0\r", "\r\nERROR\r\n"},
+      {"ATV2\r", "\r\nERROR\r\n"},
+      {"ATQ2\r", "\r\nERROR\r\n"},
       {"ATE0V1Q0\r", "\r\nOK\r\n"},
       {"AT+CMGF=0;+CMGF?\r", "\r\n+CMGF: 0\r\n\r\nOK\r\n"},
       {"AT + cmgf = 0\r", "\r\nOK\r\n"},
@@ -84,6 +85,54 @@ TEST(GsmSimAt, EchoIsOnAfterResetAndFollowsAte) {
   AtInterpreter quiet(Quiet());
   EXPECT_EQ(quiet.Feed("ATE1\r"), "\r\nOK\r\n");
   EXPECT_EQ(quiet.Feed("ATZ\r"), "ATZ\r\r\nOK\r\n");  // echo is back on until reset
+}
+
+// Numeric results (ATV0) and quiet mode (ATQ1), switched on a line or stored (restored by ATZ).
+TEST(GsmSimAt, ResultsFollowAtvAndAtq) {
+  struct Row {
+    const char* name;
+    bool storedNumeric;
+    bool storedQuiet;
+    bool simReady;
+    std::string input;
+    std::string answer;
+  };
+  const std::string send = "AT+CMGS=19\r" + kPdu + kCtrlZ;
+  const Row rows[] = {
+      {"V0AnswersItselfNumerically", false, false, true, "ATV0\r", "0\r"},
+      {"V0Error", false, false, true, "ATV0\rATX\r", "0\r4\r"},
+      {"V0InformationWithoutLeadingLineEnd", false, false, true, "ATV0;+CSQ\r",
+       "+CSQ: 17,99\r\n0\r"},
+      {"V0CmsErrorKeepsItsText", true, false, true, "AT+CMGS=6\r", "+CMS ERROR: 304\r"},
+      {"V0CmeErrorKeepsItsText", true, false, false, "AT+CMEE=1\rAT+CPIN?\r",
+       "0\r+CME ERROR: 10\r"},
+      {"V0Send", true, false, true, send, "\r\n> +CMGS: 0\r\n0\r"},
+      {"V0EscapeEndsTheEntry", true, false, true, "AT+CMGS=19\r\x1B", "\r\n> 0\r"},
+      {"V1AnswersItselfVerbosely", true, false, true, "ATV1\r", "\r\nOK\r\n"},
+      {"ResetRestoresStoredNumeric", true, false, true, "ATV1\rATZ\r", "\r\nOK\r\n0\r"},
+      {"Q1AnswersNothing", false, false, true, "ATQ1\rAT\rATX\rAT+CMGS=6\r", ""},
+      {"Q1KeepsInformation", false, true, true, "AT+CSQ\r", "\r\n+CSQ: 17,99\r\n"},
+      {"Q1Send", false, true, true, send, "\r\n> \r\n+CMGS: 0\r\n"},
+      {"Q0AnswersItself", false, true, true, "AT\rATQ0V1\r", "\r\nOK\r\n"},
+      {"StoredBothUntilTheProbe", true, true, true, "AT\rATQ0V1\rAT\r", "\r\nOK\r\n\r\nOK\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ModemBehaviour behaviour = Quiet();
+    behaviour.numericResults = row.storedNumeric;
+    behaviour.quietResults = row.storedQuiet;
+    behaviour.simReady = row.simReady;
+    AtInterpreter modem(behaviour);
+    EXPECT_EQ(modem.Feed(row.input), row.answer);
+  }
+  // A power cycle, as after an unplug, brings the stored setting back.
+  ModemBehaviour behaviour = Quiet();
+  behaviour.numericResults = true;
+  AtInterpreter modem(behaviour);
+  EXPECT_EQ(modem.Feed("ATV1\r"), "\r\nOK\r\n");
+  modem.PowerCycle();
+  EXPECT_TRUE(modem.NumericResults());
+  EXPECT_EQ(modem.Feed("AT\r"), "0\r");
 }
 
 TEST(GsmSimAt, SendsAndCountsReferencesModulo256) {

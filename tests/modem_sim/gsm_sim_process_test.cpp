@@ -169,6 +169,22 @@ TEST(GsmSimProcess, DropsTheFinalOk) {
   EXPECT_EQ(sim.LogLines().size(), 1u);
 }
 
+TEST(GsmSimProcess, StartsWithNumericOrQuietResultsStored) {
+  GsmSimProcess numeric({"--echo", "off", "--numeric-results"});
+  ASSERT_TRUE(numeric.OpenPort());
+  EXPECT_EQ(numeric.Ask("AT\r", "0\r"), "0\r");
+  EXPECT_EQ(SendPdu(numeric, kPdu, 19, "\n0\r"), "+CMGS: 0\r\n0\r");
+  EXPECT_EQ(numeric.Ask("ATV1\r", "OK\r\n"), "\r\nOK\r\n");
+  EXPECT_EQ(numeric.Stop(), 0);
+
+  GsmSimProcess quiet({"--echo", "off", "--quiet-results"});
+  ASSERT_TRUE(quiet.OpenPort());
+  EXPECT_EQ(quiet.Ask("AT+CSQ\r", "99\r\n"), "\r\n+CSQ: 17,99\r\n");
+  // No OK came before: the next bytes are the answer to the next command.
+  EXPECT_EQ(quiet.Ask("ATQ0\r", "OK\r\n"), "\r\nOK\r\n");
+  EXPECT_EQ(quiet.Stop(), 0);
+}
+
 TEST(GsmSimProcess, WritesUnsolicitedLineRightAfterOk) {
   GsmSimProcess sim({"--echo", "off", "--unsolicited", "+CMTI: \"SM\",1"});
   ASSERT_TRUE(sim.OpenPort());
