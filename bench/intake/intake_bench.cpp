@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -58,11 +59,14 @@ std::vector<AlarmEvent> WithOnePercentChanged(std::vector<AlarmEvent> events) {
 void ScanningIntake(PluginObject& plugin, const std::vector<AlarmEvent>& events) {
   plugin.requestPending = 0;
   if (plugin.firstResult == 0) {
+    std::deque<std::string> texts;
+    std::vector<OutboxRequest> requests;
     for (const AlarmEvent& event : events) {
       if (IsIntakeState(event) && !plugin.knownAlarms.ContainsByScan(event)) {
-        plugin.DispatchAlarm(event);
+        plugin.CollectAlarm(event, texts, requests);
       }
     }
+    if (!requests.empty()) plugin.outbox.Queue(requests);
   }
   plugin.knownAlarms.Replace(events.data(), events.size());
   plugin.firstResult = 0;

