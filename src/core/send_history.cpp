@@ -1,11 +1,15 @@
 #include "core/send_history.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <optional>
 
 #include "platform/code_page.h"
 #include "platform/file_io.h"
 #include "platform/local_time.h"
+#include "platform/system_error.h"
+#include "platform/tick.h"
 #include "resources/string_table.h"
 
 namespace pagorin {
@@ -101,22 +105,64 @@ SendHistory::SendHistory(std::uint64_t maxFileBytes, int files, TimeFormatter fo
 
 bool SendHistory::Open(const std::string& folder) noexcept {
   try {
+    file_.Close();
     folder_ = folder;
+  } catch (...) {
+    platform::AssignErrorText(problem_, ENOMEM);
+    return false;
+  }
+  wanted_ = true;
+  rotationOverdue_ = false;
+  linesUntilRetry_ = 0;
+  problem_.clear();
+  // A rotation that a crash or a failed move interrupted left the current lines under the
+  // rotating name: they take their place before a new current file begins.
+  rotatingLeft_ = platform::PathExists(RotatingPath());
+  if (rotatingLeft_) {
     std::string error;
-    if (!file_.Open(FilePath(0), error)) return false;
+    rotatingLeft_ = !SettleRotating(error);
+    if (rotatingLeft_) NoteProblem(error);
+  }
+  return OpenCurrent(true);
+}
+
+void SendHistory::Close() noexcept {
+  wanted_ = false;
+  file_.Close();
+}
+
+bool SendHistory::OpenCurrent(bool mayBeTorn) noexcept {
+  appendsSinceCheck_ = 0;
+  lastCheck_ = platform::TickCount();
+  try {
+    std::string error;
+    if (!file_.Open(FilePath(0), error)) {
+      NoteProblem(error);
+      return false;
+    }
     size_ = file_.Size();
     if (size_ == 0) {
       const std::string heading = FileHeading();
-      if (!file_.Append(heading, error)) return false;
+      if (!file_.Append(heading, error)) {
+        NoteProblem(error);
+        file_.Close();
+        return false;
+      }
       size_ = heading.size();
-    } else {
+    } else if (mayBeTorn) {
       EndTornLine();
     }
+    if (!rotationOverdue_ && !rotatingLeft_) problem_.clear();
     return true;
   } catch (...) {
     file_.Close();
+    platform::AssignErrorText(problem_, ENOMEM);
     return false;
   }
+}
+
+void SendHistory::NoteProblem(std::string& error) noexcept {
+  problem_.swap(error);
 }
 
 void SendHistory::EndTornLine() {
@@ -131,16 +177,50 @@ void SendHistory::EndTornLine() {
   if (file_.Append(ending, error)) size_ += ending.size();
 }
 
+void SendHistory::CheckCurrent() noexcept {
+  if (!wanted_) return;
+  const std::uint32_t now = platform::TickCount();
+  if (++appendsSinceCheck_ < kCheckEveryAppends && now - lastCheck_ < kCheckEveryMs) return;
+  appendsSinceCheck_ = 0;
+  lastCheck_ = now;
+  try {
+    if (file_.IsOpen() && file_.IsAt(FilePath(0))) {
+      size_ = file_.Size();  // another writer may have added to it
+      return;
+    }
+  } catch (...) {
+    return;
+  }
+  // Removed or replaced under the running history, or not opened before: the path's file (a new
+  // one, with the heading) takes the next lines.
+  OpenCurrent(true);
+}
+
 bool SendHistory::Append(const HistoryEntry& entry) noexcept {
   try {
     const std::string line = FormatLine(entry);
+    CheckCurrent();
     if (!file_.IsOpen()) return false;
     if (size_ + line.size() > maxFileBytes_ && size_ > FileHeading().size()) {
-      if (!Rotate()) return false;
+      // A current file that cannot move grows to twice the limit at most.
+      const std::uint64_t bound = maxFileBytes_ > UINT64_MAX / 2 ? UINT64_MAX : 2 * maxFileBytes_;
+      const bool full = size_ + line.size() > bound;
+      if (linesUntilRetry_ > 0 && !full) {
+        --linesUntilRetry_;
+      } else if (Rotate()) {
+        linesUntilRetry_ = 0;
+      } else {
+        linesUntilRetry_ = kRotationRetryLines;
+        if (full || !file_.IsOpen()) return false;
+      }
     }
     std::string error;
-    if (!file_.Append(line, error)) return false;
+    if (!file_.Append(line, error)) {
+      NoteProblem(error);
+      return false;
+    }
     size_ += line.size();
+    if (!rotationOverdue_ && !rotatingLeft_ && !problem_.empty()) problem_.clear();
     return true;
   } catch (...) {
     return false;
@@ -150,13 +230,53 @@ bool SendHistory::Append(const HistoryEntry& entry) noexcept {
 bool SendHistory::Rotate() noexcept {
   try {
     file_.Close();
-    // The oldest goes; each other one moves up one place; the current one becomes the first.
-    platform::RemoveFile(FilePath(files_ - 1));
-    for (int generation = files_ - 2; generation >= 0; --generation)
-      platform::RenameFile(FilePath(generation), FilePath(generation + 1));
-    if (files_ == 1) platform::RemoveFile(FilePath(0));
-    return Open(folder_);
+    std::string error;
+    // The rotating name must be free: a file left there moves on first.
+    if (rotatingLeft_ || platform::PathExists(RotatingPath())) {
+      rotatingLeft_ = !SettleRotating(error);
+    }
+    if (!platform::PathExists(FilePath(0))) {
+      // Removed since the last check: there is nothing to move, only a new file to begin.
+      rotationOverdue_ = false;
+      return OpenCurrent(false);
+    }
+    if (rotatingLeft_ || !platform::RenameFile(FilePath(0), RotatingPath(), error)) {
+      rotationOverdue_ = true;
+      NoteProblem(error);
+      OpenCurrent(false);
+      return false;
+    }
+    // The current lines are safe under the rotating name; only now may the oldest file go.
+    rotationOverdue_ = false;
+    rotatingLeft_ = !SettleRotating(error);
+    if (rotatingLeft_) NoteProblem(error);
+    return OpenCurrent(false);
   } catch (...) {
+    return false;
+  }
+}
+
+bool SendHistory::SettleRotating(std::string& error) noexcept {
+  try {
+    const std::string rotating = RotatingPath();
+    if (files_ == 1) return platform::RemoveFile(rotating, error);
+    // The first missing generation takes the one before it, and so on up from there; the oldest
+    // is removed only when none is missing. A move that fails leaves one generation missing,
+    // which the next try fills without removing anything.
+    int missing = 1;
+    while (missing < files_ && platform::PathExists(FilePath(missing)))
+      ++missing;
+    if (missing == files_) {
+      missing = files_ - 1;
+      if (!platform::RemoveFile(FilePath(missing), error)) return false;
+    }
+    for (int generation = missing - 1; generation >= 1; --generation) {
+      if (!platform::RenameFile(FilePath(generation), FilePath(generation + 1), error))
+        return false;
+    }
+    return platform::RenameFile(rotating, FilePath(1), error);
+  } catch (...) {
+    platform::AssignErrorText(error, ENOMEM);
     return false;
   }
 }
@@ -214,9 +334,14 @@ bool SendHistory::ParseLine(std::string_view utf8Record, HistoryEntry& entry) co
 
 std::vector<HistoryEntry> SendHistory::ReadRecent(std::size_t limit) const {
   std::vector<HistoryEntry> newestFirst;
-  for (int generation = 0; generation < files_ && newestFirst.size() < limit; ++generation) {
+  // The file that a rotation left under the rotating name stands between the current one and
+  // the first generation.
+  for (int file = 0; file <= files_ && newestFirst.size() < limit; ++file) {
+    const std::string path = file == 0   ? FilePath(0)
+                             : file == 1 ? RotatingPath()
+                                         : FilePath(file - 1);
     std::string bytes, error;
-    if (!platform::ReadWholeFile(FilePath(generation), bytes, error)) continue;
+    if (!platform::ReadWholeFile(path, bytes, error)) continue;
     // Records end at a line break outside quotes; a quoted text may hold line breaks.
     std::vector<std::string_view> records;
     std::string_view all = bytes;
@@ -252,6 +377,11 @@ std::string SendHistory::FilePath(int generation) const {
   if (generation == 0) return path.append(name);
   const std::string_view stem = name.substr(0, name.size() - 4);  // without ".csv"
   return path.append(stem).append(".").append(std::to_string(generation)).append(".csv");
+}
+
+std::string SendHistory::RotatingPath() const {
+  std::string path = FilePath(0);
+  return path.insert(path.size() - 4, ".rotating");
 }
 
 std::string SendHistory::FileHeading() {

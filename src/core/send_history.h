@@ -10,7 +10,18 @@
 //
 // The file is rotated by size: when a line would take it past the limit it becomes
 // Pagorin_SendHistory.1.csv (the older ones move up, the oldest is removed) and a new file with
-// the heading begins. Owned and used by one thread.
+// the heading begins. A record never goes because a file could not move: the current file is
+// first renamed to Pagorin_SendHistory.rotating.csv, and only once that succeeded is the oldest
+// removed (when no generation is missing) and the others moved up. When the current file cannot
+// move (held open by another program, a read-only folder) every older file stays, the line goes
+// into the current file, LastProblem() says why, and the rotation is tried again after
+// kRotationRetryLines more lines; once the current file holds twice the limit, lines are refused
+// until a rotation succeeds, which each of them tries. A move that fails later leaves the
+// renamed file under its name, where it is read back too and moved on at the next rotation.
+//
+// A file removed or replaced while the history runs is noticed (the path no longer names the
+// open file, checked every kCheckEveryAppends appends or after kCheckEveryMs) and opened again,
+// with the heading when it is new. Owned and used by one thread.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +58,12 @@ class SendHistory {
   static constexpr std::string_view kFileName = "Pagorin_SendHistory.csv";
   static constexpr std::uint64_t kDefaultMaxFileBytes = 2 * 1024 * 1024;
   static constexpr int kDefaultFiles = 4;
+  // Lines that go into a current file that could not be rotated before the next try.
+  static constexpr int kRotationRetryLines = 16;
+  // How often the path is compared with the open file: every this many appends, or at the first
+  // append after this many milliseconds of platform::TickCount().
+  static constexpr int kCheckEveryAppends = 16;
+  static constexpr std::uint32_t kCheckEveryMs = 10000;
 
   using TimeFormatter = std::string (*)(std::int64_t unixSeconds);
 
@@ -54,18 +71,25 @@ class SendHistory {
   explicit SendHistory(std::uint64_t maxFileBytes = kDefaultMaxFileBytes, int files = kDefaultFiles,
                        TimeFormatter formatTime = nullptr) noexcept;
 
-  // Opens (or starts) the history in `folder`. False when the file cannot be opened; Append then
-  // writes nothing. Never throws.
+  // Opens (or starts) the history in `folder`, first moving on a file that an interrupted
+  // rotation left. False when the file cannot be opened; Append then tries again at the pace of
+  // the file checks and writes nothing meanwhile. Never throws.
   bool Open(const std::string& folder) noexcept;
-  void Close() noexcept { file_.Close(); }
+  void Close() noexcept;
   bool IsOpen() const noexcept { return file_.IsOpen(); }
 
   // Appends the line of `entry`, rotating first when the line would take the file past the
   // limit. False when it could not be written. Never throws.
   bool Append(const HistoryEntry& entry) noexcept;
 
+  // The system's words for what last kept the history from working as it should (the file not
+  // opened or written, a rotation that failed); empty once it works again.
+  const std::string& LastProblem() const noexcept { return problem_; }
+
   // The path of the current file (generation 0) or of a rotated one (1 the newest).
   std::string FilePath(int generation) const;
+  // The path under which a rotation moves the current file before the older ones move up.
+  std::string RotatingPath() const;
 
   // The last `limit` entries of the history, oldest first, read back from the current file and
   // the rotated ones before it (the folder of the last Open), so that a new run shows what
@@ -84,7 +108,19 @@ class SendHistory {
   static const std::string& StateWord(HistoryState state) noexcept;
 
  private:
+  // Moves the current file away and starts a new one; false, with the current file open again,
+  // when it could not move.
   bool Rotate() noexcept;
+  // Gives the file at RotatingPath() its place as generation 1. False with `error` set when a
+  // step failed; the files stay consistent, with at most one generation missing.
+  bool SettleRotating(std::string& error) noexcept;
+  // Opens the current file, with the heading when it is empty; `mayBeTorn` when another process
+  // may have left its last line unfinished. False with problem_ set on failure.
+  bool OpenCurrent(bool mayBeTorn) noexcept;
+  // At the pace of the checks: reopens the current file when its path names another file or
+  // none, or when it could not be opened before.
+  void CheckCurrent() noexcept;
+  void NoteProblem(std::string& error) noexcept;
   // Ends a last line that a crash left unfinished. Throws only std::bad_alloc.
   void EndTornLine();
   // The seconds since 1970 that formatTime_ shows as `text`; 0 when it does not read as one.
@@ -96,6 +132,13 @@ class SendHistory {
   std::string folder_;
   platform::AppendFile file_;
   std::uint64_t size_ = 0;
+  bool wanted_ = false;           // opened and not closed since
+  bool rotationOverdue_ = false;  // the current file could not be rotated
+  bool rotatingLeft_ = false;     // a rotated file waits at RotatingPath()
+  int linesUntilRetry_ = 0;
+  int appendsSinceCheck_ = 0;
+  std::uint32_t lastCheck_ = 0;
+  std::string problem_;
 };
 
 // Splits one CSV line into its fields: fields in double quotes may hold commas, doubled quotes

@@ -7,13 +7,17 @@
 #include <tuple>
 
 #include "platform/code_page.h"
+#include "platform/tick.h"
+#include "support/held_file.h"
 #include "support/temp_dir.h"
 
 namespace pagorin {
 namespace {
 
+using pagorin::testing::HeldFiles;
 using pagorin::testing::ReadFileBytes;
 using pagorin::testing::TempDir;
+using pagorin::testing::WriteFileBytes;
 
 // Times in UTC, so that the test does not depend on the machine's zone.
 std::string UtcTime(std::int64_t seconds) {
@@ -290,6 +294,144 @@ TEST(SendHistory, ReadsBackTheLastEntriesAcrossRotatedFiles) {
   ASSERT_TRUE(none.Open(empty.path()));
   EXPECT_TRUE(none.ReadRecent(300).empty());
 }
+
+// The numbers of every entry the history reads back, oldest first.
+std::vector<int> NumbersReadBack(const SendHistory& history) {
+  std::vector<int> numbers;
+  for (const HistoryEntry& entry : history.ReadRecent(100000))
+    numbers.push_back(std::atoi(entry.reference.c_str()));
+  return numbers;
+}
+
+// Which file another program holds while the history rotates.
+struct HeldCase {
+  const char* name;
+  int generation;   // 0: the current file
+  bool oldestGoes;  // the rotation gets as far as removing the oldest file
+  bool reopens;     // the history is opened again once the file is let go
+};
+
+void PrintTo(const HeldCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class SendHistoryHeldFile : public ::testing::TestWithParam<HeldCase> {};
+
+// A file that cannot move costs no line but the oldest file's, and those only once the current
+// lines are safe: the lines go on into the current file up to twice the limit, the history says
+// why, and once the file is let go the next line (or the next Open, for a rotated file left
+// waiting) rotates as if nothing had happened.
+TEST_P(SendHistoryHeldFile, CostsNoLineAndRotatesOnceLetGo) {
+  const HeldCase& c = GetParam();
+  TempDir dir;
+  constexpr std::uint64_t kLimit = 1200;
+  SendHistory history(kLimit, 4, &EastEightTime);
+  ASSERT_TRUE(history.Open(dir.path()));
+  std::vector<int> accepted;
+  int n = 0;
+  while (!std::filesystem::exists(history.FilePath(3))) {
+    ASSERT_TRUE(history.Append(Entry(++n)));
+    accepted.push_back(n);
+  }
+  if (c.oldestGoes) {
+    const auto rows = ReadRows(history.FilePath(2));
+    ASSERT_GE(rows.size(), 2u);
+    const int firstKept = std::stoi(rows[1][7]);
+    std::erase_if(accepted, [&](int number) { return number < firstKept; });
+  }
+
+  HeldFiles held;
+  held.Hold(history.FilePath(c.generation));
+  bool refused = false;
+  for (int i = 0; i < 60 && !refused; ++i) {
+    refused = !history.Append(Entry(++n));
+    if (!refused) accepted.push_back(n);
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_GT(std::filesystem::file_size(history.FilePath(0)), 2 * kLimit - 200);
+  EXPECT_LE(std::filesystem::file_size(history.FilePath(0)), 2 * kLimit);
+  EXPECT_EQ(history.LastProblem(), HeldFiles::FailureText());
+  EXPECT_EQ(NumbersReadBack(history), accepted);
+
+  held.ReleaseAll();
+  if (c.reopens) {
+    history.Close();
+    ASSERT_TRUE(history.Open(dir.path()));
+  }
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(history.Append(Entry(++n)));
+    accepted.push_back(n);
+  }
+  EXPECT_EQ(history.LastProblem(), "");
+  EXPECT_FALSE(std::filesystem::exists(history.RotatingPath()));
+  EXPECT_FALSE(std::filesystem::exists(history.FilePath(4)));
+  EXPECT_LE(std::filesystem::file_size(history.FilePath(0)), kLimit);
+  const std::vector<int> kept = NumbersReadBack(history);
+  ASSERT_FALSE(kept.empty());
+  EXPECT_TRUE(std::equal(kept.rbegin(), kept.rend(), accepted.rbegin())) << "not the newest";
+  for (int generation = 0; generation < 4; ++generation) {
+    const auto rows = ReadRows(history.FilePath(generation));
+    ASSERT_FALSE(rows.empty()) << generation;
+    EXPECT_EQ(rows[0][0], "入队时间") << generation;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SendHistoryHeldFile,
+                         ::testing::Values(HeldCase{"Current", 0, false, false},
+                                           HeldCase{"NewestRotated", 1, true, true},
+                                           HeldCase{"Oldest", 3, false, false}),
+                         [](const ::testing::TestParamInfo<HeldCase>& row) {
+                           return row.param.name;
+                         });
+
+// What happens to the current file under the running history, and what notices it.
+struct ChangeCase {
+  const char* name;
+  const char* replacement;  // the file put at the path; nullptr: the file is only removed
+  bool byTime;              // noticed by the time passed, else by the number of appends
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class SendHistoryFileChange : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(SendHistoryFileChange, TheNextLineLandsInTheFileAtThePath) {
+  const ChangeCase& c = GetParam();
+  TempDir dir;
+  platform::ManualTicks ticks(5);
+  SendHistory history(SendHistory::kDefaultMaxFileBytes, 4, &EastEightTime);
+  ASSERT_TRUE(history.Open(dir.path()));
+  ASSERT_TRUE(history.Append(Entry(1)));
+  std::filesystem::remove(history.FilePath(0));
+  std::size_t rows = 2;
+  if (c.replacement != nullptr) {
+    WriteFileBytes(dir.File("copy"), SendHistory::FileHeading() + c.replacement);
+    std::filesystem::rename(dir.File("copy"), history.FilePath(0));
+    rows = 3;
+  }
+  int n = 1;
+  if (c.byTime) {
+    ticks.Advance(SendHistory::kCheckEveryMs);
+    ASSERT_TRUE(history.Append(Entry(++n)));
+  } else {
+    while (n < SendHistory::kCheckEveryAppends)
+      ASSERT_TRUE(history.Append(Entry(++n)));
+  }
+  const auto read = ReadRows(history.FilePath(0));
+  ASSERT_EQ(read.size(), rows);
+  EXPECT_EQ(read[0][0], "入队时间");
+  EXPECT_EQ(read.back()[7], std::to_string(n));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SendHistoryFileChange,
+                         ::testing::Values(ChangeCase{"RemovedNoticedByTime", nullptr, true},
+                                           ChangeCase{"RemovedNoticedByAppends", nullptr, false},
+                                           ChangeCase{"ReplacedWithATornLine", "a,b,\"torn", true}),
+                         [](const ::testing::TestParamInfo<ChangeCase>& row) {
+                           return row.param.name;
+                         });
 
 }  // namespace
 }  // namespace pagorin

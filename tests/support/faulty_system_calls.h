@@ -17,8 +17,7 @@ class FaultySystemCalls : public platform::SystemCalls {
  public:
   // What happens to the calls of one kind, in this order.
   struct Script {
-    int passes = 0;        // the next this many calls go through untouched
-    int interrupts = 0;    // then this many fail with EINTR
+    int interrupts = 0;    // the next this many calls fail with EINTR
     int notReady = 0;      // then this many fail with EAGAIN
     int error = 0;         // then every call fails with this errno (0: none)
     bool nothing = false;  // reads and writes move 0 bytes; a poll times out
@@ -83,10 +82,6 @@ class FaultySystemCalls : public platform::SystemCalls {
   bool Fails(Script& script) noexcept {
     const std::lock_guard<std::mutex> lock(mutex_);
     ++script.calls;
-    if (script.passes > 0) {
-      --script.passes;
-      return false;
-    }
     if (script.interrupts > 0) {
       --script.interrupts;
       errno = EINTR;
