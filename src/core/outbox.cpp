@@ -199,6 +199,10 @@ std::string Outbox::DurabilityProblem() const {
   if (!problem.empty() || (started_ && !journal_.IsOpen())) {
     return platform::FormatText(LoadString(kJournalNotWritable), {std::string_view(problem)});
   }
+  if (!history_.LastProblem().empty()) {
+    return platform::FormatText(LoadString(kHistoryNotWritable),
+                                {std::string_view(history_.LastProblem())});
+  }
   if (damagedRecords_ > 0) {
     return platform::FormatText(
         LoadString(kJournalDamaged),
