@@ -404,7 +404,8 @@ void Outbox::TakeJoinable(std::deque<OutboxMessage>& queue, std::vector<OutboxMe
 }
 
 void Outbox::Feed() noexcept {
-  if (!modem_.started()) return;
+  // A closed modem takes nothing: what waits stays in the journal for the next run.
+  if (!modem_.started() || modem_.closed()) return;
   try {
     for (;;) {
       std::deque<OutboxMessage>* queue = nullptr;

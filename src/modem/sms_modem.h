@@ -148,6 +148,8 @@ class SmsModem {
   int portNumber() const noexcept { return portNumber_; }
   // True once Open was called.
   bool started() const noexcept { return started_; }
+  // True once Close was called: nothing more is taken.
+  bool closed() const noexcept { return closed_; }
 
   // The last lines of the dialogue, oldest first ("> " written, "< " received, "! " events).
   // Throws only std::bad_alloc.

@@ -566,5 +566,26 @@ TEST_F(OutboxTest, SecondHostOnTheFolderKeepsItsHandsOffTheJournal) {
   EXPECT_EQ(Queued(), 5u);
 }
 
+// Fates that arrive while the modem closes hand nothing more to it: what still waits stays in
+// the journal for the next run instead of ending as refused.
+TEST(OutboxBounds, NothingEndsUnsentWhenTheModemHasClosed) {
+  platform::ManualTicks ticks;
+  TempDir folder;
+  CoreModemPeer peer(4);
+  SmsModem modem;
+  ASSERT_EQ(modem.Open(4, 9600, 8), 1);
+  OutboxLimits limits;
+  limits.modemWindow = 1;
+  Outbox outbox(modem, limits);
+  outbox.Start(folder.path(), true, SmsModem::kDefaultMaxAgeMs);
+  std::vector<OutboxRequest> requests(3, OutboxRequest{"13800138000", {}, "script", "A"});
+  const std::vector<std::uint64_t> ids = outbox.Queue(requests);
+  ASSERT_EQ(ids.size(), 3u);
+  modem.Close();
+  outbox.OnSent(ids[0], {1}, 1);
+  EXPECT_EQ(outbox.waitingCount(), 2u);
+  EXPECT_EQ(WaitingOnDisk(folder.path()).size(), 3u);
+}
+
 }  // namespace
 }  // namespace pagorin::testing
