@@ -1,5 +1,7 @@
 #include "core/plugin_object.h"
 
+#include <thread>
+
 #include "core/script_functions.h"
 #include "core_fixture.h"
 
@@ -168,6 +170,34 @@ TEST_F(PluginObjectTest, TickWaitsWhileSendingIsSwitchedOff) {
 
 TEST_F(PluginObjectTest, SettingsWithoutAToolkitReportNotShown) {
   EXPECT_EQ(plugin->ShowSettings(), 0);
+}
+
+// A host that ticks on one thread while its scripts call SendMsg on another is served one call
+// at a time: every message is taken, and nothing is torn.
+TEST_F(PluginObjectTest, HostCallsFromTwoThreadsAreServedOneAtATime) {
+  AddPhone("13800138000");
+  StartRunning();
+  plugin->sendEnabled = 0;
+  constexpr int kCalls = 300;
+  std::thread ticker([&] {
+    for (int i = 0; i < kCalls; ++i) {
+      plugin->OnTick();
+      std::int16_t code = 0, sub = 0, flags = 0;
+      std::int32_t size = 0;
+      AlarmRequest block{};
+      if (plugin->GetRequest(&code, &sub, &flags, 0, &size, &block) == 1)
+        plugin->OnRequestResult(0, 0, 0, 0, 0, nullptr);
+    }
+  });
+  for (int i = 0; i < kCalls; ++i) {
+    const std::string text = "T" + std::to_string(i);
+    HostParam params[2]{};
+    params[0].textValue = "13800138000";
+    params[1].textValue = text.c_str();
+    plugin->CallFunction(kSendMsgFunction, 0, params, 0);
+  }
+  ticker.join();
+  EXPECT_EQ(plugin->outbox.waitingCount(), static_cast<std::size_t>(kCalls));
 }
 
 }  // namespace
