@@ -404,7 +404,10 @@ TEST_P(SendHistoryFileChange, TheNextLineLandsInTheFileAtThePath) {
   SendHistory history(SendHistory::kDefaultMaxFileBytes, 4, &EastEightTime);
   ASSERT_TRUE(history.Open(dir.path()));
   ASSERT_TRUE(history.Append(Entry(1)));
-  std::filesystem::remove(history.FilePath(0));
+  std::error_code refused;
+  if (!std::filesystem::remove(history.FilePath(0), refused)) {
+    GTEST_SKIP() << "this system keeps an open file from being removed: " << refused.message();
+  }
   std::size_t rows = 2;
   if (c.replacement != nullptr) {
     WriteFileBytes(dir.File("copy"), SendHistory::FileHeading() + c.replacement);

@@ -291,11 +291,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  ASSERT_EQ(::unlink(d.File("history").c_str()), 0);
                                },
                                false},
-                      PathCase{"MovedAway",
-                               [](const TempDir& d) {
-                                 ASSERT_TRUE(RenameFile(d.File("history"), d.File("history.1")));
-                               },
-                               false},
                       PathCase{"ReplacedByRename",
                                [](const TempDir& d) {
                                  WriteFileBytes(d.File("copy"), "line\n");
@@ -309,31 +304,6 @@ INSTANTIATE_TEST_SUITE_P(
                                },
                                false}),
     [](const ::testing::TestParamInfo<PathCase>& row) { return row.param.change; });
-
-TEST(AppendFile, RenameAndRemoveSayWhyTheyFailed) {
-  TempDir dir;
-  WriteFileBytes(dir.File("a"), "a");
-  std::string error;
-  EXPECT_FALSE(RenameFile(dir.File("missing"), dir.File("b"), error));
-  EXPECT_EQ(error, ErrorText(ENOENT));
-  EXPECT_TRUE(RemoveFile(dir.File("missing"), error));
-  EXPECT_TRUE(PathExists(dir.File("a")));
-  EXPECT_TRUE(PathExists(dir.path()));
-  EXPECT_FALSE(PathExists(dir.File("missing")));
-  EXPECT_FALSE(PathExists(dir.File("a/below")));
-  {
-    FaultySystemCalls faults;
-    faults.rename.error = EACCES;
-    faults.unlink.error = EBUSY;
-    EXPECT_FALSE(RenameFile(dir.File("a"), dir.File("b"), error));
-    EXPECT_EQ(error, ErrorText(EACCES));
-    EXPECT_FALSE(RemoveFile(dir.File("a"), error));
-    EXPECT_EQ(error, ErrorText(EBUSY));
-  }
-  EXPECT_TRUE(RenameFile(dir.File("a"), dir.File("b"), error)) << error;
-  EXPECT_TRUE(RemoveFile(dir.File("b"), error)) << error;
-  EXPECT_FALSE(PathExists(dir.File("b")));
-}
 
 }  // namespace
 }  // namespace pagorin::platform

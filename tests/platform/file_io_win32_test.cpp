@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/append_file.h"
 #include "platform/file_io.h"
 #include "platform/system_error.h"
 #include "support/temp_dir.h"
@@ -79,6 +80,33 @@ TEST(FileIoWin32, FailuresKeepTheOldStateAndNameTheCause) {
   EXPECT_FALSE(ReplaceFile(folder, "x", error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(CountEntries(Wide(dir.path())), 1);
+}
+
+// The hold of OpenExclusive is the share mode: a second holder in this process is told it is
+// held, a plain writer is turned away too, a reader is not, and a rename of the held file fails.
+TEST(FileIoWin32, OpenExclusiveTurnsAwayWritersUntilItsHolderLetsGo) {
+  testing::TempDir dir;
+  const std::string path = dir.File("journal");
+  AppendFile first, second;
+  std::string error;
+  bool held = true;
+  ASSERT_TRUE(first.OpenExclusive(path, error, held)) << error;
+  EXPECT_FALSE(held);
+  ASSERT_TRUE(first.Append("a", error)) << error;
+  EXPECT_FALSE(second.OpenExclusive(path, error, held));
+  EXPECT_TRUE(held);
+  EXPECT_EQ(error, ErrorText(SystemErrorNumber(ERROR_SHARING_VIOLATION)));
+  EXPECT_FALSE(second.Open(path, error));
+  std::string contents;
+  ASSERT_TRUE(ReadWholeFile(path, contents, error)) << error;
+  EXPECT_EQ(contents, "a");
+  EXPECT_FALSE(RenameFile(path, dir.File("moved"), error));
+  EXPECT_TRUE(first.IsAt(path));
+  first.Close();
+  ASSERT_TRUE(second.OpenExclusive(path, error, held)) << error;
+  EXPECT_FALSE(second.IsAt(dir.File("other")));
+  second.Close();
+  EXPECT_FALSE(second.IsAt(path));
 }
 
 }  // namespace
