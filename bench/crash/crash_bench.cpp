@@ -11,8 +11,10 @@
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -33,11 +35,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kInterruptions = 30;
-constexpr int kShortTexts = 60;
+constexpr int kShortTexts = 120;
 constexpr const char* kPhone = "13800138000";
 constexpr std::uint32_t kSeed = 20250611;
-// After the last message the run goes on for a while, so that a late copy still shows.
-constexpr int kTailSeconds = 60;
+// Simulated seconds of a run that is not interrupted: the whole batch goes out in a tenth of
+// that (a late copy still shows in the rest). A run ends at its time, not when the modem falls
+// quiet: the host's requests every tick keep it from ever being idle for long.
+constexpr int kBaselineSeconds = 120;
+constexpr int kLastRunSeconds = 300;
+// An interrupted run would end at this time only: it never ends before its interruption.
+constexpr int kInterruptedRunSeconds = 3600;
+// The modem holds each +CMGS this long (real time, as the host does not skip time while a reply
+// is owed): the span in which a crash leaves a part taken by the modem and not marked sent.
+const std::vector<std::string> kModemOptions = {"--reply-delay", "0.1"};
 
 // Text without ';' (the separator of a joined SMS) and without a trailing comma.
 const char kChinese[] = "清水池液位偏高请值班人员到现场检查泵站出口压力异常进水闸门开度报警";
@@ -62,9 +72,14 @@ std::string AsciiRun(int characters) {
 // The batch: six long texts (2, 3 and 4 parts of 7-bit text, 3, 4 and 5 parts of UCS2), each
 // with its tag at the start, and short ones, every third in Chinese.
 std::vector<std::string> Texts() {
-  std::vector<std::string> texts = {"L1 " + AsciiRun(297),   "L2 " + AsciiRun(447),
-                                    "L3 " + AsciiRun(597),   "L4 " + ChineseRun(147),
-                                    "L5 " + ChineseRun(247), "L6 " + ChineseRun(317)};
+  std::vector<std::string> texts;
+  for (int round = 0; round < 2; ++round) {
+    const std::string tag = "L" + std::to_string(round);
+    for (const auto& text : {AsciiRun(297), AsciiRun(447), AsciiRun(597), ChineseRun(147),
+                             ChineseRun(247), ChineseRun(317)}) {
+      texts.push_back(tag + std::to_string(texts.size() % 6) + " " + text);
+    }
+  }
   for (int i = 0; i < kShortTexts; ++i) {
     char tag[16];
     std::snprintf(tag, sizeof tag, "S%03d ", i);
@@ -78,26 +93,26 @@ std::string TomlString(const std::string& text) {
 }
 
 std::string SimulationTable(int cycleMs) {
-  return "[simulation]\nspeed = \"max\"\ncycle_ms = " + std::to_string(cycleMs) +
-         "\nlimit = 3600\n";
+  std::string table = "[simulation]\nspeed = \"max\"\ncycle_ms = " + std::to_string(cycleMs) +
+                      "\nlimit = 7200\n\n[modem]\noptions = [";
+  for (std::size_t i = 0; i < kModemOptions.size(); ++i)
+    table += (i == 0 ? "\"" : ", \"") + kModemOptions[i] + "\"";
+  return table + "]\n";
 }
 
-// After the start (a new process takes the journal's messages over before it is idle), waits
-// for the modem to fall quiet, then the tail.
-std::string WaitSteps(double startAt) {
-  char at[32];
-  std::snprintf(at, sizeof at, "%.1f", startAt);
-  return "\n[[step]]\nat = " + std::string(at) +
-         "\nwait_for = \"idle\"\ntimeout = 3000\n\n[[step]]\nafter = " +
-         std::to_string(kTailSeconds) + "\nsay = \"done\"\n";
+std::string EndStep(int seconds) {
+  return "\n[[step]]\nat = " + std::to_string(seconds) + "\nsay = \"done\"\n";
 }
 
 // A project folder with its configuration (one phone, Coalesce at its default), the first
-// scenario that queues the batch and the one of every later run, which only waits.
-bool WriteProject(const std::string& folder, int cycleMs, const std::vector<std::string>& texts) {
+// scenario that queues the batch, and those of the later runs and the last one: they queue
+// nothing, the journal brings back what is left.
+bool WriteProject(const std::string& folder, int cycleMs, bool coalesce, int firstSeconds,
+                  const std::vector<std::string>& texts) {
   const std::string config =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<XML Version=\"1\" Com=\"0\" Baund=\"2\" "
-      "DataBit=\"1\" TelCount=\"1\" VarCount=\"0\">\r\n<Tel0 TelNum=\"" +
+      "DataBit=\"1\" TelCount=\"1\" VarCount=\"0\"" +
+      std::string(coalesce ? "" : " Coalesce=\"0\"") + ">\r\n<Tel0 TelNum=\"" +
       std::string(kPhone) + "\" Desc=\"d\"></Tel0>\r\n</XML>\r\n";
   std::string first = SimulationTable(cycleMs);
   for (const std::string& text : texts) {
@@ -105,12 +120,14 @@ bool WriteProject(const std::string& folder, int cycleMs, const std::vector<std:
              TomlString(text) + "]\n";
   }
   // The bench interrupts the first run only after this line: a text it never queued is not lost.
-  first += "\n[[step]]\nafter = 0\nsay = \"queued\"\n" + WaitSteps(5.0);
-  const std::string later = SimulationTable(cycleMs) + WaitSteps(5.0);
+  first += "\n[[step]]\nafter = 0\nsay = \"queued\"\n" + EndStep(firstSeconds);
+  const std::string later = SimulationTable(cycleMs) + EndStep(kInterruptedRunSeconds);
+  const std::string last = SimulationTable(cycleMs) + EndStep(kLastRunSeconds);
   std::string why;
   return pagorin::platform::ReplaceFile(folder + "/Kestrova_Configure.ini", config, why) &&
          pagorin::platform::ReplaceFile(folder + "/first.toml", first, why) &&
-         pagorin::platform::ReplaceFile(folder + "/later.toml", later, why);
+         pagorin::platform::ReplaceFile(folder + "/later.toml", later, why) &&
+         pagorin::platform::ReplaceFile(folder + "/last.toml", last, why);
 }
 
 std::string TempFolder() {
@@ -137,6 +154,26 @@ std::vector<nlohmann::json> JsonLines(const std::string& path) {
 
 enum class Interrupt { kNone, kKill, kClose };
 
+// The processes of group `group` that still run (not zombies), from /proc.
+int LiveMembers(pid_t group) {
+  int live = 0;
+  std::error_code noList;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", noList)) {
+    std::string stat;
+    std::string why;
+    if (!pagorin::platform::ReadWholeFile(entry.path().string() + "/stat", stat, why)) continue;
+    // pid (name) state ppid pgrp ...; the name may hold spaces and parentheses.
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    long parent = 0;
+    long pgrp = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &parent, &pgrp) != 3) continue;
+    if (pgrp == group && state != 'Z' && state != 'X') ++live;
+  }
+  return live;
+}
+
 struct RunFiles {
   std::string events;
   std::string modemLog;
@@ -146,7 +183,9 @@ struct RunResult {
   bool interrupted = false;  // signalled while it still ran
   int exitCode = -1;
   double wallSeconds = 0;
-  bool survivors = false;  // a process of its group still ran two seconds after its end
+  double firstAtSeconds = 0;  // from the start to the first AT line
+  double lastSmsSeconds = 0;  // from the start to the last SMS the modem took
+  bool survivors = false;     // a process of its group still ran two seconds after its end
 };
 
 // One veltrane-sim process on the project; interrupted `afterMs` after the start (with `armed`,
@@ -172,47 +211,54 @@ RunResult RunOnce(const std::string& root, const std::string& scenario, const Ru
     return result;
   }
   const pid_t group = child.Pid();
-  if (how == Interrupt::kNone) {
-    result.exitCode = child.Wait();
-  } else {
-    std::optional<int> ended;
-    auto due = start;
-    if (armed) {
-      std::string text;
-      std::string why;
-      while (!(ended = child.TryWait()) && Clock::now() < start + std::chrono::seconds(60)) {
-        if (pagorin::platform::ReadWholeFile(files.events, text, why) &&
-            text.find("\"say\"") != std::string::npos) {
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // Until the first `say` line (or at once) the moment is not yet set; the events show when the
+  // plug-in first spoke to the modem.
+  std::optional<Clock::time_point> due;
+  if (!armed) due = start + std::chrono::milliseconds(afterMs);
+  bool spoke = false;
+  off_t logSize = 0;
+  std::string events;
+  std::string why;
+  std::optional<int> ended;
+  while (!(ended = child.TryWait())) {
+    const auto now = Clock::now();
+    if (how != Interrupt::kNone && due && now >= *due) break;
+    if ((!due || !spoke) && pagorin::platform::ReadWholeFile(files.events, events, why)) {
+      if (!due && events.find("\"event\":\"say\"") != std::string::npos) {
+        due = now + std::chrono::milliseconds(afterMs);
       }
-      due = Clock::now();
+      if (!spoke && events.find("\"event\":\"at\"") != std::string::npos) {
+        spoke = true;
+        result.firstAtSeconds = std::chrono::duration<double>(now - start).count();
+      }
     }
-    due += std::chrono::milliseconds(afterMs);
-    while (!(ended = child.TryWait()) && Clock::now() < due)
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (ended) {
-      result.exitCode = *ended;
-    } else if (how == Interrupt::kKill) {
-      result.interrupted = true;
-      result.exitCode = child.Kill();
-    } else {
-      // Only the host: it closes the module, which stops its own modem simulator.
-      result.interrupted = true;
-      child.Signal(SIGTERM);
-      const auto deadline = Clock::now() + std::chrono::seconds(60);
-      while (!(ended = child.TryWait()) && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      result.exitCode = ended ? *ended : child.Kill();
+    struct stat info {};
+    if (spoke && stat(files.modemLog.c_str(), &info) == 0 && info.st_size != logSize) {
+      logSize = info.st_size;
+      result.lastSmsSeconds = std::chrono::duration<double>(now - start).count();
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (ended) {
+    result.exitCode = *ended;
+  } else if (how == Interrupt::kKill) {
+    result.interrupted = true;
+    result.exitCode = child.Kill();
+  } else {
+    // Only the host: it closes the module, which stops its own modem simulator.
+    result.interrupted = true;
+    child.Signal(SIGTERM);
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (!(ended = child.TryWait()) && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    result.exitCode = ended ? *ended : child.Kill();
   }
   result.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-  // The modem simulator must not outlive the host: its group is gone within moments.
-  const auto deadline = Clock::now() + std::chrono::seconds(2);
-  while (kill(-group, 0) == 0 && Clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  result.survivors = kill(-group, 0) == 0;
+  // The modem simulator must not outlive the host. A killed member stays a zombie until the
+  // system reaps it, which may take a while here: only a live one counts.
+  const auto deadline = Clock::now() + std::chrono::seconds(1);
+  while ((result.survivors = LiveMembers(group) > 0) && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return result;
 }
 
@@ -231,7 +277,7 @@ class PhoneCount {
       if (line.value("joined", false)) continue;  // rebuilt here, across the runs
       const std::string text = line.value("text", std::string());
       if (!line.contains("part")) {
-        Whole(run, text);
+        if (Whole(run, text)) ++repeatedPiecesInRun[run];
         continue;
       }
       const int part = line.value("part", 0);
@@ -244,6 +290,7 @@ class PhoneCount {
       }
       auto& slot = concat.slots[static_cast<std::size_t>(part - 1)];
       if (!slot.empty() && slot.front() != text) ++mixedParts;
+      if (std::find(slot.begin(), slot.end(), text) != slot.end()) ++repeatedPiecesInRun[run];
       slot.push_back(text);
       std::size_t whole = slot.size();
       for (const auto& s : concat.slots)
@@ -260,7 +307,9 @@ class PhoneCount {
 
   std::map<std::string, int> copies_;  // every queued text, with how often it came
   std::map<std::string, std::vector<int>> runsOf;
-  std::map<int, int> repeatsInRun;  // SMS that brought a text again, per run
+  std::map<int, int> repeatsInRun;  // whole SMS that brought a text again, per run
+  // Single SMS and parts that the phone had already, per run.
+  std::map<int, int> repeatedPiecesInRun;
   int repeatedSms = 0;
   int unknown = 0;  // a text that was never queued (or came garbled)
   int malformed = 0;
@@ -282,7 +331,8 @@ class PhoneCount {
     std::size_t whole = 0;
   };
 
-  void Whole(int run, const std::string& text) {
+  // True when the SMS brought a text the phone had.
+  bool Whole(int run, const std::string& text) {
     std::vector<std::string> carried = Split(text);
     bool again = false;
     for (const std::string& piece : carried) {
@@ -300,6 +350,7 @@ class PhoneCount {
       ++repeatedSms;
       ++repeatsInRun[run];
     }
+    return again;
   }
 
   // "[N条消息] a;b;c" into its N texts; any other text is one.
@@ -347,7 +398,8 @@ struct Outcome {
   int mostCopies = 0;
   int threeTimes = 0;
   int repeatedSms = 0;
-  int killsWithTwoRepeats = 0;  // runs after an interruption that brought more than one SMS again
+  int repeatedPieces = 0;       // single SMS and parts the phone had already
+  int killsWithTwoRepeats = 0;  // runs after an interruption that brought more than one again
   int interruptions = 0;
   int endedFirst = 0;  // runs that ended before their interruption was due
   int unknown = 0;
@@ -355,12 +407,15 @@ struct Outcome {
   int mixedParts = 0;
   int survivors = 0;
   double wallSeconds = 0;
+  double startupSeconds = 0;  // of the first run: from its start to its first AT line
+  double sendingSeconds = 0;  // of the first run: from its first AT line to its last SMS
 };
 
 // A series on a fresh project: the first run and `interruptions` more, each interrupted at a
-// random moment up to `spanMs` after its start, then one that finishes; or (interruptions 0)
-// the baseline, one run to the end.
-Outcome Series(int cycleMs, Interrupt how, int interruptions, int spanMs, std::uint32_t seed) {
+// random moment from `fromMs` to `toMs` after its start (the first after it queued the batch),
+// then one that finishes; or (interruptions 0) the baseline, one run to the end.
+Outcome Series(int cycleMs, bool coalesce, Interrupt how, int interruptions, int fromMs, int toMs,
+               std::uint32_t seed) {
   Outcome outcome;
   const std::vector<std::string> texts = Texts();
   outcome.messages = static_cast<int>(texts.size());
@@ -370,10 +425,11 @@ Outcome Series(int cycleMs, Interrupt how, int interruptions, int spanMs, std::u
   std::filesystem::create_directories(root + "/tmp", ignored);
   const std::string project = root + "/project";
   std::filesystem::create_directories(project, ignored);
-  if (!WriteProject(project, cycleMs, texts)) return outcome;
+  const int firstSeconds = interruptions == 0 ? kBaselineSeconds : kInterruptedRunSeconds;
+  if (!WriteProject(project, cycleMs, coalesce, firstSeconds, texts)) return outcome;
 
   std::mt19937 random(seed);
-  std::uniform_int_distribution<int> moment(0, spanMs);
+  std::uniform_int_distribution<int> moment(fromMs, std::max(fromMs, toMs));
   PhoneCount phone(texts);
   std::vector<RunFiles> files;
   int lastExit = -1;
@@ -382,8 +438,15 @@ Outcome Series(int cycleMs, Interrupt how, int interruptions, int spanMs, std::u
                      root + "/modem-" + std::to_string(run) + ".jsonl"});
     const bool last = run == interruptions;
     const RunResult result =
-        RunOnce(root, project + (run == 0 ? "/first.toml" : "/later.toml"), files.back(),
-                last ? Interrupt::kNone : how, last ? 0 : moment(random), run == 0);
+        RunOnce(root,
+                project + (run == 0 ? "/first.toml"
+                           : last   ? "/last.toml"
+                                    : "/later.toml"),
+                files.back(), last ? Interrupt::kNone : how, last ? 0 : moment(random), run == 0);
+    if (run == 0) {
+      outcome.startupSeconds = result.firstAtSeconds;
+      outcome.sendingSeconds = std::max(0.0, result.lastSmsSeconds - result.firstAtSeconds);
+    }
     outcome.wallSeconds += result.wallSeconds;
     if (result.survivors) ++outcome.survivors;
     if (!last) {
@@ -418,11 +481,13 @@ Outcome Series(int cycleMs, Interrupt how, int interruptions, int spanMs, std::u
       }
     }
   }
-  for (const auto& [run, repeats] : phone.repeatsInRun) {
+  for (const auto& [run, repeats] : phone.repeatedPiecesInRun) {
+    outcome.repeatedPieces += repeats;
     if (repeats > 1) {
       ++outcome.killsWithTwoRepeats;
       evidence = true;
-      std::fprintf(stderr, "run %d brought %d SMS again after one interruption\n", run, repeats);
+      std::fprintf(stderr, "run %d brought %d SMS or parts again after one interruption\n", run,
+                   repeats);
       if (run > 0)
         PrintDialogue(files[static_cast<std::size_t>(run - 1)].events, 40, "the run before");
     }
@@ -435,7 +500,8 @@ Outcome Series(int cycleMs, Interrupt how, int interruptions, int spanMs, std::u
     evidence = true;
     std::fprintf(stderr, "the last run ended with %d\n", lastExit);
   }
-  if (evidence || outcome.unknown > 0 || outcome.mixedParts > 0) {
+  if (evidence || outcome.unknown > 0 || outcome.mixedParts > 0 ||
+      std::getenv("CRASH_BENCH_KEEP") != nullptr) {
     std::fprintf(stderr, "runs kept in %s\n", root.c_str());
   } else {
     std::filesystem::remove_all(root, ignored);
@@ -452,6 +518,7 @@ void Report(benchmark::State& state, const Outcome& series, const Outcome& basel
   state.counters["most_copies"] = series.mostCopies;
   state.counters["three_times"] = series.threeTimes;
   state.counters["repeated_sms"] = series.repeatedSms;
+  state.counters["repeated_pieces"] = series.repeatedPieces;
   state.counters["runs_over_one_repeat"] = series.killsWithTwoRepeats;
   state.counters[how == Interrupt::kKill ? "kills" : "closes"] = series.interruptions;
   state.counters["ended_first"] = series.endedFirst;
@@ -463,25 +530,32 @@ void Report(benchmark::State& state, const Outcome& series, const Outcome& basel
   state.counters["baseline_lost"] = baseline.lost;
   state.counters["baseline_extra"] = baseline.extra;
   state.counters["baseline_wall_seconds"] = baseline.wallSeconds;
+  state.counters["baseline_startup_seconds"] = baseline.startupSeconds;
+  state.counters["baseline_sending_seconds"] = baseline.sendingSeconds;
   if (baseline.wallSeconds > 0)
     state.counters["ratio_vs_baseline"] = series.wallSeconds / baseline.wallSeconds;
 }
 
-// The moments spread over the baseline's sending (its tail and start excluded roughly), so that
-// the interruptions fall while messages still go out.
-int SpanMs(const Outcome& baseline) {
-  const double sending = baseline.wallSeconds;
-  return std::max(100, static_cast<int>(sending * 1000.0 * 2.0 / kInterruptions));
+// The moments: from half the start-up of the baseline (some fall while the new process reads
+// the journal) to its start-up plus twice an even share of its sending, so that the batch is
+// still going out when the last interruption comes.
+int FromMs(const Outcome& baseline) {
+  return static_cast<int>(baseline.startupSeconds * 500.0);
+}
+int ToMs(const Outcome& baseline) {
+  return static_cast<int>(
+      (baseline.startupSeconds + 2.0 * baseline.sendingSeconds / kInterruptions) * 1000.0);
 }
 
 void CrashSoak(benchmark::State& state) {
   const int cycleMs = static_cast<int>(state.range(0));
   const Interrupt how = state.range(1) == 0 ? Interrupt::kKill : Interrupt::kClose;
+  const bool coalesce = state.range(2) != 0;
   Outcome baseline;
   Outcome series;
   for (auto _ : state) {
-    baseline = Series(cycleMs, Interrupt::kNone, 0, 0, kSeed);
-    series = Series(cycleMs, how, kInterruptions, SpanMs(baseline),
+    baseline = Series(cycleMs, coalesce, Interrupt::kNone, 0, 0, 0, kSeed);
+    series = Series(cycleMs, coalesce, how, kInterruptions, FromMs(baseline), ToMs(baseline),
                     kSeed + static_cast<std::uint32_t>(cycleMs + state.range(1)));
     state.SetIterationTime(series.wallSeconds);
   }
@@ -489,10 +563,11 @@ void CrashSoak(benchmark::State& state) {
 }
 
 BENCHMARK(CrashSoak)
-    ->ArgNames({"cycle_ms", "close"})
-    ->Args({1000, 0})
-    ->Args({50, 0})
-    ->Args({50, 1})
+    ->ArgNames({"cycle_ms", "close", "coalesce"})
+    ->Args({1000, 0, 1})
+    ->Args({50, 0, 1})
+    ->Args({50, 0, 0})
+    ->Args({50, 1, 1})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
