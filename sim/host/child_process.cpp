@@ -76,7 +76,14 @@ bool ChildProcess::Start(const ChildOptions& options, std::string& error) {
     posix_spawn_file_actions_addopen(&actions, 2, options.errorFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
-  int rc = posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (options.ownProcessGroup) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
+  int rc = posix_spawn(&pid_, args[0].c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   writeEnd.Reset();  // the child has its copy; the pipe ends when the child closes it
   if (rc != 0) {
@@ -86,6 +93,7 @@ bool ChildProcess::Start(const ChildOptions& options, std::string& error) {
   }
   output_ = std::move(readEnd);
   exitCode_.reset();
+  groupLeader_ = options.ownProcessGroup;
   return true;
 }
 
@@ -116,6 +124,12 @@ bool ChildProcess::ReadAllOutput(std::string& out, std::chrono::milliseconds tim
 
 void ChildProcess::Signal(int signal) noexcept {
   if (pid_ > 0) kill(pid_, signal);
+}
+
+int ChildProcess::Kill() noexcept {
+  // The leader is not reaped yet, so its id still names its group and nothing else.
+  if (pid_ > 0) kill(groupLeader_ ? -pid_ : pid_, SIGKILL);
+  return Wait();
 }
 
 std::optional<int> ChildProcess::TryWait() noexcept {

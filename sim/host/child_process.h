@@ -22,6 +22,8 @@ struct ChildOptions {
   std::string outputFile;        // for kFile
   bool mergeErrorOutput = true;  // standard error goes where standard output goes
   std::string errorFile;         // else, when set, standard error goes to this file
+  // The child leads a process group of its own, so that Kill ends what it started as well.
+  bool ownProcessGroup = false;
 };
 
 class ChildProcess {
@@ -44,6 +46,9 @@ class ChildProcess {
   bool ReadAllOutput(std::string& out, std::chrono::milliseconds timeout);
 
   void Signal(int signal) noexcept;
+  // Ends the child at once (SIGKILL, as a crash ends a process), with every process of its group
+  // when it leads one; reaps it. The exit code, 128 + SIGKILL, or what it ended with before.
+  int Kill() noexcept;
   // The exit status once the child ended (reaping it), without waiting.
   std::optional<int> TryWait() noexcept;
   // Waits for the end; the exit code, or 128 plus the signal that ended it.
@@ -54,6 +59,7 @@ class ChildProcess {
  private:
   static int ExitCode(int status) noexcept;
   pid_t pid_ = -1;
+  bool groupLeader_ = false;
   platform::UniqueFd output_;  // the read end of the pipe
   std::optional<int> exitCode_;
 };
