@@ -44,7 +44,7 @@ void PacedClock::Reset() noexcept {
 void PacedClock::Advance(int stepMs, bool modemBusy, int busyStepMs, const Pump& pump) {
   // The modem's replies come in real time, and a time-out of the plug-in must never fire merely
   // because time is simulated.
-  double rate = realTime_ ? 1 : speed_;
+  double rate = realTime_ || closing_ ? 1 : speed_;
   if (modemBusy) {
     if (rate == 0 || rate > 1) rate = 1;
     // Short cycles while the dialogue runs, so that the plug-in sees each reply a moment after
@@ -61,7 +61,7 @@ void PacedClock::Advance(int stepMs, bool modemBusy, int busyStepMs, const Pump&
   if (rate > 0) {
     auto due = anchorRealUs_ + static_cast<std::int64_t>(
                                    static_cast<double>(target - anchorSimMs_) * 1000.0 / rate);
-    while (now < due && StopSignal() == 0) {
+    while (now < due && (closing_ || StopSignal() == 0)) {
       pump(static_cast<int>(std::min<std::int64_t>((due - now + 999) / 1000, 50)));
       now = realClock_();
     }

@@ -33,6 +33,9 @@ class PacedClock {
   void SetSpeed(double speed) noexcept { speed_ = speed; }
   // A real modem: time always runs at real speed.
   void SetRealTime(bool realTime) noexcept { realTime_ = realTime; }
+  // While the plug-in closes: real speed, and a stop request no longer cuts the pacing short, so
+  // that the modem's last reply comes in its time (the plug-in bounds that wait itself).
+  void SetClosing(bool closing) noexcept { closing_ = closing; }
 
   std::uint64_t Ms() const noexcept { return simMs_; }
   double Seconds() const noexcept { return static_cast<double>(simMs_) / 1000.0; }
@@ -49,6 +52,7 @@ class PacedClock {
   std::uint64_t simMs_ = 0;
   double speed_ = 0;
   bool realTime_ = false;
+  bool closing_ = false;
   std::uint64_t anchorSimMs_ = 0;
   double anchorRate_ = -1;
   std::int64_t anchorRealUs_ = 0;

@@ -1,5 +1,6 @@
 #include "sim_host.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -184,7 +185,24 @@ bool SimHost::CreatePlugin(std::string& error) {
 void SimHost::DestroyPlugin() {
   if (plugin_ == nullptr) return;
   services_.Attach(nullptr);
-  module_.Delete(plugin_);
+  if (!road_) {
+    module_.Delete(plugin_);
+    plugin_ = nullptr;
+    return;
+  }
+  // A plug-in that goes waits a few seconds for the verdict on a PDU the modem already has. As
+  // for a real host, time and the line go on meanwhile: the modem's reply is relayed and its
+  // delay runs out on the shared clock.
+  std::atomic<bool> gone{false};
+  clock_.SetClosing(true);
+  std::thread deleter([this, &gone] {
+    module_.Delete(plugin_);
+    gone = true;
+  });
+  while (!gone)
+    AdvanceTime(kBusyCycleMs);
+  deleter.join();
+  clock_.SetClosing(false);
   plugin_ = nullptr;
 }
 
