@@ -1,5 +1,6 @@
 #include "dialogue_watch.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "submit_pdu.h"
@@ -103,6 +104,10 @@ void DialogueWatch::Delivered(const std::string& jsonLine, std::uint64_t nowMs) 
     log_.Emit("modem_log", {{"line", jsonLine}}, "  modem: " + jsonLine);
     return;
   }
+  if (message.contains("event")) {
+    Stored(message);
+    return;
+  }
   ++counts_.delivered;
   std::string number = message.value("number", message.value("destination", std::string()));
   std::string text = message.value("text", std::string());
@@ -120,6 +125,33 @@ void DialogueWatch::Delivered(const std::string& jsonLine, std::uint64_t nowMs) 
   nlohmann::json fields = message;
   fields["number"] = number;
   log_.Emit("delivered", fields, "PHONE " + number + " receives" + part + ": " + text);
+}
+
+void DialogueWatch::Stored(const nlohmann::json& line) {
+  const std::string event = line.value("event", std::string());
+  const std::string kind = line.value("kind", std::string());
+  std::string where;
+  if (line.contains("index")) where = " at SM " + line["index"].dump();
+  if (kind == "incoming" && (event == "stored" || event == "shown")) {
+    std::string part;
+    if (line.contains("part") && line.contains("parts")) {
+      part = " (part " + line["part"].dump() + "/" + line["parts"].dump() + ")";
+    }
+    log_.Emit("phone_reply", line,
+              "PHONE " + line.value("from", std::string()) + " replied" + part + ": " +
+                  line.value("text", std::string()) + " (" + event + where + ")");
+    return;
+  }
+  if (kind == "report" && (event == "stored" || event == "shown" || event == "discarded")) {
+    char status[8];
+    std::snprintf(status, sizeof status, "0x%02X", line.value("status", 0) & 0xFF);
+    log_.Emit("status_report", line,
+              "REPORT on ref " + std::to_string(line.value("reference", 0)) + " to " +
+                  line.value("recipient", std::string()) + ": status " + status + " (" + event +
+                  where + ")");
+    return;
+  }
+  log_.Emit("modem_storage", line, "  modem storage: " + event + where);
 }
 
 void DialogueWatch::Close(std::uint64_t nowMs) {

@@ -28,7 +28,8 @@ class DialogueWatch {
 
   // One line of the transcript, seen at simulated time `nowMs`.
   void Transcript(const TranscriptLine& line, std::uint64_t nowMs);
-  // One line of the modem simulator's log of accepted messages (a JSON object).
+  // One line of the modem simulator's log (a JSON object): an accepted message, or a storage
+  // event (a line with "event"), which is not counted as delivered.
   void Delivered(const std::string& jsonLine, std::uint64_t nowMs);
   // At the end of a run: an attempt that got no reply in time counts as a time-out.
   void Close(std::uint64_t nowMs);
@@ -59,6 +60,9 @@ class DialogueWatch {
   std::vector<SentPiece> sent_;
   std::vector<SentPiece> delivered_;
   void ReadPdu(const std::string& line);
+  // A line of the modem's log about its message storage: a phone's reply, a report, a message
+  // read or deleted.
+  void Stored(const nlohmann::json& line);
   // The attempt under way got no usable reply: counted, and said.
   void FailAttempt();
 };

@@ -2,9 +2,11 @@
 
 #include <toml++/toml.h>
 
+#include <charconv>
 #include <filesystem>
 #include <stdexcept>
 
+#include "deliver_pdu.h"
 #include "event_log.h"
 #include "platform/file_io.h"
 
@@ -126,7 +128,7 @@ Variable ReadVariable(const toml::table& table) {
 Step ReadStep(const toml::table& table) {
   OnlyKeys(table,
            {"at", "after", "set", "ack", "script", "call", "args", "save", "reload", "restart",
-            "crash", "unanswered", "wait_for", "timeout", "end", "user", "say"},
+            "crash", "unanswered", "wait_for", "timeout", "end", "user", "say", "reply"},
            "[[step]]");
   Step step;
   step.line = LineOf(table);
@@ -246,10 +248,45 @@ Step ReadStep(const toml::table& table) {
     step.kind = Step::Kind::kSay;
     step.text = String(*node, "say");
   }
+  if (const toml::node* node = action("reply")) {
+    step.kind = Step::Kind::kReply;
+    const toml::table* reply = node->as_table();
+    if (reply == nullptr) {
+      Fail(*node, "reply takes a table such as { from = \"13800138000\", text = \"1A\" }");
+    }
+    OnlyKeys(*reply, {"from", "text", "parts", "coding"}, "reply");
+    const toml::node* from = reply->get("from");
+    const toml::node* text = reply->get("text");
+    if (from == nullptr || text == nullptr) Fail(*node, "a reply needs from and text");
+    if (!step.hasAt) Fail(*node, "a reply step needs 'at': the modem is told its moment at start");
+    step.replyFrom = String(*from, "from");
+    step.text = String(*text, "text");
+    if (step.replyFrom.empty() || step.replyFrom.find(':') != std::string::npos) {
+      Fail(*from, "from must be a number or a name without ':'");
+    }
+    if (const toml::node* parts = reply->get("parts")) {
+      double count = Number(*parts, "parts");
+      if (count < 0 || count > 255) Fail(*parts, "parts takes 0 (as needed) to 255");
+      step.replyParts = static_cast<int>(count);
+    }
+    PhoneText message{{}, step.replyFrom, step.text, TextCoding::kGsm7, step.replyParts, 0, {}};
+    std::string why;
+    if (const toml::node* coding = reply->get("coding")) {
+      step.replyCoding = String(*coding, "coding");
+      if (step.replyCoding != "gsm7" && step.replyCoding != "ucs2") {
+        Fail(*coding, "coding must be \"gsm7\" or \"ucs2\"");
+      }
+    } else {
+      // A text that the GSM alphabet cannot hold goes in UCS2.
+      step.replyCoding = EncodeDeliver(message, why).empty() ? "ucs2" : "gsm7";
+    }
+    message.coding = step.replyCoding == "ucs2" ? TextCoding::kUcs2 : TextCoding::kGsm7;
+    if (EncodeDeliver(message, why).empty()) Fail(*node, "reply: " + why);
+  }
   if (actions == 0) {
     Fail(table,
          "a step needs one action: set, ack, script, call, save, reload, restart, crash, "
-         "unanswered, wait_for, end, user or say");
+         "unanswered, wait_for, end, user, say or reply");
   }
   if (actions > 1) Fail(*actionNode, "a step has one action only; split it into several steps");
   return step;
@@ -330,6 +367,14 @@ void ReadScenario(const toml::table& root, Scenario& scenario) {
       const toml::table* table = entry.as_table();
       if (table == nullptr) Fail(entry, "steps are written as [[step]] tables");
       scenario.steps.push_back(ReadStep(*table));
+      const Step& step = scenario.steps.back();
+      if (step.kind == Step::Kind::kReply) {
+        char at[32];
+        auto written = std::to_chars(at, at + sizeof at, step.at);
+        scenario.modemArgs.push_back("--incoming=" + std::string(at, written.ptr) + "@" +
+                                     step.replyFrom + ":" + std::to_string(step.replyParts) + ":" +
+                                     step.replyCoding + ":" + step.text);
+      }
     }
   }
 }

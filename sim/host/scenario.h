@@ -30,6 +30,9 @@ struct Step {
     kEnd,         // end = true
     kUser,        // user = "张工": the logged-in user
     kSay,         // say = "...": a note in the output
+    kReply,       // reply = { from = "13800138000", text = "1A", parts = 1, coding = "ucs2" }:
+                  // a phone writes to the modem at `at`; handed to the modem simulator as an
+                  // --incoming option when it starts
   };
   Kind kind = Kind::kEnd;
   int line = 0;
@@ -44,6 +47,9 @@ struct Step {
   int waitDelivered = -1;
   int waitHistory = -1;  // lines the send history gained in this run
   double timeout = 60;
+  std::string replyFrom;    // reply: the sender; `text` holds its text in UTF-8
+  int replyParts = 0;       // reply: 0 as many as the text needs
+  std::string replyCoding;  // reply: "gsm7" or "ucs2"
 };
 
 struct Scenario {
@@ -57,7 +63,8 @@ struct Scenario {
   std::string selectVariable;  // what the host answers when the plug-in lets the user pick one
   std::vector<Variable> variables;
   std::vector<std::pair<std::string, std::string>> scripts;  // tag -> script
-  std::vector<std::string> modemArgs;                        // passed to the modem simulator
+  // Passed to the modem simulator, the reply steps' --incoming options among them.
+  std::vector<std::string> modemArgs;
   int graceMs = 1500;  // real time granted to a modem reply before time runs fast again
   std::vector<Step> steps;
 };

@@ -576,6 +576,11 @@ bool SimHost::RunStep(const Step& step) {
     case Step::Kind::kSay:
       log_.Emit("say", {{"text", step.text}}, "== " + step.text);
       break;
+    case Step::Kind::kReply:
+      // The modem simulator has the message planned since it started; its log shows it arrive.
+      log_.Emit("phone_writes", {{"from", step.replyFrom}, {"text", step.text}},
+                "PHONE " + step.replyFrom + " writes: " + step.text);
+      break;
     case Step::Kind::kWaitFor:
       break;
   }

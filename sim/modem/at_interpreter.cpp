@@ -1,5 +1,6 @@
 #include "at_interpreter.h"
 
+#include <algorithm>
 #include <cctype>
 #include <utility>
 
@@ -53,7 +54,54 @@ std::string Normalise(std::string_view body) {
   return out;
 }
 
+constexpr int kOperationNotAllowed = 302;
+constexpr int kInvalidMemoryIndex = 321;
+
+// The numbers of "=1,2,,3" (an empty field is -1); empty when a field is no number.
+std::optional<std::vector<int>> Numbers(std::string_view argument) {
+  if (argument.empty() || argument[0] != '=') return std::nullopt;
+  std::vector<int> out;
+  std::string_view rest = argument.substr(1);
+  while (true) {
+    std::size_t comma = rest.find(',');
+    std::string_view field = rest.substr(0, comma);
+    if (field.empty()) {
+      out.push_back(-1);
+    } else if (field.size() > 1 && field[0] == '-' && IsDigits(field.substr(1)) &&
+               field.size() <= 6) {
+      out.push_back(-std::stoi(std::string(field.substr(1))));
+    } else if (IsDigits(field) && field.size() <= 5) {
+      out.push_back(std::stoi(std::string(field)));
+    } else {
+      return std::nullopt;
+    }
+    if (comma == std::string_view::npos) break;
+    rest = rest.substr(comma + 1);
+  }
+  return out;
+}
+
 }  // namespace
+
+const char* StorageEventName(StorageEvent::Kind kind) {
+  switch (kind) {
+    case StorageEvent::Kind::kStored:
+      return "stored";
+    case StorageEvent::Kind::kShown:
+      return "shown";
+    case StorageEvent::Kind::kRead:
+      return "read";
+    case StorageEvent::Kind::kDeleted:
+      return "deleted";
+    case StorageEvent::Kind::kFull:
+      return "storage_full";
+    case StorageEvent::Kind::kDiscarded:
+      return "discarded";
+    case StorageEvent::Kind::kNoticeDropped:
+      return "notice_dropped";
+  }
+  return "?";
+}
 
 const std::vector<std::string>& DefaultUrcs() {
   static const std::vector<std::string> urcs = {
@@ -93,6 +141,7 @@ AtInterpreter::AtInterpreter(ModemBehaviour behaviour)
   if (behaviour_.errorCodes.empty()) behaviour_.errorCodes = DefaultErrorCodes();
   Reset();
   nextReference_ = behaviour_.firstReference & 0xFF;
+  slots_.resize(static_cast<std::size_t>(std::max(behaviour_.storageSlots, 0)));
 }
 
 void AtInterpreter::Reset() {
@@ -101,6 +150,7 @@ void AtInterpreter::Reset() {
   quiet_ = behaviour_.quietResults;
   textMode_ = false;
   cmee_ = 0;
+  cnmiMode_ = cnmiMt_ = cnmiDs_ = cnmiBfr_ = 0;
 }
 
 void AtInterpreter::PowerCycle() {
@@ -141,6 +191,69 @@ std::vector<AcceptedMessage> AtInterpreter::TakeMessages() {
 
 std::vector<AtInterpreter::Note> AtInterpreter::TakeNotes() {
   return std::exchange(notes_, {});
+}
+
+std::vector<StorageEvent> AtInterpreter::TakeStorageEvents() {
+  return std::exchange(storageEvents_, {});
+}
+
+std::size_t AtInterpreter::StoredCount() const {
+  return static_cast<std::size_t>(
+      std::count_if(slots_.begin(), slots_.end(), [](const Slot& slot) { return slot.used; }));
+}
+
+std::string AtInterpreter::Notice(bool report, int index) {
+  if (behaviour_.dropNotices > 0 &&
+      std::uniform_real_distribution<double>(0.0, 1.0)(random_) < behaviour_.dropNotices) {
+    storageEvents_.push_back({StorageEvent::Kind::kNoticeDropped, index, {}});
+    return {};
+  }
+  int shown = behaviour_.badNoticeIndex.value_or(index);
+  return Info(std::string(report ? "+CDSI" : "+CMTI") + ": \"SM\"," + std::to_string(shown));
+}
+
+std::string AtInterpreter::Deliver() {
+  std::string out;
+  while (!network_.empty()) {
+    NetworkMessage& message = network_.front();
+    const bool report = message.report;
+    if (report && cnmiDs_ == 0) {
+      // Nobody asked for reports: the modem does not keep them.
+      storageEvents_.push_back({StorageEvent::Kind::kDiscarded, 0, std::move(message)});
+      network_.pop_front();
+      continue;
+    }
+    if (report ? cnmiDs_ == 1 : cnmiMt_ >= 2) {
+      out += Info((report ? "+CDS: " : "+CMT: ,") + std::to_string(message.tpduLength));
+      out += message.pduHex + "\r\n";
+      storageEvents_.push_back({StorageEvent::Kind::kShown, 0, std::move(message)});
+      network_.pop_front();
+      continue;
+    }
+    auto free = std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.used; });
+    if (free == slots_.end()) {
+      // The message stays with the network until a slot is freed.
+      if (!fullNoticeSent_) {
+        fullNoticeSent_ = true;
+        out += Info(behaviour_.fullNotice);
+        storageEvents_.push_back({StorageEvent::Kind::kFull, 0, {}});
+      }
+      break;
+    }
+    int index = static_cast<int>(free - slots_.begin()) + 1;
+    free->used = true;
+    free->stat = 0;
+    free->message = std::move(message);
+    network_.pop_front();
+    storageEvents_.push_back({StorageEvent::Kind::kStored, index, free->message});
+    if (report || cnmiMt_ == 1) out += Notice(report, index);
+    if (StoredCount() == slots_.size() && !fullNoticeSent_) {
+      fullNoticeSent_ = true;
+      out += Info(behaviour_.fullNotice);
+      storageEvents_.push_back({StorageEvent::Kind::kFull, 0, {}});
+    }
+  }
+  return out;
 }
 
 void AtInterpreter::TakeCommandByte(char byte, std::string& out) {
@@ -277,12 +390,129 @@ std::string AtInterpreter::RunExtended(std::string_view name, std::string_view a
   if (name == "CPIN" || name == "CREG" || name == "CGREG" || name == "CSQ") {
     return HealthQuery(name, argument, out);
   }
+  if (name == "CPMS" || name == "CMGR" || name == "CMGL" || name == "CMGD") {
+    return Storage(name, argument, out);
+  }
+  if (name == "CNMI") return Indications(argument, out);
   if (name == "CMGS") {
     if (argument == "=?") return {};
     if (argument.size() < 2 || argument[0] != '=') return kError;
     return StartSend(argument.substr(1));
   }
   return kError;
+}
+
+std::string AtInterpreter::Indications(std::string_view argument, std::string& out) {
+  if (argument == "?") {
+    out += Info("+CNMI: " + std::to_string(cnmiMode_) + "," + std::to_string(cnmiMt_) + ",0," +
+                std::to_string(cnmiDs_) + "," + std::to_string(cnmiBfr_));
+    return {};
+  }
+  if (argument == "=?") {
+    out += Info("+CNMI: (0-3),(0-3),(0),(0-2),(0,1)");
+    return {};
+  }
+  auto values = Numbers(argument);
+  if (!values || values->size() > 5) return CmsError(kOperationNotAllowed);
+  std::vector<int> v = *values;
+  v.resize(5, -1);
+  // An empty field keeps its setting.
+  auto take = [](int value, int high, int& into) {
+    if (value > high || value < -1) return false;
+    if (value >= 0) into = value;
+    return true;
+  };
+  int mode = cnmiMode_, mt = cnmiMt_, bm = 0, ds = cnmiDs_, bfr = cnmiBfr_;
+  if (!take(v[0], 3, mode) || !take(v[1], 3, mt) || !take(v[2], 0, bm) || !take(v[3], 2, ds) ||
+      !take(v[4], 1, bfr)) {
+    return CmsError(kOperationNotAllowed);
+  }
+  cnmiMode_ = mode;
+  cnmiMt_ = mt;
+  cnmiDs_ = ds;
+  cnmiBfr_ = bfr;
+  return {};
+}
+
+void AtInterpreter::List(int stat, std::string& out) {
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    Slot& slot = slots_[i];
+    if (!slot.used || (stat != 4 && slot.stat != stat)) continue;
+    out += Info("+CMGL: " + std::to_string(i + 1) + "," + std::to_string(slot.stat) + ",," +
+                std::to_string(slot.message.tpduLength));
+    out += slot.message.pduHex + "\r\n";
+    slot.stat = 1;
+    storageEvents_.push_back({StorageEvent::Kind::kRead, static_cast<int>(i + 1), slot.message});
+  }
+}
+
+std::string AtInterpreter::Storage(std::string_view name, std::string_view argument,
+                                   std::string& out) {
+  const int total = static_cast<int>(slots_.size());
+  const std::string counts = std::to_string(StoredCount()) + "," + std::to_string(total);
+  if (name == "CPMS") {
+    if (argument == "?") {
+      out += Info("+CPMS: \"SM\"," + counts + ",\"SM\"," + counts + ",\"SM\"," + counts);
+      return {};
+    }
+    if (argument == "=?") {
+      out += Info("+CPMS: (\"SM\"),(\"SM\"),(\"SM\")");
+      return {};
+    }
+    // Only the SIM's storage is there, for reading, writing and receiving alike.
+    if (argument != "=\"SM\"" && argument != "=\"SM\",\"SM\"" &&
+        argument != "=\"SM\",\"SM\",\"SM\"") {
+      return CmsError(kOperationNotAllowed);
+    }
+    out += Info("+CPMS: " + counts + "," + counts + "," + counts);
+    return {};
+  }
+  if (argument == "=?") {
+    if (name == "CMGL") out += Info("+CMGL: (0-4)");
+    if (name == "CMGD") out += Info("+CMGD: (1-" + std::to_string(total) + "),(0-4)");
+    return {};
+  }
+  // Stored messages are shown in PDU mode only.
+  if (textMode_) return CmsError(kOperationNotAllowed);
+  if (name == "CMGL") {
+    auto values =
+        argument.empty() ? std::optional<std::vector<int>>(std::vector<int>{0}) : Numbers(argument);
+    if (!values || values->size() != 1 || (*values)[0] < 0 || (*values)[0] > 4) {
+      return CmsError(kOperationNotAllowed);
+    }
+    List((*values)[0], out);
+    return {};
+  }
+  auto values = Numbers(argument);
+  if (!values || values->empty() || values->size() > (name == "CMGD" ? 2u : 1u)) {
+    return CmsError(kOperationNotAllowed);
+  }
+  int index = (*values)[0];
+  int flag = values->size() == 2 ? (*values)[1] : 0;
+  if (flag < 0 || flag > 4) return CmsError(kOperationNotAllowed);
+  if (flag == 0 && (index < 1 || index > total)) return CmsError(kInvalidMemoryIndex);
+  if (name == "CMGR") {
+    Slot& slot = slots_[static_cast<std::size_t>(index - 1)];
+    if (!slot.used) return CmsError(kInvalidMemoryIndex);
+    out += Info("+CMGR: " + std::to_string(slot.stat) + ",," +
+                std::to_string(slot.message.tpduLength));
+    out += slot.message.pduHex + "\r\n";
+    slot.stat = 1;
+    storageEvents_.push_back({StorageEvent::Kind::kRead, index, slot.message});
+    return {};
+  }
+  // AT+CMGD: flag 0 the index alone, 1 to 3 every read message (nothing here is sent or
+  // unsent), 4 every message.
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    Slot& slot = slots_[i];
+    bool hit = flag == 0 ? static_cast<int>(i + 1) == index : flag == 4 || slot.stat == 1;
+    if (!hit || !slot.used) continue;
+    storageEvents_.push_back(
+        {StorageEvent::Kind::kDeleted, static_cast<int>(i + 1), std::move(slot.message)});
+    slot = Slot{};
+    fullNoticeSent_ = false;
+  }
+  return {};
 }
 
 std::string AtInterpreter::CmeError(int code) const {

@@ -1,7 +1,9 @@
 // The command side of the simulated modem as a pure state machine: bytes from the terminal go
 // in, the modem's answer comes out. It knows the basic commands a sender of short messages needs
-// (AT, ATE, ATV, ATQ, ATZ, AT&F, ATI, AT+CMGF, AT+CMGS, AT+CMEE) and the ones a sender checks the
-// modem's health with (AT+CPIN?, AT+CREG?, AT+CGREG?, AT+CSQ). It answers in the verbose form with
+// (AT, ATE, ATV, ATQ, ATZ, AT&F, ATI, AT+CMGF, AT+CMGS, AT+CMEE), the ones a sender checks the
+// modem's health with (AT+CPIN?, AT+CREG?, AT+CGREG?, AT+CSQ), and the receiving side in PDU
+// mode: a message storage "SM" (AT+CPMS), new-message indications (AT+CNMI) and reading, listing
+// and deleting stored messages (AT+CMGR, AT+CMGL, AT+CMGD). It answers in the verbose form with
 // CR LF, as a modem does with its factory settings; after ATV0 result codes are numeric ("0\r",
 // "4\r"; the +CMS and +CME errors keep their text) and information lines lose their leading CR
 // LF; after ATQ1 no result codes at all. No input or output of its own, no clock: whoever runs it
@@ -10,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -47,7 +51,39 @@ struct ModemBehaviour {
   bool simReady = true;  // false: no SIM card (AT+CPIN? and every send fail)
   int signal = 17;       // the received signal strength that AT+CSQ reports, 0 to 31 or 99
   int registration = 1;  // what AT+CREG? reports: 0 none, 1 home, 2 searching, 3 denied, 5 roaming
+
+  int storageSlots = 20;  // slots of the message storage "SM", numbered from 1
+  // The line that says the storage is full, sent once when it fills up.
+  std::string fullNotice = "+CIEV: \"SMSFULL\",1";
+  double dropNotices = 0;  // the share (0 to 1) of +CMTI and +CDSI lines left out
+  // When set, every +CMTI and +CDSI names this index instead of the slot the message went to.
+  std::optional<int> badNoticeIndex;
 };
+
+// A message the network hands the modem: an incoming SMS-DELIVER part or a status report.
+struct NetworkMessage {
+  bool report = false;
+  std::string pduHex;  // service-centre part and TPDU
+  int tpduLength = 0;
+  // What it says, for the log.
+  std::string from;  // the sender of an incoming message, the recipient a report is about
+  std::string text;  // an incoming part's text
+  int part = 0;      // of a concatenated incoming message, from 1; 0 for a single one
+  int parts = 0;
+  int reference = 0;  // a report's message reference
+  int status = 0;     // a report's TP-ST
+};
+
+// What happened in the message storage, for the log.
+struct StorageEvent {
+  enum class Kind { kStored, kShown, kRead, kDeleted, kFull, kDiscarded, kNoticeDropped };
+  Kind kind;
+  int index = 0;  // the slot, 0 where there is none
+  NetworkMessage message;
+};
+
+// "stored", "shown", "read", "deleted", "storage_full", "discarded" or "notice_dropped".
+const char* StorageEventName(StorageEvent::Kind kind);
 
 // +CMTI: "SM",3 / RING / +CREG: 1 / ^RSSI: 17 / +CSQ: 17,99 / +CGREG: 1 / ^BOOT:... / NO CARRIER
 const std::vector<std::string>& DefaultUrcs();
@@ -91,6 +127,19 @@ class AtInterpreter {
   // One unsolicited result line (without line ends), picked at random from the list.
   std::string NextUrc();
 
+  // Queues a message in the network; it reaches the modem with the next Deliver().
+  void Arrive(NetworkMessage message) { network_.push_back(std::move(message)); }
+  // Stores or shows what waits in the network, as far as the storage has room, and returns the
+  // unsolicited lines that say so. Call it only between commands: its lines must not land inside
+  // the answer to one.
+  std::string Deliver();
+  // True when no command line, text or PDU is being typed.
+  bool BetweenCommands() const { return state_ == State::kCommand && line_.empty(); }
+  std::size_t NetworkWaiting() const { return network_.size(); }
+  std::size_t StoredCount() const;
+  // The storage events since the previous call, oldest first.
+  std::vector<StorageEvent> TakeStorageEvents();
+
   // True once the command line named by `hangupAfter` has been answered.
   bool HungUp() const { return state_ == State::kHungUp; }
   bool Echo() const { return echo_; }
@@ -110,6 +159,11 @@ class AtInterpreter {
   std::string RunCommands(std::string_view body, std::string& out);
   std::string RunExtended(std::string_view name, std::string_view argument, std::string& out);
   std::string StartSend(std::string_view argument);
+  std::string Storage(std::string_view name, std::string_view argument, std::string& out);
+  std::string Indications(std::string_view argument, std::string& out);
+  // Lists the stored messages whose status `stat` selects (4: all), marking unread ones read.
+  void List(int stat, std::string& out);
+  std::string Notice(bool report, int index);
   std::string HealthQuery(std::string_view name, std::string_view argument, std::string& out);
   std::string CmeError(int code) const;
   // A final result given in the verbose form ("\r\nOK\r\n", "\r\n+CMS ERROR: 500\r\n"), as the
@@ -141,6 +195,22 @@ class AtInterpreter {
   int nextReference_ = 0;
   std::vector<AcceptedMessage> messages_;
   std::vector<Note> notes_;
+
+  struct Slot {
+    bool used = false;
+    int stat = 0;  // 0 received unread, 1 received read
+    NetworkMessage message;
+  };
+  std::vector<Slot> slots_;  // slot i holds index i + 1
+  std::deque<NetworkMessage> network_;
+  bool fullNoticeSent_ = false;
+  // AT+CNMI: <mt> 0 store silently, 1 store and notify, 2 or 3 show at once; <ds> 0 no reports,
+  // 1 show at once, 2 store and notify.
+  int cnmiMode_ = 0;
+  int cnmiMt_ = 0;
+  int cnmiDs_ = 0;
+  int cnmiBfr_ = 0;
+  std::vector<StorageEvent> storageEvents_;
 };
 
 }  // namespace pagorin::sim

@@ -159,4 +159,79 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+std::u32string Utf8ToCodePoints(std::string_view text) {
+  std::u32string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    // The longest well-formed prefix decides; anything else costs one byte and one U+FFFD.
+    std::size_t length = 0;
+    for (std::size_t n = 1; n <= 4 && i + n <= text.size(); ++n) {
+      if (IsValidUtf8(text.substr(i, n))) {
+        length = n;
+        break;
+      }
+    }
+    if (length == 0) {
+      out.push_back(kReplacement);
+      ++i;
+      continue;
+    }
+    auto byte = static_cast<unsigned char>(text[i]);
+    char32_t c = length == 1   ? byte
+                 : length == 2 ? (byte & 0x1F)
+                 : length == 3 ? (byte & 0x0F)
+                               : (byte & 0x07);
+    for (std::size_t k = 1; k < length; ++k)
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    out.push_back(c);
+    i += length;
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> GsmSeptetsOf(char32_t codePoint) {
+  for (std::size_t code = 0; code < kBasic.size(); ++code) {
+    if (code != kEscape && kBasic[code] == codePoint) return {static_cast<std::uint8_t>(code)};
+  }
+  for (std::size_t code = 0; code < kExtension.size(); ++code) {
+    // 0x1B is the escape to a further table, not a character of this one.
+    if (code != kEscape && kExtension[code] != 0 && kExtension[code] == codePoint) {
+      return {kEscape, static_cast<std::uint8_t>(code)};
+    }
+  }
+  return {};
+}
+
+std::vector<std::uint8_t> PackSeptets(const std::vector<std::uint8_t>& septets, unsigned fillBits) {
+  std::size_t bits = fillBits + septets.size() * 7;
+  std::vector<std::uint8_t> octets((bits + 7) / 8, 0);
+  for (std::size_t i = 0; i < septets.size(); ++i) {
+    std::size_t bit = fillBits + i * 7;
+    unsigned value = septets[i] & 0x7Fu;
+    unsigned shift = static_cast<unsigned>(bit % 8);
+    octets[bit / 8] = static_cast<std::uint8_t>(octets[bit / 8] | ((value << shift) & 0xFFu));
+    if (shift > 1) {
+      octets[bit / 8 + 1] = static_cast<std::uint8_t>(octets[bit / 8 + 1] | (value >> (8 - shift)));
+    }
+  }
+  return octets;
+}
+
+void AppendUtf16Be(std::vector<std::uint8_t>& out, char32_t codePoint) {
+  auto unit = [&out](std::uint32_t u) {
+    out.push_back(static_cast<std::uint8_t>(u >> 8));
+    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+  };
+  if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+    codePoint = kReplacement;
+  }
+  if (codePoint < 0x10000) {
+    unit(codePoint);
+    return;
+  }
+  std::uint32_t v = codePoint - 0x10000;
+  unit(0xD800 + (v >> 10));
+  unit(0xDC00 + (v & 0x3FF));
+}
+
 }  // namespace pagorin::sim

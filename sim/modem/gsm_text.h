@@ -34,4 +34,18 @@ std::string Latin1ToUtf8(const std::uint8_t* octets, std::size_t count);
 // True when `text` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 
+// The code points of UTF-8 `text`; a malformed sequence becomes U+FFFD.
+std::u32string Utf8ToCodePoints(std::string_view text);
+
+// The septets that stand for `codePoint` in the GSM 7-bit default alphabet: one of the basic
+// set, or an escape and one of the extension table; empty when the alphabet lacks it.
+std::vector<std::uint8_t> GsmSeptetsOf(char32_t codePoint);
+
+// Packs septets into octets, the first septet in the low bits, after `fillBits` (0 to 6) zero
+// bits that align the text behind a user data header.
+std::vector<std::uint8_t> PackSeptets(const std::vector<std::uint8_t>& septets, unsigned fillBits);
+
+// `codePoint` appended as UTF-16 big-endian (a surrogate pair beyond the basic plane).
+void AppendUtf16Be(std::vector<std::uint8_t>& out, char32_t codePoint);
+
 }  // namespace pagorin::sim

@@ -21,6 +21,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
@@ -28,6 +30,8 @@
 #include <vector>
 
 #include "at_interpreter.h"
+#include "deliver_pdu.h"
+#include "gsm_text.h"
 #include "phone_inbox.h"
 #include "platform/file_io.h"
 #include "platform/syscall.h"
@@ -107,6 +111,68 @@ std::optional<Span> ParseErrorWindow(std::string_view text) {
   auto span = ParseSpan(text.substr(at + 1));
   if (span) span->code = code;
   return span;
+}
+
+// A message a phone writes to the modem at a moment of its clock.
+struct PlannedText {
+  double atSeconds = 0;
+  pagorin::sim::PhoneText message;
+};
+
+// "AT@FROM:PARTS:CODING:TEXT", for example "30@13800138000:1:ucs2:1A": at 30 s from 13800138000,
+// one part, UCS2. PARTS 0 lets the text decide; the text may hold colons.
+std::optional<PlannedText> ParseIncoming(std::string_view text) {
+  std::size_t at = text.find('@');
+  if (at == std::string_view::npos) return std::nullopt;
+  auto seconds = ParseSeconds(text.substr(0, at));
+  std::string_view rest = text.substr(at + 1);
+  std::size_t first = rest.find(':');
+  std::size_t second = first == std::string_view::npos ? first : rest.find(':', first + 1);
+  std::size_t third = second == std::string_view::npos ? second : rest.find(':', second + 1);
+  if (!seconds || third == std::string_view::npos || first == 0) return std::nullopt;
+  PlannedText planned;
+  planned.atSeconds = *seconds;
+  planned.message.from = std::string(rest.substr(0, first));
+  std::string_view parts = rest.substr(first + 1, second - first - 1);
+  auto [end, error] =
+      std::from_chars(parts.data(), parts.data() + parts.size(), planned.message.parts);
+  if (error != std::errc() || end != parts.data() + parts.size() || planned.message.parts < 0 ||
+      planned.message.parts > 255) {
+    return std::nullopt;
+  }
+  std::string_view coding = rest.substr(second + 1, third - second - 1);
+  if (coding == "gsm7") {
+    planned.message.coding = pagorin::sim::TextCoding::kGsm7;
+  } else if (coding == "ucs2") {
+    planned.message.coding = pagorin::sim::TextCoding::kUcs2;
+  } else {
+    return std::nullopt;
+  }
+  planned.message.text = std::string(rest.substr(third + 1));
+  std::string why;
+  if (pagorin::sim::EncodeDeliver(planned.message, why).empty()) return std::nullopt;
+  return planned;
+}
+
+// "0x41" or "41": a TP-ST value.
+std::optional<int> ParseStatus(std::string_view text) {
+  if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
+  int value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0 ||
+      value > 255) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Two ways of writing one phone's number: the same digits, or one with a country code (up to
+// three digits) in front of the other.
+bool SameNumber(std::string_view a, std::string_view b) {
+  if (a.starts_with('+')) a.remove_prefix(1);
+  if (b.starts_with('+')) b.remove_prefix(1);
+  if (a.size() < b.size()) std::swap(a, b);
+  return a == b || (b.size() >= 7 && a.size() - b.size() <= 3 && a.ends_with(b));
 }
 
 // The modem's own time in milliseconds: real time since the start, or the clock a host
@@ -190,7 +256,25 @@ struct Settings {
   bool noSim = false;
   int signal = 17;
   int registration = 1;
+
+  int storageSlots = 20;
+  std::string fullNotice = "ciev";
+  double dropNotices = 0;
+  int badNoticeIndex = 0;
+  bool hasBadNoticeIndex = false;
+  std::vector<std::string> incoming;
+  std::string ownNumber;
+  double loopDelaySeconds = 5;
+  double reportDelaySeconds = 5;
+  std::string reportStatus = "0x00";
+  bool noReports = false;
+  bool reportsOutOfOrder = false;
 };
+
+// The service centre that the network's messages name.
+constexpr const char* kServiceCentre = "+8613800100500";
+// The zone of the centre's time stamps: +08:00.
+constexpr int kCentreZoneQuarters = 32;
 
 bool OpenPseudoTerminal(UniqueFd& master, std::string& slavePath) {
   slavePath.clear();
@@ -318,6 +402,11 @@ pagorin::sim::ModemBehaviour BehaviourOf(const Settings& settings) {
   behaviour.simReady = !settings.noSim;
   behaviour.signal = settings.signal;
   behaviour.registration = settings.registration;
+  behaviour.storageSlots = settings.storageSlots;
+  behaviour.fullNotice =
+      settings.fullNotice == "smmemfull" ? "^SMMEMFULL: \"SM\"" : "+CIEV: \"SMSFULL\",1";
+  behaviour.dropNotices = settings.dropNotices;
+  if (settings.hasBadNoticeIndex) behaviour.badNoticeIndex = settings.badNoticeIndex;
   return behaviour;
 }
 
@@ -400,7 +489,14 @@ class ModemRun {
         random_(settings.seed + 1),
         modem_(BehaviourOf(settings)),
         terminal_(settings.link),
-        schedule_(settings, random_) {}
+        schedule_(settings, random_),
+        startUnix_(std::time(nullptr)),
+        reportStatus_(ParseStatus(settings.reportStatus).value_or(0)) {
+    for (const auto& text : settings.incoming) {
+      PlannedText planned = *ParseIncoming(text);
+      PlanText(std::llround(planned.atSeconds * 1000.0), std::move(planned.message));
+    }
+  }
 
   int Run();
 
@@ -416,6 +512,13 @@ class ModemRun {
   void Answer(std::string answer);
   // Logs and prints a message as the phone shows it.
   void Show(const pagorin::sim::ShownMessage& shown);
+  // The centre's time stamp for a moment of the modem's clock.
+  pagorin::sim::CentreTime CentreTimeAt(std::int64_t ms) const;
+  // Puts the parts of a phone's message in the network at `atMs`.
+  void PlanText(std::int64_t atMs, pagorin::sim::PhoneText message);
+  // What the network makes of a message the modem sent: a report, a copy to the own number.
+  void PlanAnswers(const pagorin::sim::AcceptedMessage& message, std::int64_t nowMs);
+  void LogStorage();
 
   const Settings& settings_;
   std::mt19937 random_;  // pieces and random moments; the interpreter has its own
@@ -436,7 +539,111 @@ class ModemRun {
   bool stop_ = false;
   int unplugCount_ = 0;
   const char* exitReason_ = "stopped";
+  std::time_t startUnix_;
+  int reportStatus_;
+  // The network's messages by the moment they reach the modem, in order of planning at a tie.
+  std::multimap<std::int64_t, pagorin::sim::NetworkMessage> planned_;
+  std::uint8_t concatReference_ = 0;
+  int reportCount_ = 0;
 };
+
+pagorin::sim::CentreTime ModemRun::CentreTimeAt(std::int64_t ms) const {
+  return pagorin::sim::CentreTimeAt(startUnix_ + static_cast<std::time_t>(ms / 1000),
+                                    kCentreZoneQuarters);
+}
+
+void ModemRun::PlanText(std::int64_t atMs, pagorin::sim::PhoneText message) {
+  message.smsc = kServiceCentre;
+  message.time = CentreTimeAt(atMs);
+  message.concatReference = ++concatReference_;
+  std::string why;
+  auto parts = pagorin::sim::EncodeDeliver(message, why);
+  if (parts.empty()) {
+    std::fprintf(stderr, "gsm-modem-sim: message from %s not made: %s\n", message.from.c_str(),
+                 why.c_str());
+    return;
+  }
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    pagorin::sim::NetworkMessage network;
+    network.pduHex = parts[i].pdu.hex;
+    network.tpduLength = parts[i].pdu.tpduLength;
+    network.from = message.from;
+    network.text = parts[i].text;
+    network.part = parts.size() > 1 ? static_cast<int>(i + 1) : 0;
+    network.parts = static_cast<int>(parts.size());
+    planned_.emplace(atMs, std::move(network));
+  }
+}
+
+void ModemRun::PlanAnswers(const pagorin::sim::AcceptedMessage& message, std::int64_t nowMs) {
+  const pagorin::sim::SubmitPdu& pdu = message.pdu;
+  if (!message.textMode && pdu.statusReportRequest && !settings_.noReports) {
+    ++reportCount_;
+    // Out of order: every first of two reports takes three times as long, so the next one
+    // overtakes it.
+    double delay = settings_.reportDelaySeconds *
+                   (settings_.reportsOutOfOrder && reportCount_ % 2 == 1 ? 3.0 : 1.0);
+    std::int64_t atMs = nowMs + std::llround(delay * 1000.0);
+    pagorin::sim::StatusReport report;
+    report.smsc = kServiceCentre;
+    report.reference = static_cast<std::uint8_t>(message.reference);
+    report.recipient = pdu.destination;
+    report.submitted = CentreTimeAt(nowMs);
+    report.discharged = CentreTimeAt(atMs);
+    report.status = static_cast<std::uint8_t>(reportStatus_);
+    pagorin::sim::EncodedPdu encoded = pagorin::sim::EncodeStatusReport(report);
+    pagorin::sim::NetworkMessage network;
+    network.report = true;
+    network.pduHex = encoded.hex;
+    network.tpduLength = encoded.tpduLength;
+    network.from = pdu.destination;
+    network.reference = message.reference;
+    network.status = reportStatus_;
+    planned_.emplace(atMs, std::move(network));
+  }
+  if (settings_.ownNumber.empty() || !SameNumber(pdu.destination, settings_.ownNumber)) return;
+  std::int64_t atMs = nowMs + std::llround(settings_.loopDelaySeconds * 1000.0);
+  if (message.textMode) {
+    pagorin::sim::PhoneText text;
+    text.from = settings_.ownNumber;
+    text.text = pdu.text;
+    std::string why;
+    text.coding = pagorin::sim::EncodeDeliver(text, why).empty() ? pagorin::sim::TextCoding::kUcs2
+                                                                 : pagorin::sim::TextCoding::kGsm7;
+    PlanText(atMs, std::move(text));
+    return;
+  }
+  // The part comes back as it went: its coding, header and user data octets unchanged.
+  std::size_t udOctets = pdu.alphabet == pagorin::sim::Alphabet::kGsm7
+                             ? (static_cast<std::size_t>(pdu.userDataLength) * 7 + 7) / 8
+                             : pdu.userDataLength;
+  std::string hex = message.pduHex;
+  if (hex.size() < udOctets * 2) return;
+  std::vector<std::uint8_t> userData;
+  for (std::size_t i = hex.size() - udOctets * 2; i + 1 < hex.size(); i += 2)
+    userData.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  pagorin::sim::EncodedPdu encoded = pagorin::sim::EncodeDeliverUserData(
+      kServiceCentre, settings_.ownNumber, pdu.dataCoding, pdu.hasHeader, pdu.userDataLength,
+      userData, CentreTimeAt(atMs));
+  pagorin::sim::NetworkMessage network;
+  network.pduHex = encoded.hex;
+  network.tpduLength = encoded.tpduLength;
+  network.from = settings_.ownNumber;
+  network.text = pdu.text;
+  if (pdu.concatenation) {
+    network.part = pdu.concatenation->sequence;
+    network.parts = pdu.concatenation->total;
+  }
+  planned_.emplace(atMs, std::move(network));
+}
+
+void ModemRun::LogStorage() {
+  for (const auto& event : modem_.TakeStorageEvents()) {
+    log_.Append(pagorin::sim::FormatStorageLogLine(event, pagorin::sim::UtcTimestamp()));
+    std::printf("%s\n", pagorin::sim::FormatStorageSummary(event).c_str());
+    std::fflush(stdout);
+  }
+}
 
 int ModemRun::Run() {
   if (!log_.Open(settings_.logFile)) return 1;
@@ -503,6 +710,18 @@ void ModemRun::RunSchedule() {
                  static_cast<double>(nowMs) / 1000.0, terminal_.SlavePath().c_str());
   }
   if (!held_.empty() && nowMs >= releaseMs_) pending_ += std::exchange(held_, {});
+  for (auto due = planned_.begin(); due != planned_.end() && due->first <= nowMs;) {
+    modem_.Arrive(std::move(due->second));
+    due = planned_.erase(due);
+  }
+  // The network's messages reach a modem that is on, between commands and after whole answers;
+  // their notices are lost when nobody holds the line, as on a real one.
+  if (modem_.NetworkWaiting() > 0 && terminal_.Plugged() && modem_.BetweenCommands() &&
+      held_.empty() && !finishing_ && pending_.size() < kMaxPendingOutput) {
+    std::string notices = modem_.Deliver();
+    if (reopenCheck_ == kNever && !settings_.silent) pending_ += notices;
+  }
+  LogStorage();
   // A result code of its own goes out only to somebody holding the line, after whole answers.
   if (schedule_.UrcDue(nowMs) && terminal_.Plugged() && reopenCheck_ == kNever && !finishing_ &&
       !settings_.silent && pending_.size() < kMaxPendingOutput) {
@@ -522,7 +741,8 @@ bool ModemRun::PollOnce() {
   }
   Clock::time_point wake = std::min({deadline_, reopenCheck_, finishAt_});
   if (!pending_.empty() && paced && now < nextPiece_) wake = std::min(wake, nextPiece_);
-  if (!schedule_.Empty() || clock_.Shared() || !held_.empty()) {
+  if (!schedule_.Empty() || clock_.Shared() || !held_.empty() || !planned_.empty() ||
+      modem_.NetworkWaiting() > 0) {
     wake = std::min(wake, now + std::chrono::milliseconds(kScheduleCheckMs));
   }
   int timeoutMs = -1;
@@ -573,8 +793,10 @@ void ModemRun::Receive(std::string_view received) {
       std::fprintf(stderr, "gsm-modem-sim: %s\n", note.text.c_str());
     }
   }
+  LogStorage();
   for (const auto& message : modem_.TakeMessages()) {
     log_.Append(pagorin::sim::FormatLogLine(message, pagorin::sim::UtcTimestamp()));
+    PlanAnswers(message, clock_.NowMs());
     // A single SMS is shown as the modem took it; the parts of a concatenated one once the
     // phone has them all.
     for (const auto& shown : inbox_.Take(message)) {
@@ -672,14 +894,16 @@ int main(int argc, char** argv) {
   try {
     Settings settings;
     CLI::App app{
-        "A GSM modem on a pseudo-terminal: answers AT commands and decodes every SMS-SUBMIT it is "
-        "handed."};
+        "A GSM modem on a pseudo-terminal: answers AT commands, decodes every SMS-SUBMIT it is "
+        "handed, and stores what phones and the network send back."};
     app.add_option(
         "--port-file", settings.portFile,
         "write the terminal's path to this file (atomically, removed at exit) instead of stdout");
     app.add_option(
         "--log", settings.logFile,
-        "append one JSON line per accepted SMS, and one per concatenated message joined");
+        "append one JSON line per accepted SMS, one per concatenated message joined, and one "
+        "per storage event (\"event\": stored, shown, read, deleted, storage_full, discarded, "
+        "notice_dropped)");
     app.add_option("--echo", settings.echo, "command echo after reset")
         ->check(CLI::IsMember({"on", "off"}));
     app.add_flag("--numeric-results", settings.numericResults,
@@ -707,7 +931,7 @@ int main(int argc, char** argv) {
     app.add_option("--timeout", settings.timeoutSeconds, "exit after this many seconds")
         ->check(CLI::Range(0.0, 1e7));
     app.add_option("--first-reference", settings.firstReference,
-                   "message reference of the first message")
+                   "message reference of the first message; references wrap from 255 to 0")
         ->check(CLI::Range(0, 255));
     app.add_flag("--trace", settings.trace, "show every byte received and sent on stderr");
 
@@ -793,11 +1017,74 @@ int main(int argc, char** argv) {
                    "what AT+CREG? reports: 0 none, 1 home, 2 searching, 3 denied, 5 roaming")
         ->check(CLI::IsMember({0, 1, 2, 3, 4, 5}))
         ->group(field);
+    auto* receiving = "Receiving (times in seconds on the modem's clock)";
+    app.add_option("--storage-slots", settings.storageSlots,
+                   "slots of the message storage \"SM\" (default 20)")
+        ->check(CLI::Range(1, 255))
+        ->group(receiving);
+    app.add_option("--full-notice", settings.fullNotice,
+                   "the line that says the storage filled up: ciev (+CIEV: \"SMSFULL\",1, "
+                   "default) or smmemfull (^SMMEMFULL: \"SM\"); further messages wait in the "
+                   "network until a slot is freed")
+        ->check(CLI::IsMember({"ciev", "smmemfull"}))
+        ->group(receiving);
+    auto incomingCheck = CLI::Validator(
+        [](std::string& text) {
+          return ParseIncoming(text) ? std::string()
+                                     : "expected AT@FROM:PARTS:CODING:TEXT with CODING gsm7 or "
+                                       "ucs2 and a text that fits, e.g. 30@13800138000:1:ucs2:1A";
+        },
+        "AT@FROM:PARTS:CODING:TEXT");
+    app.add_option("--incoming", settings.incoming,
+                   "a phone writes to the modem: AT@FROM:PARTS:CODING:TEXT, e.g. "
+                   "30@13800138000:1:ucs2:1A (FROM +... international, digits national, else "
+                   "alphanumeric; PARTS 0: as many as the text needs; CODING gsm7 or ucs2; "
+                   "repeatable)")
+        ->check(incomingCheck)
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(receiving);
+    app.add_option("--own-number", settings.ownNumber,
+                   "the modem's own number: what is sent to it comes back as incoming messages")
+        ->group(receiving);
+    app.add_option("--loop-delay", settings.loopDelaySeconds,
+                   "seconds until a message to the own number comes back (default 5)")
+        ->check(CLI::Range(0.0, 1e6))
+        ->group(receiving);
+    app.add_option("--report-delay", settings.reportDelaySeconds,
+                   "seconds from a send with a status report request to its report (default 5)")
+        ->check(CLI::Range(0.0, 1e6))
+        ->group(receiving);
+    app.add_option("--report-status", settings.reportStatus,
+                   "the TP-ST of every report, in hex (default 0x00 delivered; e.g. 0x20, 0x60 "
+                   "or 0x41)")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+              return ParseStatus(text) ? std::string() : "expected a hex octet, e.g. 0x41";
+            },
+            "HEX"))
+        ->group(receiving);
+    app.add_flag("--no-reports", settings.noReports, "no status reports at all")->group(receiving);
+    app.add_flag("--reports-out-of-order", settings.reportsOutOfOrder,
+                 "every first of two reports takes three times the report delay, so that the "
+                 "next one overtakes it")
+        ->group(receiving);
+    app.add_option("--drop-notices", settings.dropNotices,
+                   "leave out this share (0 to 1) of the +CMTI and +CDSI lines; the messages are "
+                   "stored all the same")
+        ->check(CLI::Range(0.0, 1.0))
+        ->group(receiving);
+    auto* badIndex = app.add_option("--bad-notice-index", settings.badNoticeIndex,
+                                    "every +CMTI and +CDSI names this index (e.g. -1 or 0) "
+                                    "instead of the slot the message went to")
+                         ->check(CLI::Range(-1, 255))
+                         ->group(receiving);
     try {
       app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
       return app.exit(e);
     }
+    settings.hasBadNoticeIndex = badIndex->count() > 0;
     if (!settings.unplugs.empty() && settings.link.empty()) {
       if (settings.portFile.empty()) {
         std::fprintf(stderr, "gsm-modem-sim: --unplug needs --link or --port-file\n");

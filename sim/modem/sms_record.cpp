@@ -50,6 +50,50 @@ std::string FormatSummary(const AcceptedMessage& message) {
   return line;
 }
 
+std::string FormatStorageLogLine(const StorageEvent& event, std::string_view timestamp) {
+  const NetworkMessage& message = event.message;
+  nlohmann::ordered_json line;
+  line["time"] = timestamp;
+  line["event"] = StorageEventName(event.kind);
+  if (event.index != 0) line["index"] = event.index;
+  if (!message.pduHex.empty()) {
+    line["kind"] = message.report ? "report" : "incoming";
+    if (message.report) {
+      line["recipient"] = message.from;
+      line["reference"] = message.reference;
+      line["status"] = message.status;
+    } else {
+      line["from"] = message.from;
+      line["text"] = message.text;
+      if (message.parts > 1) {
+        line["part"] = message.part;
+        line["parts"] = message.parts;
+      }
+    }
+    line["pdu"] = message.pduHex;
+    line["length"] = message.tpduLength;
+  }
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string FormatStorageSummary(const StorageEvent& event) {
+  const NetworkMessage& message = event.message;
+  std::string what = StorageEventName(event.kind);
+  if (event.index != 0) what += " at SM " + std::to_string(event.index);
+  if (message.pduHex.empty()) return std::string("storage: ") + what;
+  if (message.report) {
+    char status[8];
+    std::snprintf(status, sizeof status, "0x%02X", message.status & 0xFF);
+    return "report on ref " + std::to_string(message.reference) + " to " + message.from +
+           ": status " + status + ", " + what;
+  }
+  std::string part;
+  if (message.parts > 1) {
+    part = " (part " + std::to_string(message.part) + "/" + std::to_string(message.parts) + ")";
+  }
+  return "SMS from " + message.from + " " + what + ": " + message.text + part;
+}
+
 std::string UtcTimestamp() {
   auto now = std::chrono::system_clock::now();
   auto millis =

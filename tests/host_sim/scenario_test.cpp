@@ -53,6 +53,12 @@ after = 0
 save = "copy.vpa"
 [[step]]
 end = true
+[[step]]
+at = 30.5
+reply = { from = "13800138000", text = "1A", parts = 1, coding = "ucs2" }
+[[step]]
+at = 31
+reply = { from = "Pagorin", text = "泵站" }
 )";
   Scenario s;
   std::string error;
@@ -61,7 +67,10 @@ end = true
   EXPECT_EQ(s.speed, 10);
   EXPECT_EQ(s.cycleMs, 20);
   EXPECT_EQ(s.user, platform::Utf8ToCp936("张工"));
-  EXPECT_EQ(s.modemArgs, (std::vector<std::string>{"--echo", "on"}));
+  // Reply steps reach the modem simulator as options; a text outside the GSM alphabet goes in UCS2.
+  EXPECT_EQ(s.modemArgs,
+            (std::vector<std::string>{"--echo", "on", "--incoming=30.5@13800138000:1:ucs2:1A",
+                                      "--incoming=31@Pagorin:0:ucs2:泵站"}));
   EXPECT_EQ(s.graceMs, 500);
   ASSERT_EQ(s.variables.size(), 2u);
   EXPECT_EQ(s.variables[0].type, kNumberType);
@@ -73,7 +82,8 @@ end = true
   EXPECT_TRUE(s.variables[1].discrete);
   EXPECT_EQ(s.variables[1].discreteText, platform::Utf8ToCp936("故障"));
   ASSERT_EQ(s.scripts.size(), 1u);
-  ASSERT_EQ(s.steps.size(), 6u);
+  ASSERT_EQ(s.steps.size(), 8u);
+  EXPECT_EQ(s.steps[6].kind, Step::Kind::kReply);
   EXPECT_EQ(s.steps[0].kind, Step::Kind::kSet);
   EXPECT_TRUE(s.steps[0].hasAt);
   EXPECT_EQ(s.steps[0].values.size(), 2u);
@@ -128,7 +138,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "plant.toml:3: variable 'A.B' is defined twice"},
         BadScenario{"[simulation]\nspeed = -1\n", "plant.toml:2: speed must be above 0"},
         BadScenario{"[simulation]\nspeed = 1\nspeed = 2\n", "plant.toml:3:"},
-        BadScenario{"[plant]\n", "plant.toml:1: unknown key 'plant' in the scenario"}));
+        BadScenario{"[plant]\n", "plant.toml:1: unknown key 'plant' in the scenario"},
+        BadScenario{"[[step]]\nafter = 1\nreply = { from = \"1\", text = \"a\" }\n",
+                    "plant.toml:3: a reply step needs 'at'"},
+        BadScenario{"[[step]]\nat = 1\nreply = { from = \"1\", text = \"a\", coding = \"x\" }\n",
+                    "plant.toml:3: coding must be"},
+        BadScenario{"[[step]]\nat = 1\nreply = { from = \"1\", text = \"ab\", parts = 3 }\n",
+                    "plant.toml:3: reply: the text does not fit in 3 part(s)"}));
 
 TEST(Scenario, MissingFileIsNamed) {
   Scenario s;

@@ -380,3 +380,107 @@ TEST(GsmSimAt, OverlongCommandLineIsAnError) {
 
 }  // namespace
 }  // namespace pagorin::sim
+
+namespace pagorin::sim {
+namespace {
+
+NetworkMessage Incoming(const std::string& pdu, bool report = false) {
+  NetworkMessage message;
+  message.report = report;
+  message.pduHex = pdu;
+  message.tpduLength = static_cast<int>(pdu.size() / 2) - 1;  // no service-centre address
+  return message;
+}
+
+// One modem taken through a receiving session, step by step: what the network hands it (pdu),
+// what is sent between commands (Deliver), and what each command line answers.
+TEST(GsmSimAt, ReceivingCommandsWorkTheStorage) {
+  ModemBehaviour behaviour = Quiet();
+  behaviour.storageSlots = 2;
+  AtInterpreter modem(behaviour);
+  struct Row {
+    const char* arrives;  // a PDU in the network, or a report's ("R" first), or nothing
+    const char* input;    // a command line, or nothing: Deliver() between commands
+    const char* answer;
+  };
+  const Row rows[] = {
+      {nullptr, "AT+CPMS?\r", "\r\n+CPMS: \"SM\",0,2,\"SM\",0,2,\"SM\",0,2\r\n\r\nOK\r\n"},
+      {nullptr, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r", "\r\n+CPMS: 0,2,0,2,0,2\r\n\r\nOK\r\n"},
+      {nullptr, "AT+CPMS=\"ME\"\r", "\r\n+CMS ERROR: 302\r\n"},
+      {nullptr, "AT+CNMI?\r", "\r\n+CNMI: 0,0,0,0,0\r\n\r\nOK\r\n"},
+      {nullptr, "AT+CNMI=2,4,0,0,0\r", "\r\n+CMS ERROR: 302\r\n"},
+      // Reports before anyone asked for them are not kept.
+      {"R0006", nullptr, ""},
+      {nullptr, "AT+CNMI=2,1,0,1,0;+CNMI?\r", "\r\n+CNMI: 2,1,0,1,0\r\n\r\nOK\r\n"},
+      {"0004AA", nullptr, "\r\n+CMTI: \"SM\",1\r\n"},
+      {"R0006BB", nullptr, "\r\n+CDS: 2\r\n0006BB\r\n"},  // shown, not stored
+      {nullptr, "AT+CMGR=1\r", "\r\n+CMGR: 0,,2\r\n0004AA\r\n\r\nOK\r\n"},
+      {nullptr, "AT+CMGR=1\r", "\r\n+CMGR: 1,,2\r\n0004AA\r\n\r\nOK\r\n"},
+      {nullptr, "AT+CMGR=2\r", "\r\n+CMS ERROR: 321\r\n"},
+      {nullptr, "AT+CMGR=3\r", "\r\n+CMS ERROR: 321\r\n"},
+      {nullptr, "AT+CNMI=,,,2\r", "\r\nOK\r\n"},
+      {"R0006CC", nullptr, "\r\n+CDSI: \"SM\",2\r\n\r\n+CIEV: \"SMSFULL\",1\r\n"},
+      {nullptr, "AT+CPMS?\r", "\r\n+CPMS: \"SM\",2,2,\"SM\",2,2,\"SM\",2,2\r\n\r\nOK\r\n"},
+      // A full storage: the message waits in the network, and the notice is not repeated.
+      {"0004DD", nullptr, ""},
+      {nullptr, "AT+CMGL=0\r", "\r\n+CMGL: 2,0,,2\r\n0006CC\r\n\r\nOK\r\n"},
+      {nullptr, "AT+CMGL=4\r",
+       "\r\n+CMGL: 1,1,,2\r\n0004AA\r\n\r\n+CMGL: 2,1,,2\r\n0006CC\r\n\r\nOK\r\n"},
+      {nullptr, "AT+CMGD=1\r", "\r\nOK\r\n"},
+      {nullptr, nullptr, "\r\n+CMTI: \"SM\",1\r\n\r\n+CIEV: \"SMSFULL\",1\r\n"},
+      {nullptr, "AT+CMGD=0,1\r", "\r\nOK\r\n"},  // every read one: slot 2
+      {nullptr, "AT+CPMS?\r", "\r\n+CPMS: \"SM\",1,2,\"SM\",1,2,\"SM\",1,2\r\n\r\nOK\r\n"},
+      {nullptr, "AT+CMGD=1,4\r", "\r\nOK\r\n"},
+      {nullptr, "AT+CMGL\r", "\r\nOK\r\n"},
+      {nullptr, "AT+CMGD=9\r", "\r\n+CMS ERROR: 321\r\n"},
+      {nullptr, "AT+CMGF=1;+CMGL=4\r", "\r\n+CMS ERROR: 302\r\n"},
+      {nullptr, "ATZ;+CNMI?\r", "\r\n+CNMI: 0,0,0,0,0\r\n\r\nOK\r\n"},
+  };
+  for (const Row& row : rows) {
+    std::string out;
+    if (row.arrives != nullptr) {
+      std::string pdu = row.arrives;
+      bool report = pdu[0] == 'R';
+      modem.Arrive(Incoming(report ? pdu.substr(1) : pdu, report));
+    }
+    out = row.input != nullptr ? modem.Feed(row.input) : modem.Deliver();
+    EXPECT_EQ(Escaped(out), Escaped(row.answer)) << (row.input != nullptr     ? row.input
+                                                     : row.arrives != nullptr ? row.arrives
+                                                                              : "deliver");
+  }
+  std::vector<std::string> kinds;
+  for (const StorageEvent& event : modem.TakeStorageEvents())
+    kinds.push_back(StorageEventName(event.kind) + std::to_string(event.index));
+  const std::vector<std::string> expected = {
+      "discarded0", "stored1",       "shown0",        "read1",    "read1",
+      "stored2",    "storage_full0", "read2",         "read1",    "read2",
+      "deleted1",   "stored1",       "storage_full0", "deleted2", "deleted1"};
+  EXPECT_EQ(kinds, expected);
+}
+
+TEST(GsmSimAt, NoticeFaultsAndTheOtherFullNotice) {
+  struct Row {
+    double drop;
+    std::optional<int> badIndex;
+    const char* answer;
+  };
+  const Row rows[] = {
+      {0, -1, "\r\n+CMTI: \"SM\",-1\r\n\r\n^SMMEMFULL: \"SM\"\r\n"},
+      {1, std::nullopt, "\r\n^SMMEMFULL: \"SM\"\r\n"},  // stored, but nobody is told
+  };
+  for (const Row& row : rows) {
+    ModemBehaviour behaviour = Quiet();
+    behaviour.storageSlots = 1;
+    behaviour.fullNotice = "^SMMEMFULL: \"SM\"";
+    behaviour.dropNotices = row.drop;
+    behaviour.badNoticeIndex = row.badIndex;
+    AtInterpreter modem(behaviour);
+    modem.Feed("AT+CNMI=2,1,0,2,0\r");
+    modem.Arrive(Incoming("0004AA"));
+    EXPECT_EQ(Escaped(modem.Deliver()), Escaped(row.answer));
+    EXPECT_EQ(modem.StoredCount(), 1u);
+  }
+}
+
+}  // namespace
+}  // namespace pagorin::sim

@@ -342,5 +342,90 @@ TEST(GsmSimProcess, ExitsAtItsTimeoutEvenWithoutAClient) {
   EXPECT_TRUE(ReadFileBytes(sim.PortFile()).empty());  // a dead path is not left behind
 }
 
+// Reports in both modes and none without TP-SRR, then phones' messages and the loop through the
+// own number, all on the shared clock.
+TEST(GsmSimProcess, ReportsAndIncomingMessagesFollowTheSharedClock) {
+  const std::string srr = "0031" + kPdu.substr(4);  // the same SMS-SUBMIT asking for a report
+  const std::string report = "0891683108100005F006FF0D91682143658709F1";
+  struct Row {
+    std::vector<std::string> options;
+    const char* cnmi;
+    std::string pdu;
+    std::string first;  // what comes at 5 s, up to its first line end after the PDU
+    const char* read;   // what AT+CMGR=1 then answers in part
+  };
+  const Row rows[] = {
+      {{"--first-reference", "255"}, "AT+CNMI=2,1,0,1,0\r", srr, "\r\n+CDS: 26\r\n" + report, ""},
+      {{"--first-reference", "255", "--report-status", "0x41"},
+       "AT+CNMI=2,1,0,2,0\r",
+       srr,
+       "\r\n+CDSI: \"SM\",1\r\n",
+       "41\r\n\r\nOK\r\n"},
+      {{"--no-reports"}, "AT+CNMI=2,1,0,1,0\r", srr, "", ""},
+      {{}, "AT+CNMI=2,1,0,1,0\r", kPdu, "", ""},
+  };
+  for (const Row& row : rows) {
+    TempDir folder;
+    SharedClock clock(folder.File("clock"));
+    ASSERT_TRUE(clock.Ready());
+    std::vector<std::string> options = {"--echo", "off", "--clock-file", clock.Path()};
+    options.insert(options.end(), row.options.begin(), row.options.end());
+    GsmSimProcess sim(options);
+    ASSERT_TRUE(sim.OpenPort());
+    sim.Ask(row.cnmi, "OK\r\n");
+    sim.Ask("AT+CMGF=0\r", "OK\r\n");
+    sim.Ask("AT+CMGS=19\r", "> ");
+    sim.Ask(row.pdu + kCtrlZ, "OK\r\n");
+    clock.SetSeconds(5);
+    if (row.first.empty()) {
+      EXPECT_FALSE(SomethingArrives(sim.port())) << row.pdu;
+    } else {
+      EXPECT_EQ(sim.ReadUntil(row.first).substr(0, row.first.size()), row.first);
+    }
+    if (*row.read != '\0') {
+      std::string answer = sim.Ask("AT+CMGR=1\r", "OK\r\n");
+      EXPECT_TRUE(answer.starts_with("\r\n+CMGR: 0,,26\r\n" + report)) << answer;
+      EXPECT_TRUE(answer.ends_with(row.read)) << answer;
+    }
+    EXPECT_EQ(sim.Stop(), 0);
+  }
+
+  TempDir folder;
+  SharedClock clock(folder.File("clock"));
+  ASSERT_TRUE(clock.Ready());
+  GsmSimProcess sim({"--echo", "off", "--clock-file", clock.Path(), "--incoming",
+                     "3@Pagorin:3:gsm7:abcdef", "--own-number", "12345678901", "--loop-delay", "6",
+                     "--storage-slots", "3"});
+  ASSERT_TRUE(sim.OpenPort());
+  sim.Ask("AT+CNMI=2,1,0,0,0\r", "OK\r\n");
+  clock.SetSeconds(3);
+  EXPECT_EQ(sim.ReadUntil("+CIEV: \"SMSFULL\",1\r\n"),
+            "\r\n+CMTI: \"SM\",1\r\n\r\n+CMTI: \"SM\",2\r\n\r\n+CMTI: \"SM\",3\r\n\r\n+CIEV: "
+            "\"SMSFULL\",1\r\n");
+  sim.Ask("AT+CMGF=0;+CMGS=19\r", "> ");
+  sim.Ask(kPdu + kCtrlZ, "OK\r\n");
+  clock.SetSeconds(10);
+  // The loop's message waits for a free slot.
+  EXPECT_FALSE(SomethingArrives(sim.port()));
+  std::string freed = sim.Ask("AT+CMGD=2\r", "+CMTI: \"SM\",2\r\n");
+  EXPECT_TRUE(freed.starts_with("\r\nOK\r\n\r\n+CMTI: \"SM\",2\r\n")) << freed;
+  std::string loop = sim.Ask("AT+CMGR=2\r", "OK\r\n");
+  // Back from the own number (national), with the user data as it was sent.
+  EXPECT_TRUE(loop.find("040BA12143658709F10008") != std::string::npos) << loop;
+  EXPECT_TRUE(loop.find("0400410042\r\n") != std::string::npos) << loop;
+  EXPECT_EQ(sim.Stop(), 0);
+  std::vector<std::string> events;
+  for (const std::string& line : sim.LogLines()) {
+    nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    if (record.contains("event")) {
+      events.push_back(record["event"].get<std::string>() + record.value("text", std::string()));
+    }
+  }
+  const std::vector<std::string> expected = {"storedab",     "storedcd",  "storedef",
+                                             "storage_full", "deletedcd", "storedAB",
+                                             "storage_full", "readAB"};
+  EXPECT_EQ(events, expected);
+}
+
 }  // namespace
 }  // namespace pagorin::testing
