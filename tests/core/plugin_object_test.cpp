@@ -138,16 +138,18 @@ TEST_F(PluginObjectTest, PortThatDoesNotOpenStillTakesAlarmsAndSaysWhy) {
   plugin->CallFunction(kSendMsgFunction, 0, params, 0);
   EXPECT_EQ(plugin->outbox.waitingCount(), 1u);
   plugin->OnTick();
-  unsetenv("PAGORIN_COM1");
   EXPECT_TRUE(platform::Cp936ToUtf8(plugin->ModemStatusLine())
                   .starts_with("串口未打开 No such file or directory"));
   // The failing path runs the configured script once it has failed for a while, and only once.
+  // The port stays mapped to nothing meanwhile: the sender keeps trying it.
   EXPECT_EQ(host.CountOf("RunScript"), 0u);
   for (int second = 0; second <= 40; ++second) {
     ticks.Advance(1000);
     plugin->OnTick();
   }
   EXPECT_EQ(host.CountOf("RunScript"), 1u);
+  plugin.reset();
+  unsetenv("PAGORIN_COM1");
 }
 
 TEST_F(PluginObjectTest, TickWaitsWhileSendingIsSwitchedOff) {
