@@ -155,22 +155,33 @@ TEST_F(OutboxTest, TestMessageAndRecentMessagesForTheDialog) {
   EXPECT_EQ(rows[1].number, "13800138001");
 }
 
+// An outbox of `limits` over a modem on a pseudo-terminal of its own (COM4), started in a fresh
+// folder, on a manual clock.
+struct OutboxRig {
+  explicit OutboxRig(const OutboxLimits& limits) : outbox(modem, limits) {
+    opened = modem.Open(4, 9600, 8) == 1;
+    outbox.Start(folder.path(), true, SmsModem::kDefaultMaxAgeMs);
+  }
+  platform::ManualTicks ticks;
+  TempDir folder;
+  CoreModemPeer peer{4};
+  SmsModem modem;
+  Outbox outbox;
+  bool opened = false;
+};
+
 // The bounds, with small limits: script messages are refused when full, alarms push the oldest
 // waiting script messages out, and beyond the hard ceiling alarms are refused unless a message
 // of a lower priority waits, which gives way.
 TEST(OutboxBounds, ScriptsAreRefusedAndAlarmsMakeRoom) {
-  platform::ManualTicks ticks;
-  TempDir folder;
-  CoreModemPeer peer(4);
-  SmsModem modem;
-  ASSERT_EQ(modem.Open(4, 9600, 8), 1);
   OutboxLimits limits;
   limits.maxMessages = 4;
   limits.maxBytes = 40;
   limits.maxAlarmMessages = 6;
   limits.modemWindow = 1;
-  Outbox outbox(modem, limits);
-  outbox.Start(folder.path(), true, SmsModem::kDefaultMaxAgeMs);
+  OutboxRig rig(limits);
+  ASSERT_TRUE(rig.opened);
+  Outbox& outbox = rig.outbox;
 
   auto queue = [&](int priority, std::string_view text) {
     OutboxRequest request{
@@ -205,7 +216,7 @@ TEST(OutboxBounds, ScriptsAreRefusedAndAlarmsMakeRoom) {
     EXPECT_EQ(outbox.waitingCount(), step.waiting);
   }
   std::vector<std::string> refused;
-  for (const auto& row : HistoryRows(folder.path())) {
+  for (const auto& row : HistoryRows(rig.folder.path())) {
     EXPECT_EQ(row[8], "已拒绝");
     refused.push_back(row[5] + ":" + row[9]);
   }
@@ -570,22 +581,19 @@ TEST_F(OutboxTest, SecondHostOnTheFolderKeepsItsHandsOffTheJournal) {
 // Fates that arrive while the modem closes hand nothing more to it: what still waits stays in
 // the journal for the next run instead of ending as refused.
 TEST(OutboxBounds, NothingEndsUnsentWhenTheModemHasClosed) {
-  platform::ManualTicks ticks;
-  TempDir folder;
-  CoreModemPeer peer(4);
-  SmsModem modem;
-  ASSERT_EQ(modem.Open(4, 9600, 8), 1);
   OutboxLimits limits;
   limits.modemWindow = 1;
-  Outbox outbox(modem, limits);
-  outbox.Start(folder.path(), true, SmsModem::kDefaultMaxAgeMs);
+  OutboxRig rig(limits);
+  ASSERT_TRUE(rig.opened);
+  Outbox& outbox = rig.outbox;
+  SmsModem& modem = rig.modem;
   std::vector<OutboxRequest> requests(3, OutboxRequest{"13800138000", {}, "script", "A"});
   const std::vector<std::uint64_t> ids = outbox.Queue(requests);
   ASSERT_EQ(ids.size(), 3u);
   modem.Close();
   outbox.OnSent(ids[0], {1}, 1);
   EXPECT_EQ(outbox.waitingCount(), 2u);
-  EXPECT_EQ(WaitingOnDisk(folder.path()).size(), 3u);
+  EXPECT_EQ(WaitingOnDisk(rig.folder.path()).size(), 3u);
 }
 
 }  // namespace
