@@ -22,7 +22,10 @@ const std::string kPduAB = "0011000D91682143658709F10008010400410042\x1A\r";
 const std::string kOk = "\r\nOK\r\n";
 const std::string kEsc = "\x1B";
 const std::string kProbe = "ATQ0V1\r";
-const std::string kInit = kEsc + kProbe + "ATE0\rAT+CMEE=1\rAT+CMGF=0\r";
+const std::string kReceiving = "AT+CPMS=\"SM\",\"SM\",\"SM\"\rAT+CNMI=2,1,0,2,0\r";
+const std::string kInit = kEsc + kProbe + "ATE0\rAT+CMEE=1\rAT+CMGF=0\r" + kReceiving;
+// The storage is listed once the modem is ready, before the first health check.
+const std::string kSweep = "AT+CMGL=4\r";
 const std::string kHealth = "AT\rAT+CPIN?\rAT+CREG?\rAT+CSQ\r";
 
 using Pieces = std::vector<std::string>;
@@ -148,7 +151,7 @@ class SenderRig : public ::testing::Test {
     RunUntil([&] {
       return sender.phase() == SmsSender::Phase::Idle && sender.status().sim != SimState::Unknown;
     });
-    ASSERT_EQ(link.written, kInit + kHealth);
+    ASSERT_EQ(link.written, kInit + kSweep + kHealth);
     link.written.clear();
   }
 
@@ -504,7 +507,7 @@ TEST_P(StoredResults, AreMadeVerboseBeforeTheInitialisationReliesOnOk) {
   std::string init = kInit;
   for (int i = 1; i < row.probes; ++i)
     init.insert(kEsc.size(), kProbe);
-  ASSERT_EQ(link.written, init + kHealth);
+  ASSERT_EQ(link.written, init + kSweep + kHealth);
   EXPECT_FALSE(numeric);
   EXPECT_FALSE(quiet);
   sender.Add(MessageAB(1));
@@ -816,7 +819,7 @@ TEST_F(SenderRig, AHangUpClosesThePortAndTheModemIsInitialisedAgain) {
   link.written.clear();
   link.script = WillingAnswer;
   RunUntil([&] { return Empty(); }, 120000);
-  EXPECT_EQ(link.written, kInit + kHealth + kCmgsAB + kPduAB);
+  EXPECT_EQ(link.written, kInit + kSweep + kHealth + kCmgsAB + kPduAB);
 }
 
 TEST_F(SenderRig, SeveralTimeoutsInARowCloseThePort) {
