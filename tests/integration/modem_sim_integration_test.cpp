@@ -136,8 +136,8 @@ TEST_F(ModemAgainstSimulator, SlowModemAnsweringByteByByte) {
 // Heard back: a phone's message stored and notified, and the status report on what was sent.
 class HeardBack final : public SmsObserver {
  public:
-  void OnSent(std::uint64_t, const std::vector<int>& references, int) noexcept override {
-    sent = references;
+  void OnSent(std::uint64_t, const std::vector<int>& sentReferences, int) noexcept override {
+    sent = sentReferences;
   }
   void OnFailed(std::uint64_t, const SmsFailure&) noexcept override {}
   void OnStatusChanged(const ModemStatus&) noexcept override {}
