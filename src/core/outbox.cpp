@@ -575,6 +575,8 @@ void Outbox::RecordFate(const SmsReport& report) noexcept {
       }
       break;
     case SmsReport::Kind::Status:
+    case SmsReport::Kind::Received:
+    case SmsReport::Kind::Delivery:
       break;
   }
 }

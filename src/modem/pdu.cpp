@@ -24,6 +24,7 @@ void AppendHexOctet(std::string& out, unsigned value) {
 // First octet: SMS-SUBMIT with a relative validity period; TP-UDHI when a header leads the data.
 constexpr unsigned kFirstOctet = 0x11;
 constexpr unsigned kUserDataHeaderIndicator = 0x40;
+constexpr unsigned kStatusReportRequest = 0x20;
 // Coding schemes: the GSM default alphabet and UCS2, neither with a message class.
 constexpr unsigned kCodingGsm7Bit = 0x00;
 constexpr unsigned kCodingUcs2 = 0x08;
@@ -147,7 +148,7 @@ std::string FormatLengthCommand(std::size_t userDataOctets) {
 // One SMS-SUBMIT of `units`, with a concatenation header when `total` is above 1.
 SmsPart EncodePart(std::string_view addressDigits, SmsAlphabet alphabet,
                    const std::vector<char16_t>& units, std::uint8_t reference, std::size_t total,
-                   std::size_t sequence) {
+                   std::size_t sequence, bool statusReport) {
   std::vector<std::uint8_t> userData;
   if (total > 1) {
     userData = {0x05,
@@ -174,7 +175,8 @@ SmsPart EncodePart(std::string_view addressDigits, SmsAlphabet alphabet,
     }
     userDataLength = userData.size();
   }
-  const unsigned firstOctet = kFirstOctet | (total > 1 ? kUserDataHeaderIndicator : 0u);
+  const unsigned firstOctet = kFirstOctet | (total > 1 ? kUserDataHeaderIndicator : 0u) |
+                              (statusReport ? kStatusReportRequest : 0u);
   return SmsPart{FormatLengthCommand(userData.size()),
                  FormatSubmitLine(addressDigits, firstOctet, coding, userDataLength, userData)};
 }
@@ -212,7 +214,8 @@ EncodedSms EncodeUnits(std::string_view addressDigits, const UnitText& text,
     if (encoded.cut && i + 1 == pieces.size())
       units.insert(units.end(), ellipsis.begin(), ellipsis.end());
     encoded.parts.push_back(EncodePart(addressDigits, text.alphabet, units, options.reference,
-                                       withHeader ? pieces.size() : 1, i + 1));
+                                       withHeader ? pieces.size() : 1, i + 1,
+                                       options.statusReport));
   }
   return encoded;
 }

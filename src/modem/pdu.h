@@ -60,6 +60,9 @@ struct SmsTextOptions {
   // The concatenation reference that tells this message's parts from those of the message
   // before it to the same phone; one per message and recipient.
   std::uint8_t reference = 0;
+  // True: every part asks the network for a status report (TP-SRR), which comes back with the
+  // part's message reference.
+  bool statusReport = false;
 };
 
 enum class SmsAlphabet : int {

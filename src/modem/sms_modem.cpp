@@ -39,6 +39,7 @@ int SmsModem::Open(int portNumber, int baudRate, int byteSize) noexcept {
     auto link = std::make_unique<SerialLink>(portNumber, baudRate, byteSize);
     auto sender = std::make_unique<SmsSender>(*link);
     sender->SetRecorder(recorder_);
+    sender->SetStatusReports(statusReports_);
     link->SetDataListener([this] { Nudge(); });
     link_ = std::move(link);
     sender_ = std::move(sender);
@@ -140,6 +141,12 @@ void SmsModem::Tick() noexcept {
         break;
       case SmsReport::Kind::PartSent:
         observer_->OnPartSent(report.id, report.references);
+        break;
+      case SmsReport::Kind::Received:
+        observer_->OnReceived(report);
+        break;
+      case SmsReport::Kind::Delivery:
+        observer_->OnDelivery(report);
         break;
     }
   }

@@ -65,6 +65,9 @@ class SmsObserver {
   // references of the parts accepted so far, in part order (its size is their count).
   virtual void OnPartSent(std::uint64_t /*id*/,
                           const std::vector<int>& /*referencesSoFar*/) noexcept {}
+  // On the owner's thread from Tick, after RecordReceived took it.
+  virtual void OnReceived(const SmsReport& report) noexcept { (void)report; }
+  virtual void OnDelivery(const SmsReport& report) noexcept { (void)report; }
 
  protected:
   ~SmsObserver() = default;
@@ -77,6 +80,13 @@ class SmsObserver {
 class SmsFateRecorder {
  public:
   virtual void RecordFate(const SmsReport& report) noexcept = 0;
+  // An incoming message or a status report, on the sender thread, before the modem's copy is
+  // deleted: true once it is safely on the disk (the sender then deletes it from the modem's
+  // storage); false keeps it there, to be read again at the next sweep. The default takes it.
+  virtual bool RecordReceived(const SmsReport& report) noexcept {
+    (void)report;
+    return true;
+  }
 
  protected:
   ~SmsFateRecorder() = default;
@@ -124,6 +134,10 @@ class SmsModem {
   // The observer of fates and status; nullptr: no one. Not owned; it must outlive the SmsModem
   // or be replaced before it goes.
   void SetObserver(SmsObserver* observer) noexcept;
+  // Before Open; true by default: messages are sent with TP-SRR and the modem is set up to store
+  // and notify (AT+CPMS, AT+CNMI); false: neither reports requested nor CNMI changed for reports
+  // (incoming still read).
+  void SetReceiving(bool statusReports) noexcept { statusReports_ = statusReports; }
   // The recorder of fates on the sender thread; nullptr: none. Set before Open; not owned, and
   // it must outlive the SmsModem.
   void SetRecorder(SmsFateRecorder* recorder) noexcept { recorder_ = recorder; }
@@ -164,6 +178,7 @@ class SmsModem {
   bool started_ = false;
   SmsObserver* observer_ = nullptr;
   SmsFateRecorder* recorder_ = nullptr;
+  bool statusReports_ = true;
   std::unique_ptr<SerialLink> link_;
   std::unique_ptr<SmsSender> sender_;
 

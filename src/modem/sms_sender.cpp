@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <utility>
+#include <variant>
 
 #include "platform/tick.h"
 
@@ -20,6 +21,17 @@ constexpr std::string_view kPduModeCommand = "AT+CMGF=0\r";
 constexpr std::string_view kSimCommand = "AT+CPIN?\r";
 constexpr std::string_view kRegistrationCommand = "AT+CREG?\r";
 constexpr std::string_view kSignalCommand = "AT+CSQ\r";
+// Reading, writing and receiving all in the SIM's storage, so that a notice's index is one
+// AT+CMGR reads and AT+CMGD deletes.
+constexpr std::string_view kStorageCommand = "AT+CPMS=\"SM\",\"SM\",\"SM\"\r";
+// Incoming messages stored and notified (+CMTI); status reports stored and notified (+CDSI),
+// else shown at once (+CDS), else not asked for. Without AT+CSMS=1 the modem acknowledges what it
+// shows at once itself: no AT+CNMA.
+constexpr std::array<std::string_view, 3> kNoticeCommands = {
+    "AT+CNMI=2,1,0,2,0\r", "AT+CNMI=2,1,0,1,0\r", "AT+CNMI=2,1,0,0,0\r"};
+constexpr std::string_view kListAllCommand = "AT+CMGL=4\r";
+// +CMS ERROR: 321, invalid memory index: the slot is empty.
+constexpr int kEmptySlotCode = 321;
 
 // A line that never ends is not kept beyond this; the receive side never holds more than this
 // many bytes of unfinished lines.
@@ -124,6 +136,14 @@ SimState SimOfError(std::string_view result) noexcept {
 
 bool IsRegistered(Registration registration) noexcept {
   return registration == Registration::Home || registration == Registration::Roaming;
+}
+
+// Lines by which a modem says its message storage is full: what arrives next waits in the network.
+bool IsStorageFullNotice(std::string_view line) {
+  if (line.starts_with("^SMMEMFULL")) return true;
+  if (!line.starts_with("+CIEV:")) return false;
+  const std::vector<std::string_view> values = Values(line);
+  return values.size() >= 2 && values[0] == "\"SMSFULL\"" && values[1] == "1";
 }
 
 // Lines by which a modem says it has just started: every setting of the session is gone.
@@ -260,6 +280,9 @@ void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
   status_.registration = Registration::Unknown;
   status_.signalDbm.reset();
   received_.clear();
+  pduLine_ = PduLine::None;
+  readPdu_.reset();
+  listed_.clear();
   settling_ = false;
   timeoutsInRow_ = 0;
   healthDone_ = false;
@@ -369,6 +392,12 @@ void SmsSender::ReadLines(std::uint32_t now, bool& progressed) noexcept {
 
 void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progressed) noexcept {
   Log('<', line);
+  if (pduLine_ != PduLine::None && !IsFinalResult(line)) {
+    // Announced by the header before it: never a reply, never a notice.
+    TakePduLine(line);
+    return;
+  }
+  pduLine_ = PduLine::None;
   if (line == commandText_ && command_ != Command::None) return;  // the modem's echo
   if (command_ == Command::Probe && (line == "0" || line == "4")) {
     // A modem with numeric results may answer the probe in them before it switches.
@@ -396,6 +425,22 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
       }
       return;
     }
+    if (command_ == Command::Read && line.starts_with("+CMGR:")) {
+      if (ParseCmgrHeader(line)) pduLine_ = PduLine::Read;
+      return;
+    }
+    if (command_ == Command::List && line.starts_with("+CMGL:")) {
+      if (const std::optional<StoredMessageHeader> header = ParseCmglHeader(line)) {
+        pduLine_ = PduLine::Listed;
+        listedIndex_ = header->index;
+      }
+      return;
+    }
+    if (line.starts_with("+CDS:")) {
+      // A status report shown at once, whatever command is in progress: its PDU is the next line.
+      if (ParseCdsHeader(line)) pduLine_ = PduLine::Shown;
+      return;
+    }
     if (command_ == Command::Cpin && line.starts_with("+CPIN:")) {
       status_.sim = SimOfCpin(Trim(line.substr(6)));
       return;
@@ -421,7 +466,12 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
 
 void SmsSender::HandleUnsolicited(std::string_view line, std::uint32_t now) noexcept {
   try {
-    if (line.starts_with("+CREG:")) {
+    if (const std::optional<StoredMessageNotice> notice = ParseStoredMessageNotice(line)) {
+      NoteStored(*notice);
+    } else if (IsStorageFullNotice(line)) {
+      Log('!', "storage full");
+      sweepPlanned_ = true;
+    } else if (line.starts_with("+CREG:")) {
       const std::vector<std::string_view> values = Values(line);
       if (!values.empty()) status_.registration = RegistrationOf(ToInt(values[0], 4));
       // Registered again: messages held for the network need not wait out their back-off.
@@ -464,7 +514,14 @@ void SmsSender::HandleFinal(std::string_view result, std::uint32_t now) noexcept
     case Command::Echo:
     case Command::Cmee:
     case Command::Mode:
+    case Command::Cpms:
+    case Command::Cnmi:
       ContinueInit(command, result, now);
+      return;
+    case Command::Read:
+    case Command::List:
+    case Command::Delete:
+      FinishRead(command, result, now);
       return;
     case Command::Alive:
     case Command::Cpin:
@@ -499,6 +556,10 @@ void SmsSender::HandlePrompt(std::uint32_t now) noexcept {
 void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
   const Command command = command_;
   command_ = Command::None;
+  pduLine_ = PduLine::None;
+  readPdu_.reset();
+  // A listing cut short hands nothing over: the next sweep lists it again.
+  listed_.clear();
   Log('!', "no reply");
   switch (command) {
     case Command::Probe:
@@ -509,6 +570,8 @@ void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
     case Command::Echo:
     case Command::Cmee:
     case Command::Mode:
+    case Command::Cpms:
+    case Command::Cnmi:
       NoteFailure(commandText_ + ' ' + TimeoutMeaning());
       LoseLine(now, {});
       return;
@@ -550,7 +613,12 @@ bool SmsSender::StartInit(std::uint32_t now) noexcept {
   phase_ = Phase::Init;
   command_ = Command::None;
   received_.clear();
+  pduLine_ = PduLine::None;
+  readPdu_.reset();
+  listed_.clear();
   lateFinalOwed_ = false;
+  // Messages that waited for the modem go before what it stored meanwhile.
+  readMayGoFirst_ = false;
   probesLeft_ = kProbeAttempts;
   // The modem may still be in PDU entry from an earlier session: ESC ends it without sending.
   Escape(now);
@@ -576,10 +644,28 @@ void SmsSender::ContinueInit(Command command, std::string_view result, std::uint
         LoseLine(now, {});
         return;
       }
+      (void)Issue(Command::Cpms, kStorageCommand, now);
+      return;
+    case Command::Cpms:
+      // A modem that cannot receive still sends; what it stores elsewhere is not read.
+      if (result != "OK") Log('!', "storage not selected");
+      cnmiVariant_ = statusReports_ ? 0 : kNoticeCommands.size() - 1;
+      (void)Issue(Command::Cnmi, kNoticeCommands[cnmiVariant_], now);
+      return;
+    case Command::Cnmi:
+      if (result != "OK" && cnmiVariant_ + 1 < kNoticeCommands.size()) {
+        // Refused: the next variant asks for less (reports shown at once, then none).
+        ++cnmiVariant_;
+        (void)Issue(Command::Cnmi, kNoticeCommands[cnmiVariant_], now);
+        return;
+      }
+      if (result != "OK") Log('!', "no notices of arrivals; the storage is listed");
       Log('!', "modem ready");
       phase_ = Phase::Idle;
       reopenDelayMs_ = kReopenFirstMs;
       healthDone_ = false;
+      // What arrived while nobody listened is in the storage.
+      sweepPlanned_ = true;
       return;
     default:
       return;
@@ -628,11 +714,18 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
       [[fallthrough]];
     case Phase::Idle:
     case Phase::Health:
+    case Phase::Reading:
       break;
     default:
       return false;
   }
   if (hasCurrent_) return StartPart(now);
+  if (phase_ == Phase::Reading) phase_ = Phase::Idle;
+  // What was recorded goes from the storage first: until then a listing would hand it over again.
+  if (!deletes_.empty()) return StartRead(now);
+  const bool readDue = ReadDue(now);
+  // A waiting message goes first, but one read may go between two messages.
+  if (readDue && readMayGoFirst_ && MessageDue(now)) return StartRead(now);
   if (SelectNext(now)) {
     phase_ = Phase::Sending;
     ++current_->attempts;
@@ -651,6 +744,7 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
         return false;
     }
   }
+  if (readDue) return StartRead(now);
   if (!healthDone_ || now - lastHealthTick_ >= kHealthIntervalMs) {
     phase_ = Phase::Health;
     healthDone_ = true;
@@ -672,12 +766,150 @@ bool SmsSender::SelectNext(std::uint32_t now) noexcept {
       if (entry->waiting && !Reached(now, entry->notBefore)) continue;
       entry->waiting = false;
       hasCurrent_ = true;
+      readMayGoFirst_ = true;
       currentPriority_ = static_cast<int>(priority);
       current_ = entry;
       return true;
     }
   }
   return false;
+}
+
+bool SmsSender::MessageDue(std::uint32_t now) const noexcept {
+  if (!sendEnabled_ || queueLength_ == 0) return false;
+  if (pausedAll_ && !Reached(now, resumeAt_)) return false;
+  for (const Queue& queue : queues_) {
+    for (const Entry& entry : queue) {
+      if (!entry.waiting || Reached(now, entry.notBefore)) return true;
+    }
+  }
+  return false;
+}
+
+bool SmsSender::ReadDue(std::uint32_t now) const noexcept {
+  // A final result still owed to a part taken as sent would end the read with nothing read.
+  if (lateFinalOwed_) return false;
+  return sweepPlanned_ || !noticed_.empty() || now - lastSweepTick_ >= kSweepIntervalMs;
+}
+
+bool SmsSender::StartRead(std::uint32_t now) noexcept {
+  phase_ = Phase::Reading;
+  try {
+    if (!deletes_.empty()) {
+      const int index = deletes_.front();
+      deletes_.pop_front();
+      return Issue(Command::Delete, "AT+CMGD=" + std::to_string(index) + '\r', now);
+    }
+    readMayGoFirst_ = false;
+    if (sweepPlanned_ || now - lastSweepTick_ >= kSweepIntervalMs) {
+      sweepPlanned_ = false;
+      lastSweepTick_ = now;
+      listed_.clear();
+      return Issue(Command::List, kListAllCommand, now);
+    }
+    if (!noticed_.empty()) {
+      readIndex_ = *noticed_.begin();
+      noticed_.erase(noticed_.begin());
+      readPdu_.reset();
+      return Issue(Command::Read, "AT+CMGR=" + std::to_string(readIndex_) + '\r', now);
+    }
+  } catch (...) {
+    // Out of memory: the storage is listed when memory allows.
+    sweepPlanned_ = true;
+  }
+  phase_ = Phase::Idle;
+  return false;
+}
+
+void SmsSender::NoteStored(const StoredMessageNotice& notice) noexcept {
+  if (!notice.index || *notice.index <= 0 || noticed_.size() >= kMaxNoticedSlots) {
+    // No slot to read: the listing finds it.
+    sweepPlanned_ = true;
+    return;
+  }
+  try {
+    noticed_.insert(*notice.index);
+  } catch (...) {
+    sweepPlanned_ = true;
+  }
+}
+
+void SmsSender::TakePduLine(std::string_view line) noexcept {
+  const PduLine kind = std::exchange(pduLine_, PduLine::None);
+  try {
+    switch (kind) {
+      case PduLine::Read:
+        readPdu_.emplace(line);
+        return;
+      case PduLine::Listed:
+        if (listed_.size() < kMaxListed) {
+          listed_.push_back(Stored{listedIndex_, std::string(line)});
+        } else {
+          sweepPlanned_ = true;
+        }
+        return;
+      case PduLine::Shown:
+        // Shown at once, not stored: there is nothing to delete.
+        (void)HandOverReceived(line);
+        return;
+      case PduLine::None:
+        return;
+    }
+  } catch (...) {
+    // Out of memory: the message stays in the storage for the next sweep.
+  }
+}
+
+void SmsSender::FinishRead(Command command, std::string_view result, std::uint32_t now) noexcept {
+  phase_ = Phase::Idle;
+  try {
+    if (command == Command::Read) {
+      if (readPdu_) {
+        if (HandOverReceived(*readPdu_)) deletes_.push_back(readIndex_);
+      } else if (result != "OK" && ErrorResultCode(result) != kEmptySlotCode) {
+        Log('!', "slot not read");
+      }
+      readPdu_.reset();
+    } else if (command == Command::List) {
+      for (const Stored& stored : listed_) {
+        noticed_.erase(stored.index);
+        if (HandOverReceived(stored.pdu)) deletes_.push_back(stored.index);
+      }
+      listed_.clear();
+      lastSweepTick_ = now;
+    }
+  } catch (...) {
+    // Out of memory: what was not deleted is listed again by the next sweep.
+    readPdu_.reset();
+    listed_.clear();
+  }
+}
+
+bool SmsSender::HandOverReceived(std::string_view pdu) noexcept {
+  try {
+    SmsReport report;
+    report.kind = SmsReport::Kind::Received;
+    report.pdu.assign(pdu);
+    DecodedPdu decoded = DecodeIncomingPdu(pdu);
+    if (SmsDeliver* deliver = std::get_if<SmsDeliver>(&decoded.message)) {
+      report.received = std::move(*deliver);
+    } else if (SmsStatusReport* delivery = std::get_if<SmsStatusReport>(&decoded.message)) {
+      report.kind = SmsReport::Kind::Delivery;
+      report.delivery = std::move(*delivery);
+    } else {
+      // Kept raw by the recorder; deleted once it took it, so that it cannot fill the storage.
+      Log('!', "PDU not decoded");
+    }
+    const bool taken = recorder_ == nullptr || recorder_->RecordReceived(report);
+    if (!taken) {
+      Log('!', "not recorded; left on the modem");
+      return false;
+    }
+    Report(std::move(report));
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 bool SmsSender::StartPart(std::uint32_t now) noexcept {
@@ -871,6 +1103,7 @@ std::uint32_t SmsSender::MsUntilDue() const noexcept {
   if (settling_) return std::min(due, Until(now, settleUntil_));
   if (phase_ == Phase::Idle && healthDone_)
     due = std::min(due, Until(now, lastHealthTick_ + kHealthIntervalMs));
+  if (phase_ == Phase::Idle) due = std::min(due, Until(now, lastSweepTick_ + kSweepIntervalMs));
   if (pausedAll_) due = std::min(due, Until(now, resumeAt_));
   for (const Queue& queue : queues_) {
     for (const Entry& entry : queue) {
@@ -933,7 +1166,8 @@ void SmsSender::Log(char direction, std::string_view text) noexcept {
 
 void SmsSender::Report(SmsReport report) noexcept {
   const bool fate =
-      report.kind != SmsReport::Kind::Status &&
+      report.kind != SmsReport::Kind::Status && report.kind != SmsReport::Kind::Received &&
+      report.kind != SmsReport::Kind::Delivery &&
       !(report.kind == SmsReport::Kind::Failed && report.failure.kind == SmsFailureKind::Temporary);
   if (fate && recorder_ != nullptr) recorder_->RecordFate(report);
   try {

@@ -10,7 +10,15 @@
 //
 // The initialisation makes the modem's results verbose and not suppressed first (ATQ0V1), so that
 // a modem that kept numeric results (ATV0) or quiet mode (ATQ1) from an earlier session is
-// reached; a numeric 0 or 4 is taken for OK or ERROR while probing.
+// reached; a numeric 0 or 4 is taken for OK or ERROR while probing. It then selects the SIM's
+// storage and asks for notices of what arrives (+CMTI, +CDSI, or a report shown at once with +CDS);
+// a modem that refuses these still sends.
+//
+// Receiving: a notice only names a storage slot, read when the dialogue is idle (never between a
+// message's parts; a waiting message goes first, and at most one read goes between two sends).
+// What was read is decoded, handed to the recorder, and deleted from the modem once the recorder
+// took it. The whole storage is listed after the initialisation, every kSweepIntervalMs, and
+// whenever a notice could not be followed (a bad index, too many notices, the storage full).
 #pragma once
 
 #include <array>
@@ -18,25 +26,34 @@
 #include <cstdint>
 #include <deque>
 #include <list>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "modem/modem_link.h"
 #include "modem/modem_status.h"
+#include "modem/sms_deliver.h"
 #include "modem/sms_modem.h"
 
 namespace pagorin {
 
 // One fate or status change, made by the sender and reported to the owner's observer.
 struct SmsReport {
-  enum class Kind : int { Sent, Failed, Status, PartSent };
+  enum class Kind : int { Sent, Failed, Status, PartSent, Received, Delivery };
   Kind kind = Kind::Status;
   std::uint64_t id = 0;         // Sent, Failed, PartSent
   std::vector<int> references;  // Sent: each part's reference; PartSent: those accepted so far
   int attempts = 0;             // Sent
   SmsFailure failure;           // Failed
   ModemStatus status;           // Status
+  // Received: one incoming SMS-DELIVER (one part of a concatenated message is one report) as
+  // read from the modem's storage (or shown at once); Delivery: one status report. A PDU that
+  // does not decode is reported as Received with neither `received` nor `delivery` set.
+  std::string pdu;                          // Received, Delivery: the PDU line as the modem gave it
+  std::optional<SmsDeliver> received;       // Received
+  std::optional<SmsStatusReport> delivery;  // Delivery
 };
 
 class SmsSender {
@@ -75,6 +92,12 @@ class SmsSender {
   static constexpr int kRejectionsBeforePermanent = 2;
   // Lines kept in the log of the dialogue.
   static constexpr std::size_t kLogLines = 64;
+  // The whole storage is listed this often when idle, in case a notice was lost.
+  static constexpr std::uint32_t kSweepIntervalMs = 10 * 60 * 1000;
+  // Storage slots remembered from notices and not read yet; a notice beyond them plans a sweep.
+  static constexpr std::size_t kMaxNoticedSlots = 64;
+  // Messages taken from one listing; those beyond wait for the next sweep, planned at once.
+  static constexpr std::size_t kMaxListed = 64;
 
   // What the sender is doing.
   enum class Phase : int {
@@ -84,6 +107,7 @@ class SmsSender {
     Idle = 3,     // ready; nothing in progress
     Health = 4,   // the health commands
     Sending = 5,  // a message's part in progress (AT+CMGS or its PDU)
+    Reading = 6,  // reading, listing or deleting what the modem stored
   };
 
   // `link` is not owned and must outlive the sender.
@@ -112,6 +136,9 @@ class SmsSender {
   void SetSendEnabled(bool enabled) noexcept { sendEnabled_ = enabled; }
   // Told of every fate as it is made, before the dialogue goes on; nullptr: none. Not owned.
   void SetRecorder(SmsFateRecorder* recorder) noexcept { recorder_ = recorder; }
+  // True (the default): the modem is asked to notify status reports (AT+CNMI ds 2, else 1);
+  // false: ds 0. Takes effect at the next initialisation.
+  void SetStatusReports(bool enabled) noexcept { statusReports_ = enabled; }
   // Maximum age of a message that fails temporarily (milliseconds).
   void SetMaxAge(std::uint32_t milliseconds) noexcept { maxAgeMs_ = milliseconds; }
 
@@ -140,12 +167,26 @@ class SmsSender {
     Echo,    // ATE0
     Cmee,    // AT+CMEE=1
     Mode,    // AT+CMGF=0
+    Cpms,    // AT+CPMS="SM","SM","SM"
+    Cnmi,    // AT+CNMI=2,1,0,<ds>,0, the variant cnmiVariant_
     Alive,   // AT, the first health command
     Cpin,    // AT+CPIN?
     Creg,    // AT+CREG?
     Csq,     // AT+CSQ
     Length,  // AT+CMGS=<n>, awaiting the prompt
     Pdu,     // the PDU line, awaiting +CMGS and the final result
+    Read,    // AT+CMGR=<readIndex_>
+    List,    // AT+CMGL=4
+    Delete,  // AT+CMGD=<index>
+  };
+
+  // What the next line is, after a header that announces a PDU line.
+  enum class PduLine : int { None, Read, Listed, Shown };
+
+  // A message read from the storage, or shown at once (index 0).
+  struct Stored {
+    int index = 0;
+    std::string pdu;
   };
 
   struct Entry {
@@ -183,6 +224,17 @@ class SmsSender {
   bool StartInit(std::uint32_t now) noexcept;
   void ContinueInit(Command command, std::string_view result, std::uint32_t now) noexcept;
   void ContinueHealth(Command command, std::string_view result, std::uint32_t now) noexcept;
+  // Reading: a notice, the PDU line a header announced, the end of a read or listing.
+  void NoteStored(const StoredMessageNotice& notice) noexcept;
+  void TakePduLine(std::string_view line) noexcept;
+  void FinishRead(Command command, std::string_view result, std::uint32_t now) noexcept;
+  // Decodes, records and reports one message; true when the recorder took it.
+  bool HandOverReceived(std::string_view pdu) noexcept;
+  // Starts the next read, delete or listing when one is due; false when none is.
+  bool StartRead(std::uint32_t now) noexcept;
+  bool ReadDue(std::uint32_t now) const noexcept;
+  // True when SelectNext would find a message to send now.
+  bool MessageDue(std::uint32_t now) const noexcept;
   // Makes the message to send next the current one; false when none may go now.
   bool SelectNext(std::uint32_t now) noexcept;
   bool StartPart(std::uint32_t now) noexcept;
@@ -235,6 +287,8 @@ class SmsSender {
   // A part was taken as sent without its final OK; that OK may still come.
   bool lateFinalOwed_ = false;
   bool closing_ = false;  // BeginClose was called
+  bool statusReports_ = true;
+  std::size_t cnmiVariant_ = 0;
   std::uint32_t closeUntil_ = 0;
 
   std::uint32_t reopenAt_ = 0;
@@ -245,6 +299,18 @@ class SmsSender {
   std::uint32_t resumeAt_ = 0;
   std::uint32_t pauseMs_ = 0;
   std::uint32_t lastExpiryCheck_ = 0;
+
+  // Receiving.
+  std::set<int> noticed_;      // slots named by notices, not read yet
+  std::deque<int> deletes_;    // slots read and recorded, to delete
+  bool sweepPlanned_ = false;  // list the whole storage when next idle
+  std::uint32_t lastSweepTick_ = 0;
+  bool readMayGoFirst_ = false;  // a message ended since the last read: one read may go first
+  int readIndex_ = 0;
+  PduLine pduLine_ = PduLine::None;
+  int listedIndex_ = 0;  // the slot of the +CMGL header whose PDU line is next
+  std::optional<std::string> readPdu_;
+  std::vector<Stored> listed_;
 
   std::string received_;  // bytes of a line not complete yet
   ModemStatus status_;

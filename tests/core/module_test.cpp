@@ -15,7 +15,7 @@ std::atomic<std::uint32_t> moduleClock{500000};
 // clock move on a little each time.
 const std::string kModemInit =
     "\x1B"
-    "ATQ0V1\rATE0\rAT+CMEE=1\rAT+CMGF=0\r";
+    "ATQ0V1\rATE0\rAT+CMEE=1\rAT+CMGF=0\rAT+CPMS=\"SM\",\"SM\",\"SM\"\rAT+CNMI=2,1,0,2,0\r";
 void TickHost(pagorin::SuperWizard* plugin) {
   moduleClock += 50;
   plugin->OnTick();

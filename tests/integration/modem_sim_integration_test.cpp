@@ -6,12 +6,14 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gsm_sim_process.h"
 #include "modem/sms_modem.h"
+#include "modem/sms_sender.h"
 #include "platform/code_page.h"
 
 namespace pagorin::testing {
@@ -129,6 +131,55 @@ TEST_F(ModemAgainstSimulator, SlowModemAnsweringByteByByte) {
   auto messages = TwentyMessages();
   messages.resize(3);
   SendAndCheck(sim, messages);
+}
+
+// Heard back: a phone's message stored and notified, and the status report on what was sent.
+class HeardBack final : public SmsObserver {
+ public:
+  void OnSent(std::uint64_t, const std::vector<int>& sentReferences, int) noexcept override {
+    sent = sentReferences;
+  }
+  void OnFailed(std::uint64_t, const SmsFailure&) noexcept override {}
+  void OnStatusChanged(const ModemStatus&) noexcept override {}
+  void OnReceived(const SmsReport& report) noexcept override {
+    if (report.received) texts.push_back(report.received->text);
+  }
+  void OnDelivery(const SmsReport& report) noexcept override {
+    if (report.delivery) references.push_back(report.delivery->messageReference);
+  }
+  std::vector<int> sent;
+  std::vector<std::u16string> texts;
+  std::vector<int> references;
+};
+
+TEST_F(ModemAgainstSimulator, IncomingMessageAndStatusReportReachTheObserver) {
+  GsmSimProcess sim({"--incoming", "2@13800138000:1:ucs2:Reply 1", "--report-delay", "1"});
+  MapPort(sim);
+  SmsModem modem;
+  HeardBack observer;
+  modem.SetObserver(&observer);
+  ASSERT_EQ(modem.Open(kPortNumber, 9600, 8), 1);
+  SmsTextOptions options;
+  options.statusReport = true;
+  std::optional<EncodedSms> encoded = EncodeSmsText("13800138000", "Alarm", options);
+  ASSERT_TRUE(encoded);
+  QueuedSms message;
+  message.number = "13800138000";
+  message.text = "Alarm";
+  message.parts = encoded->parts;
+  ASSERT_NE(modem.Submit(std::move(message)), 0u);
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while ((observer.texts.empty() || observer.references.empty()) &&
+         std::chrono::steady_clock::now() < until) {
+    modem.Tick();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  modem.Close();
+  modem.Tick();
+  EXPECT_EQ(observer.texts, std::vector<std::u16string>{u"Reply 1"}) << sim.StderrText();
+  ASSERT_EQ(observer.sent.size(), 1u);
+  EXPECT_EQ(observer.references, observer.sent);
+  EXPECT_EQ(sim.Stop(), 0);
 }
 
 }  // namespace

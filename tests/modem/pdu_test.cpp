@@ -123,5 +123,23 @@ TEST(Pdu, Ucs2StopsAtZeroUnitAndCountsSurrogatesAsTwo) {
   EXPECT_EQ(ToUcs2BigEndian(straddling).size(), kMaxUserDataOctets);
 }
 
+TEST(Pdu, StatusReportRequestIsSetInEveryPartAndOnlyThen) {
+  // The first octet follows the service-centre octet "00": 0x11 single, 0x51 with a header;
+  // TP-SRR adds 0x20.
+  for (const bool report : {false, true}) {
+    for (const std::u16string& text : {std::u16string(u"AB"), std::u16string(200, u'x')}) {
+      SmsTextOptions options;
+      options.statusReport = report;
+      const std::optional<EncodedSms> encoded = EncodeSms("12345678901", text, options);
+      ASSERT_TRUE(encoded);
+      for (const SmsPart& part : encoded->parts) {
+        const std::string single = report ? "31" : "11";
+        const std::string joined = report ? "71" : "51";
+        EXPECT_EQ(part.pduLine.substr(2, 2), encoded->parts.size() > 1 ? joined : single);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pagorin

@@ -22,7 +22,10 @@ const std::string kPduAB = "0011000D91682143658709F10008010400410042\x1A\r";
 const std::string kOk = "\r\nOK\r\n";
 const std::string kEsc = "\x1B";
 const std::string kProbe = "ATQ0V1\r";
-const std::string kInit = kEsc + kProbe + "ATE0\rAT+CMEE=1\rAT+CMGF=0\r";
+const std::string kReceiving = "AT+CPMS=\"SM\",\"SM\",\"SM\"\rAT+CNMI=2,1,0,2,0\r";
+const std::string kInit = kEsc + kProbe + "ATE0\rAT+CMEE=1\rAT+CMGF=0\r" + kReceiving;
+// The storage is listed once the modem is ready, before the first health check.
+const std::string kSweep = "AT+CMGL=4\r";
 const std::string kHealth = "AT\rAT+CPIN?\rAT+CREG?\rAT+CSQ\r";
 
 using Pieces = std::vector<std::string>;
@@ -148,7 +151,7 @@ class SenderRig : public ::testing::Test {
     RunUntil([&] {
       return sender.phase() == SmsSender::Phase::Idle && sender.status().sim != SimState::Unknown;
     });
-    ASSERT_EQ(link.written, kInit + kHealth);
+    ASSERT_EQ(link.written, kInit + kSweep + kHealth);
     link.written.clear();
   }
 
@@ -504,7 +507,7 @@ TEST_P(StoredResults, AreMadeVerboseBeforeTheInitialisationReliesOnOk) {
   std::string init = kInit;
   for (int i = 1; i < row.probes; ++i)
     init.insert(kEsc.size(), kProbe);
-  ASSERT_EQ(link.written, init + kHealth);
+  ASSERT_EQ(link.written, init + kSweep + kHealth);
   EXPECT_FALSE(numeric);
   EXPECT_FALSE(quiet);
   sender.Add(MessageAB(1));
@@ -816,7 +819,7 @@ TEST_F(SenderRig, AHangUpClosesThePortAndTheModemIsInitialisedAgain) {
   link.written.clear();
   link.script = WillingAnswer;
   RunUntil([&] { return Empty(); }, 120000);
-  EXPECT_EQ(link.written, kInit + kHealth + kCmgsAB + kPduAB);
+  EXPECT_EQ(link.written, kInit + kSweep + kHealth + kCmgsAB + kPduAB);
 }
 
 TEST_F(SenderRig, SeveralTimeoutsInARowCloseThePort) {
@@ -930,6 +933,229 @@ TEST_F(SenderRig, ReportsStatusChangesOnlyWhenSomethingChanged) {
   ASSERT_EQ(Of(SmsReport::Kind::Status).size(), statuses + 1);
   EXPECT_EQ(Of(SmsReport::Kind::Status).back()->status.registration, Registration::Searching);
 }
+
+// What the modem stores or shows while the dialogue runs: read when idle, recorded, deleted once
+// recorded, never taken for the reply to a command in progress.
+const std::string kDeliverPdu =
+    "07911326040000F0040B911346610089F60000208062917314080CC8F71D14969741F977FD07";
+const std::string kReportPdu = "0006450D91683119325476F8423050410351234230504103022300";
+const std::string kCmgrDeliver = "\r\n+CMGR: 0,,38\r\n" + kDeliverPdu + "\r\n\r\nOK\r\n";
+
+class Recorder final : public SmsFateRecorder {
+ public:
+  void RecordFate(const SmsReport&) noexcept override {}
+  bool RecordReceived(const SmsReport& report) noexcept override {
+    offered.push_back(report.kind);
+    return takes;
+  }
+  bool takes = true;
+  std::vector<SmsReport::Kind> offered;
+};
+
+struct ReceivingRow {
+  const char* name;
+  std::string notice;  // arrives when idle, or before the verdict on a PDU when duringSend
+  bool duringSend;
+  Pieces cmgr;  // the answer to AT+CMGR
+  Pieces cmgl;  // the answer to AT+CMGL=4
+  bool takes;   // the recorder's answer
+  std::string written;
+  std::vector<SmsReport::Kind> handed;  // offered to the recorder, and reported when taken
+};
+
+void PrintTo(const ReceivingRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class Receiving : public SenderRig, public ::testing::WithParamInterface<ReceivingRow> {};
+
+TEST_P(Receiving, ReadsRecordsAndDeletesOnlyWhatWasRecorded) {
+  const ReceivingRow& row = GetParam();
+  Recorder recorder;
+  recorder.takes = row.takes;
+  sender.SetRecorder(&recorder);
+  StartReady();
+  link.script = [&](const std::string& command) -> Pieces {
+    if (command.starts_with("AT+CMGR=")) return row.cmgr;
+    if (command == kSweep && !row.cmgl.empty()) return row.cmgl;
+    if (row.duringSend && command == kPduAB) return {row.notice + kCmgs5};
+    return WillingAnswer(command);
+  };
+  if (row.duringSend) {
+    sender.Add(MessageAB(1));
+  } else {
+    link.arrived = row.notice;
+  }
+  RunUntil([] { return false; }, 5000);
+  EXPECT_EQ(link.written, row.written);
+  EXPECT_FALSE(link.wedged);
+  EXPECT_EQ(recorder.offered, row.handed);
+  std::vector<SmsReport::Kind> reported;
+  for (const SmsReport& report : reports) {
+    if (report.kind != SmsReport::Kind::Received && report.kind != SmsReport::Kind::Delivery)
+      continue;
+    reported.push_back(report.kind);
+    if (report.received) {
+      EXPECT_EQ(report.received->originator.number, "+31641600986");
+      EXPECT_EQ(report.pdu, kDeliverPdu);
+    }
+    if (report.delivery) {
+      EXPECT_EQ(report.delivery->messageReference, 0x45);
+    }
+  }
+  EXPECT_EQ(reported, row.takes ? row.handed : std::vector<SmsReport::Kind>{});
+  if (row.duringSend) {
+    ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
+    EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, std::vector<int>{5});
+  }
+}
+
+using K = SmsReport::Kind;
+const std::string kCmtiAt3 = "\r\n+CMTI: \"SM\",3\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    SmsSender, Receiving,
+    ::testing::Values(
+        ReceivingRow{"NoticeReadRecordedDeleted",
+                     kCmtiAt3,
+                     false,
+                     {kCmgrDeliver},
+                     {},
+                     true,
+                     "AT+CMGR=3\rAT+CMGD=3\r",
+                     {K::Received}},
+        ReceivingRow{"RecorderRefusesAndItStays",
+                     kCmtiAt3,
+                     false,
+                     {kCmgrDeliver},
+                     {},
+                     false,
+                     "AT+CMGR=3\r",
+                     {K::Received}},
+        ReceivingRow{
+            "EmptySlot", kCmtiAt3, false, {"\r\n+CMS ERROR: 321\r\n"}, {}, true, "AT+CMGR=3\r", {}},
+        ReceivingRow{"UndecodablePduDeletedOnceRecorded",
+                     kCmtiAt3,
+                     false,
+                     {"\r\n+CMGR: 0,,3\r\n0004ZZ\r\n\r\nOK\r\n"},
+                     {},
+                     true,
+                     "AT+CMGR=3\rAT+CMGD=3\r",
+                     {K::Received}},
+        ReceivingRow{"BadIndexListsTheStorage",
+                     "\r\n+CDSI: \"SM\",-1\r\n",
+                     false,
+                     {},
+                     {"\r\n+CMGL: 1,0,,38\r\n" + kDeliverPdu + "\r\n+CMGL: 2,0,,25\r\n" +
+                      kReportPdu + "\r\n\r\nOK\r\n"},
+                     true,
+                     kSweep + "AT+CMGD=1\rAT+CMGD=2\r",
+                     {K::Received, K::Delivery}},
+        ReceivingRow{
+            "ZeroIndexListsTheStorage", "\r\n+CMTI: \"SM\",0\r\n", false, {}, {}, true, kSweep, {}},
+        ReceivingRow{
+            "StorageFullListsIt", "\r\n+CIEV: \"SMSFULL\",1\r\n", false, {}, {}, true, kSweep, {}},
+        ReceivingRow{
+            "MemoryFullListsIt", "\r\n^SMMEMFULL: \"SM\"\r\n", false, {}, {}, true, kSweep, {}},
+        ReceivingRow{"ReportShownAtOnceNeedsNoDelete",
+                     "\r\n+CDS: 25\r\n" + kReportPdu + "\r\n",
+                     false,
+                     {},
+                     {},
+                     true,
+                     "",
+                     {K::Delivery}},
+        ReceivingRow{"NoticeDuringTheSendIsReadAfterIt",
+                     "\r\n+CMTI: \"SM\",4\r\n",
+                     true,
+                     {kCmgrDeliver},
+                     {},
+                     true,
+                     kCmgsAB + kPduAB + "AT+CMGR=4\rAT+CMGD=4\r",
+                     {K::Received}},
+        ReceivingRow{"ReportShownWhileAwaitingTheVerdict",
+                     "\r\n+CDS: 25\r\n" + kReportPdu + "\r\n",
+                     true,
+                     {},
+                     {},
+                     true,
+                     kCmgsAB + kPduAB,
+                     {K::Delivery}}),
+    [](const ::testing::TestParamInfo<ReceivingRow>& row) { return row.param.name; });
+
+TEST_F(SenderRig, OneReadGoesBetweenTwoMessagesAndTheStorageIsListedEveryTenMinutes) {
+  StartReady();
+  link.script = [](const std::string& command) -> Pieces {
+    return command.starts_with("AT+CMGR=") ? Pieces{kCmgrDeliver} : WillingAnswer(command);
+  };
+  for (std::uint64_t id = 1; id <= 3; ++id)
+    sender.Add(MessageAB(id));
+  link.arrived = "\r\n+CMTI: \"SM\",1\r\n\r\n+CMTI: \"SM\",2\r\n\r\n+CMTI: \"SM\",3\r\n";
+  RunUntil([] { return false; }, 5000);
+  const std::string message = kCmgsAB + kPduAB;
+  EXPECT_EQ(link.written, message + "AT+CMGR=1\rAT+CMGD=1\r" + message + "AT+CMGR=2\rAT+CMGD=2\r" +
+                              message + "AT+CMGR=3\rAT+CMGD=3\r");
+  EXPECT_EQ(Of(SmsReport::Kind::Received).size(), 3u);
+  link.written.clear();
+  ticks.Advance(SmsSender::kSweepIntervalMs);
+  RunUntil([&] { return Count(kSweep) == 1; });
+  EXPECT_EQ(Count(kSweep), 1u);
+}
+
+// The notices asked for, and what a modem that refuses them is asked next; it still sends.
+struct NoticesRow {
+  const char* name;
+  bool statusReports;
+  std::vector<std::string> refused;
+  std::string asked;  // after AT+CMGF=0
+};
+
+void PrintTo(const NoticesRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class Notices : public SenderRig, public ::testing::WithParamInterface<NoticesRow> {};
+
+TEST_P(Notices, FallBackAndTheModemStillSends) {
+  const NoticesRow& row = GetParam();
+  link.script = [&](const std::string& command) -> Pieces {
+    for (const std::string& refused : row.refused) {
+      if (command == refused) return {"\r\n+CMS ERROR: 303\r\n"};
+    }
+    return WillingAnswer(command);
+  };
+  sender.SetStatusReports(row.statusReports);
+  sender.Start();
+  RunUntil([&] {
+    return sender.phase() == SmsSender::Phase::Idle && sender.status().sim != SimState::Unknown;
+  });
+  EXPECT_EQ(link.written,
+            kEsc + kProbe + "ATE0\rAT+CMEE=1\rAT+CMGF=0\r" + row.asked + kSweep + kHealth);
+  sender.Add(MessageAB(1));
+  RunUntil([&] { return Empty(); });
+  EXPECT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
+}
+
+const std::string kCpms = "AT+CPMS=\"SM\",\"SM\",\"SM\"\r";
+
+INSTANTIATE_TEST_SUITE_P(
+    SmsSender, Notices,
+    ::testing::Values(
+        NoticesRow{"ReportsStored", true, {}, kReceiving},
+        NoticesRow{"ReportsShownAtOnce",
+                   true,
+                   {"AT+CNMI=2,1,0,2,0\r"},
+                   kCpms + "AT+CNMI=2,1,0,2,0\rAT+CNMI=2,1,0,1,0\r"},
+        NoticesRow{"NoReports",
+                   true,
+                   {"AT+CNMI=2,1,0,2,0\r", "AT+CNMI=2,1,0,1,0\r"},
+                   kCpms + "AT+CNMI=2,1,0,2,0\rAT+CNMI=2,1,0,1,0\rAT+CNMI=2,1,0,0,0\r"},
+        NoticesRow{"NothingAccepted",
+                   true,
+                   {kCpms, "AT+CNMI=2,1,0,2,0\r", "AT+CNMI=2,1,0,1,0\r", "AT+CNMI=2,1,0,0,0\r"},
+                   kCpms + "AT+CNMI=2,1,0,2,0\rAT+CNMI=2,1,0,1,0\rAT+CNMI=2,1,0,0,0\r"},
+        NoticesRow{"ReportsOff", false, {}, kCpms + "AT+CNMI=2,1,0,0,0\r"}),
+    [](const ::testing::TestParamInfo<NoticesRow>& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace pagorin
