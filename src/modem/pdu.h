@@ -60,6 +60,7 @@ struct SmsTextOptions {
   // The concatenation reference that tells this message's parts from those of the message
   // before it to the same phone; one per message and recipient.
   std::uint8_t reference = 0;
+  bool statusReport = false;
 };
 
 enum class SmsAlphabet : int {

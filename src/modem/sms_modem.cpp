@@ -141,6 +141,12 @@ void SmsModem::Tick() noexcept {
       case SmsReport::Kind::PartSent:
         observer_->OnPartSent(report.id, report.references);
         break;
+      case SmsReport::Kind::Received:
+        observer_->OnReceived(report);
+        break;
+      case SmsReport::Kind::Delivery:
+        observer_->OnDelivery(report);
+        break;
     }
   }
 }

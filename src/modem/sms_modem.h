@@ -65,6 +65,9 @@ class SmsObserver {
   // references of the parts accepted so far, in part order (its size is their count).
   virtual void OnPartSent(std::uint64_t /*id*/,
                           const std::vector<int>& /*referencesSoFar*/) noexcept {}
+  // On the owner's thread from Tick, after RecordReceived took it.
+  virtual void OnReceived(const SmsReport& report) noexcept { (void)report; }
+  virtual void OnDelivery(const SmsReport& report) noexcept { (void)report; }
 
  protected:
   ~SmsObserver() = default;
@@ -77,6 +80,13 @@ class SmsObserver {
 class SmsFateRecorder {
  public:
   virtual void RecordFate(const SmsReport& report) noexcept = 0;
+  // An incoming message or a status report, on the sender thread, before the modem's copy is
+  // deleted: true once it is safely on the disk (the sender then deletes it from the modem's
+  // storage); false keeps it there, to be read again at the next sweep. The default takes it.
+  virtual bool RecordReceived(const SmsReport& report) noexcept {
+    (void)report;
+    return true;
+  }
 
  protected:
   ~SmsFateRecorder() = default;
@@ -116,6 +126,11 @@ class SmsModem {
   // The send switch: while off, no new message is started (one in the dialogue is finished)
   // and the queue is kept. On at first.
   void SetSendEnabled(bool enabled) noexcept;
+
+  void SetReceiving(bool statusReports) noexcept;  // before Open; true by default:
+  //   messages are sent with TP-SRR and the modem is set up to store and notify (AT+CPMS,
+  //   AT+CNMI); false: neither reports requested nor CNMI changed for reports (incoming still
+  //   read).
 
   // How long messages are retried after temporary failures; 0 or above 30 days is taken as
   // the default.

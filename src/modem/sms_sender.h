@@ -18,25 +18,32 @@
 #include <cstdint>
 #include <deque>
 #include <list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "modem/modem_link.h"
 #include "modem/modem_status.h"
+#include "modem/sms_deliver.h"
 #include "modem/sms_modem.h"
 
 namespace pagorin {
 
 // One fate or status change, made by the sender and reported to the owner's observer.
 struct SmsReport {
-  enum class Kind : int { Sent, Failed, Status, PartSent };
+  enum class Kind : int { Sent, Failed, Status, PartSent, Received, Delivery };
   Kind kind = Kind::Status;
   std::uint64_t id = 0;         // Sent, Failed, PartSent
   std::vector<int> references;  // Sent: each part's reference; PartSent: those accepted so far
   int attempts = 0;             // Sent
   SmsFailure failure;           // Failed
   ModemStatus status;           // Status
+  // Received: one incoming SMS-DELIVER (one part of a concatenated message is one report) as
+  // read from the modem's storage (or shown at once); Delivery: one status report.
+  std::string pdu;                          // Received, Delivery: the PDU line as the modem gave it
+  std::optional<SmsDeliver> received;       // Received
+  std::optional<SmsStatusReport> delivery;  // Delivery
 };
 
 class SmsSender {
