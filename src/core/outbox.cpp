@@ -740,7 +740,8 @@ void Outbox::Conclude(Awaited& sms, HistoryState state, std::int64_t at,
     history_.Append(entry);
     for (OutboxRecord& record : ended_) {
       if (record.entry.number == sent.number && record.entry.reference == sent.reference &&
-          record.entry.queuedAt == sent.queuedAt && record.entry.state == HistoryState::kSent) {
+          record.entry.queuedAt == sent.queuedAt && record.entry.endedAt == sent.endedAt &&
+          record.entry.state == HistoryState::kSent) {
         record.delivery = state;
         record.deliveredAt = at;
         record.deliveryReason = reason;
