@@ -181,6 +181,15 @@ void Apply(Configuration& config, MarkupDocument& document, LoadReport& report) 
   const std::string resend = document.GetAttribute("Resend");
   const int resendFlag = resend.empty() ? 1 : (detail::ParseDecimal(resend) != 0 ? 1 : 0);
   std::string modemScript = document.GetAttribute("ModemScript");
+  const std::string reports = document.GetAttribute("Reports");
+  const int reportsFlag = reports.empty() ? 1 : (detail::ParseDecimal(reports) != 0 ? 1 : 0);
+  const int reportWait =
+      OptionalIntAttribute(document, "ReportWaitMin", defaults.ReportWaitMin,
+                           Configuration::kMinReportWaitMin, Configuration::kMaxReportWaitMin);
+  std::string inboxScript = document.GetAttribute("InboxScript");
+  std::string ownNumber = document.GetAttribute("OwnNumber");
+  const int loopHours = OptionalIntAttribute(document, "LoopHours", defaults.LoopHours, 0,
+                                             Configuration::kMaxLoopHours);
 
   std::vector<std::unique_ptr<PhoneEntry>> phoneBook;
   ForEachNumberedChild(document, "Tel", IntAttribute(document, "TelCount"), [&] {
@@ -212,6 +221,11 @@ void Apply(Configuration& config, MarkupDocument& document, LoadReport& report) 
   config.Coalesce = coalesce;
   config.Resend = resendFlag;
   config.ModemScript.swap(modemScript);
+  config.Reports = reportsFlag;
+  config.ReportWaitMin = reportWait;
+  config.InboxScript.swap(inboxScript);
+  config.OwnNumber.swap(ownNumber);
+  config.LoopHours = loopHours;
   config.phoneBook.swap(phoneBook);
   config.alarmRules.swap(alarmRules);
 }
@@ -362,6 +376,19 @@ std::string SaveConfiguration(Configuration& config) noexcept {
     }
     if (!config.ModemScript.empty()) {
       Require(document.SetAttribute(root, "ModemScript", config.ModemScript.c_str()));
+    }
+    if (config.Reports == 0) Require(document.SetAttribute(root, "Reports", 0));
+    if (config.ReportWaitMin != defaults.ReportWaitMin) {
+      Require(document.SetAttribute(root, "ReportWaitMin", config.ReportWaitMin));
+    }
+    if (!config.InboxScript.empty()) {
+      Require(document.SetAttribute(root, "InboxScript", config.InboxScript.c_str()));
+    }
+    if (!config.OwnNumber.empty()) {
+      Require(document.SetAttribute(root, "OwnNumber", config.OwnNumber.c_str()));
+    }
+    if (config.LoopHours != defaults.LoopHours) {
+      Require(document.SetAttribute(root, "LoopHours", config.LoopHours));
     }
     // Last on the root, so that readers that know only the first six attributes are not
     // disturbed by it.

@@ -44,6 +44,11 @@ struct Configuration {
   static constexpr int kMinParts = 1;
   static constexpr int kMaxParts = 20;
   static constexpr int kMaxCoalesce = 1000;
+  // Bounds of ReportWaitMin (a week) and LoopHours (a month); outside them a stored value loads
+  // as the default.
+  static constexpr int kMinReportWaitMin = 1;
+  static constexpr int kMaxReportWaitMin = 7 * 24 * 60;
+  static constexpr int kMaxLoopHours = 30 * 24;
 
   virtual ~Configuration();
 
@@ -81,6 +86,17 @@ struct Configuration {
   // HMI can raise its own alarm about its notifier (attribute "ModemScript" of the root, written
   // only when set; empty: none).
   std::string ModemScript;
+  // 1: every SMS asks for a status report (attribute "Reports", written only when 0).
+  int Reports = 1;
+  // Minutes after which a sent message without a report counts as sent without one.
+  int ReportWaitMin = 60;
+  // A host script run for each whole incoming message from a phone-book number, with %NUMBER%,
+  // %NAME% and %TEXT% replaced; empty: none.
+  std::string InboxScript;
+  // The loop test: the modem's own number (11 or 12 digits) and the hours between two test
+  // messages sent to it; 0 or no number: no test.
+  std::string OwnNumber;
+  int LoopHours = 0;
   std::string configPath;  // the configuration file
   int sendEnabled = 1;     // the send switch; never stored
   // Counts the saves: each save stores the next value, in the file and in the project's copy

@@ -1,11 +1,13 @@
 #include "core/outbox.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 #include <optional>
 #include <set>
 
 #include "core/alarm_intake.h"
+#include "core/inbox.h"
 #include "modem/pdu.h"
 #include "platform/code_page.h"
 #include "platform/host_report.h"
@@ -49,6 +51,8 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
+}  // namespace
+
 // UTF-16 back to code page 936 (a character it cannot hold becomes '?').
 std::string Utf16ToCp936(std::u16string_view text) {
   std::string utf8;
@@ -66,8 +70,6 @@ std::string Utf16ToCp936(std::u16string_view text) {
   }
   return platform::Utf8ToCp936(utf8);
 }
-
-}  // namespace
 
 std::string TextForSms(std::string_view text, const SmsTextOptions& options, bool& cut,
                        int& parts) {
@@ -116,10 +118,49 @@ void Outbox::Start(const std::string& folder, bool resend, std::uint32_t maxAgeM
     history_.Open(folder);
     // The send record shows what earlier runs sent as well.
     for (HistoryEntry& entry : history_.ReadRecent(kRecentRecords)) {
+      if (entry.state == HistoryState::kDelivered || entry.state == HistoryState::kUndelivered) {
+        // A report's verdict is shown on the row of the message it is about.
+        for (OutboxRecord& sent : ended_) {
+          if (sent.entry.number == entry.number && sent.entry.reference == entry.reference &&
+              sent.entry.queuedAt == entry.queuedAt) {
+            sent.delivery = entry.state;
+            sent.deliveredAt = entry.endedAt;
+            sent.deliveryReason = entry.reason;
+          }
+        }
+        continue;
+      }
       OutboxRecord record;
       record.entry = std::move(entry);
       KeepEnded(std::move(record));
       ++earlier;
+    }
+    // What earlier runs sent within the window still awaits its reports: the history holds the
+    // number and the references, which is all a report is matched by.
+    const std::int64_t since = Now() - kReportWindowSeconds;
+    std::uint64_t restored = 0;
+    for (std::size_t i = 0; i < ended_.size(); ++i) {
+      const HistoryEntry& entry = ended_[i].entry;
+      if (entry.state != HistoryState::kSent || ended_[i].delivery != HistoryState::kSent ||
+          entry.reference.empty() || entry.endedAt < since) {
+        continue;
+      }
+      std::vector<HistoryEntry> entries{entry};
+      // The messages of one joined SMS stand together with the same references and end.
+      while (i + 1 < ended_.size() && ended_[i + 1].entry.reference == entry.reference &&
+             ended_[i + 1].entry.number == entry.number &&
+             ended_[i + 1].entry.endedAt == entry.endedAt) {
+        entries.push_back(ended_[++i].entry);
+      }
+      std::vector<int> references;
+      std::size_t at = 0;
+      while (at < entry.reference.size()) {
+        const std::size_t end = std::min(entry.reference.find(' ', at), entry.reference.size());
+        references.push_back(std::atoi(entry.reference.substr(at, end - at).c_str()));
+        at = end + 1;
+      }
+      // Ids above every id of this run's messages would collide; these sit below them.
+      Await(++restored, {}, references, entry.endedAt, std::move(entries));
     }
     std::string path = folder;
     if (!path.empty() && path.back() != '/' && path.back() != '\\') {
@@ -451,8 +492,9 @@ bool Outbox::Submit(const std::vector<OutboxMessage>& batch) noexcept {
     sms.priority = limits_.byPriority ? head.priority : kPriorityScript;
     sms.number = head.number;
     sms.text = JoinedText(texts, head.priority);
-    const SmsTextOptions options{limits_.concatenated, limits_.maxParts,
-                                 static_cast<std::uint8_t>(head.id & 0xFFu)};
+    SmsTextOptions options{limits_.concatenated, limits_.maxParts,
+                           static_cast<std::uint8_t>(head.id & 0xFFu)};
+    options.statusReport = limits_.statusReports;
     std::optional<EncodedSms> encoded = EncodeSmsText(head.number, sms.text, options);
     if (!encoded) return false;
     sms.parts = std::move(encoded->parts);
@@ -481,8 +523,9 @@ bool Outbox::Submit(const std::vector<OutboxMessage>& batch) noexcept {
 // from the first part the network did not accept.
 bool Outbox::Resume(const SmsInFlight& flight, const OutboxMessage& head) noexcept {
   try {
-    const SmsTextOptions options{flight.concatenated, std::max(flight.maxParts, 1),
-                                 flight.concatReference};
+    SmsTextOptions options{flight.concatenated, std::max(flight.maxParts, 1),
+                           flight.concatReference};
+    options.statusReport = limits_.statusReports;
     std::optional<EncodedSms> encoded = EncodeSmsText(flight.number, flight.text, options);
     if (!encoded || encoded->parts.size() <= flight.references.size()) return false;
     QueuedSms sms;
@@ -581,6 +624,152 @@ void Outbox::RecordFate(const SmsReport& report) noexcept {
   }
 }
 
+bool Outbox::RecordReceived(const SmsReport& report) noexcept {
+  if (report.kind != SmsReport::Kind::Received || !report.received || inbox_ == nullptr)
+    return true;
+  return inbox_->Record(*report.received, report.pdu, Now());
+}
+
+void Outbox::OnReceived(const SmsReport& report) noexcept {
+  if (listener_ != nullptr) listener_->OnReceived(report);
+}
+
+std::string Outbox::NumberKey(std::string_view number) {
+  std::string digits;
+  for (char c : number) {
+    if (c >= '0' && c <= '9') digits.push_back(c);
+  }
+  return digits.size() > 11 ? digits.substr(digits.size() - 11) : digits;
+}
+
+void Outbox::Await(std::uint64_t smsId, const std::vector<std::uint64_t>& ids,
+                   const std::vector<int>& references, std::int64_t sentAt,
+                   std::vector<HistoryEntry> entries) {
+  if (entries.empty() || references.empty()) return;
+  Awaited sms;
+  sms.sentAt = sentAt;
+  sms.ids = ids;
+  sms.references = references;
+  sms.state.assign(references.size(), 0);
+  const std::string key = NumberKey(entries.front().number);
+  sms.entries = std::move(entries);
+  Forget(smsId);
+  awaited_[smsId] = std::move(sms);
+  for (std::size_t part = 0; part < references.size(); ++part) {
+    if (references[part] >= 0) byReference_.insert({{references[part], key}, {smsId, part}});
+  }
+  // Bounded: the oldest (and those past the window) give way.
+  while (awaited_.size() > kMaxAwaitingReports ||
+         (!awaited_.empty() && awaited_.begin()->second.sentAt < Now() - kReportWindowSeconds)) {
+    Forget(awaited_.begin()->first);
+  }
+}
+
+void Outbox::Forget(std::uint64_t smsId) noexcept {
+  auto it = awaited_.find(smsId);
+  if (it == awaited_.end()) return;
+  try {
+    const std::string key = NumberKey(it->second.entries.front().number);
+    for (int reference : it->second.references) {
+      auto [from, to] = byReference_.equal_range({reference, key});
+      while (from != to)
+        from = from->second.first == smsId ? byReference_.erase(from) : std::next(from);
+    }
+  } catch (...) {
+  }
+  awaited_.erase(it);
+}
+
+void Outbox::OnDelivery(const SmsReport& report) noexcept {
+  try {
+    if (report.delivery && !report.delivery->reportsCommand) {
+      const SmsStatusReport& status = *report.delivery;
+      const std::int64_t now = Now();
+      // The latest part sent under this reference to this number within the window: a
+      // reference that came round again names the latest, and older ones have left the window.
+      const Awaited* best = nullptr;
+      std::uint64_t bestId = 0;
+      std::size_t bestPart = 0;
+      auto [from, to] =
+          byReference_.equal_range({status.messageReference, NumberKey(status.recipient.number)});
+      for (auto it = from; it != to; ++it) {
+        const Awaited& sms = awaited_.at(it->second.first);
+        if (sms.sentAt < now - kReportWindowSeconds || sms.sentAt > now + 60) continue;
+        if (best == nullptr || sms.sentAt > best->sentAt ||
+            (sms.sentAt == best->sentAt && it->second.first > bestId)) {
+          best = &sms;
+          bestId = it->second.first;
+          bestPart = it->second.second;
+        }
+      }
+      if (best != nullptr) {
+        Awaited& sms = awaited_.at(bestId);
+        const std::int64_t at = status.dischargeTime ? status.dischargeTime->utcSeconds : now;
+        switch (status.deliveryClass) {
+          case SmsDeliveryClass::kDelivered:
+            sms.state[bestPart] = 1;
+            sms.deliveredAt = std::max(sms.deliveredAt, at);
+            if (std::all_of(sms.state.begin(), sms.state.end(), [](auto s) { return s == 1; })) {
+              Conclude(sms, HistoryState::kDelivered, sms.deliveredAt, {});
+              Forget(bestId);
+            }
+            break;
+          case SmsDeliveryClass::kStillTrying:
+            break;  // the centre keeps trying: a later report ends it
+          case SmsDeliveryClass::kFailedPermanently:
+          case SmsDeliveryClass::kGaveUp:
+          case SmsDeliveryClass::kUnknown:
+            Conclude(sms, HistoryState::kUndelivered, at, UndeliveredReason(status.status));
+            Forget(bestId);
+            break;
+        }
+      }
+    }
+  } catch (...) {
+  }
+  if (listener_ != nullptr) listener_->OnDelivery(report);
+}
+
+void Outbox::Conclude(Awaited& sms, HistoryState state, std::int64_t at,
+                      const std::string& reason) {
+  for (const HistoryEntry& sent : sms.entries) {
+    HistoryEntry entry = sent;
+    entry.endedAt = at;
+    entry.state = state;
+    entry.reason = reason;
+    history_.Append(entry);
+    for (OutboxRecord& record : ended_) {
+      if (record.entry.number == sent.number && record.entry.reference == sent.reference &&
+          record.entry.queuedAt == sent.queuedAt && record.entry.endedAt == sent.endedAt &&
+          record.entry.state == HistoryState::kSent) {
+        record.delivery = state;
+        record.deliveredAt = at;
+        record.deliveryReason = reason;
+      }
+    }
+  }
+}
+
+std::string UndeliveredReason(std::uint8_t status) {
+  switch (status) {
+    case 0x43:  // not obtainable
+      return LoadString(kNumberMissingReason);
+    case 0x46:  // validity period expired: the phone stayed off or out of reach
+    case 0x62:  // no response from the phone
+      return LoadString(kPhoneOffReason);
+    case 0x42:  // connection rejected by the phone
+    case 0x63:  // service rejected
+      return LoadString(kRejectedReason);
+    case 0x61:  // the phone is busy
+      return LoadString(kBusyReason);
+    default:
+      break;
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const std::string code{kHex[status >> 4], kHex[status & 0xF]};
+  return platform::FormatText(LoadString(kUndeliveredStatus), {std::string_view(code)});
+}
+
 void Outbox::OnSent(std::uint64_t id, const std::vector<int>& references, int attempts) noexcept {
   std::vector<int> earlier;
   if (auto it = inModem_.find(id); it != inModem_.end()) earlier = it->second.earlierReferences;
@@ -589,8 +778,14 @@ void Outbox::OnSent(std::uint64_t id, const std::vector<int>& references, int at
     // The journal marked them on the sender's thread when the modem answered.
     earlier.insert(earlier.end(), references.begin(), references.end());
     const std::string reference = OutboxJournal::ReferenceText(earlier);
-    for (std::size_t i = 0; i < ids.size(); ++i)
+    std::vector<HistoryEntry> entries;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
       End(ids[i], HistoryState::kSent, attempts, reference, JoinedNote(i, ids.size()));
+      if (const OutboxRecord* record = Find(ids[i]); record != nullptr && record->id != 0)
+        entries.push_back(record->entry);
+    }
+    if (limits_.statusReports && !entries.empty())
+      Await(id + kMaxAwaitingReports, ids, earlier, Now(), std::move(entries));
   } catch (...) {
   }
   Feed();

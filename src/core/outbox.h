@@ -44,6 +44,8 @@ struct OutboxLimits {
   // True: messages leave by priority (urgent alarms first, script messages last), first in first
   // out within a priority. False: in the order they were queued, whatever their priority.
   bool byPriority = true;
+  // Every SMS asks for a status report (TP-SRR), and the reports are matched to the messages.
+  bool statusReports = true;
 };
 
 // One message to be queued. Texts are code page 936. The text is only looked at: one SendMsg
@@ -62,7 +64,16 @@ struct OutboxRecord {
   HistoryEntry entry;    // endedAt 0 while it waits
   bool waiting = false;  // queued and not ended yet
   bool cut = false;      // the text was cut to the piece limit
+  // A status report's verdict once every part was delivered or one failed for good: kDelivered
+  // (at deliveredAt) or kUndelivered (with deliveryReason); kSent while none came.
+  HistoryState delivery = HistoryState::kSent;
+  std::int64_t deliveredAt = 0;
+  std::string deliveryReason;
 };
+
+// The Chinese words for a status report's TP-ST that ended a message undelivered (code page
+// 936): the common ones named, the others with their code. Throws only std::bad_alloc.
+std::string UndeliveredReason(std::uint8_t status);
 
 class Outbox final : public SmsObserver, public SmsFateRecorder {
  public:
@@ -109,6 +120,21 @@ class Outbox final : public SmsObserver, public SmsFateRecorder {
   void OnSent(std::uint64_t id, const std::vector<int>& references, int attempts) noexcept override;
   void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept override;
   void OnStatusChanged(const ModemStatus& status) noexcept override;
+  // A status report: matched by reference and recipient to the latest part sent within
+  // kReportWindowSeconds; the message's verdict goes to the history once it is known.
+  void OnDelivery(const SmsReport& report) noexcept override;
+  void OnReceived(const SmsReport& report) noexcept override;
+  // SmsFateRecorder: incoming parts go to the inbox (when one is set); reports are taken.
+  bool RecordReceived(const SmsReport& report) noexcept override;
+  // The inbox that RecordReceived records into; nullptr for none (then everything is taken).
+  void SetInbox(class Inbox* inbox) noexcept { inbox_ = inbox; }
+  // Whether status reports are asked for; texts queued from now on are encoded so.
+  void SetStatusReports(bool on) noexcept { limits_.statusReports = on; }
+
+  // A report is matched to a part sent at most this long before it.
+  static constexpr std::int64_t kReportWindowSeconds = 3 * 24 * 3600;
+  // SMS whose reports are awaited at a time; the oldest is forgotten beyond that.
+  static constexpr std::size_t kMaxAwaitingReports = 2000;
 
   // The latest messages, at most `limit`: those still waiting, newest first, then the ended ones,
   // the latest end first. Throws only std::bad_alloc.
@@ -155,8 +181,29 @@ class Outbox final : public SmsObserver, public SmsFateRecorder {
     std::vector<int> earlierReferences;  // parts an earlier run got accepted
   };
 
+  // An SMS accepted by the network whose parts' reports are awaited.
+  struct Awaited {
+    std::int64_t sentAt = 0;
+    std::vector<std::uint64_t> ids;   // the messages it carries
+    std::vector<int> references;      // per part
+    std::vector<std::uint8_t> state;  // per part: 0 awaited, 1 delivered
+    std::int64_t deliveredAt = 0;     // the latest discharge time
+    std::vector<HistoryEntry> entries;
+  };
+  void Await(std::uint64_t smsId, const std::vector<std::uint64_t>& ids,
+             const std::vector<int>& references, std::int64_t sentAt,
+             std::vector<HistoryEntry> entries);
+  void Forget(std::uint64_t smsId) noexcept;
+  void Conclude(Awaited& sms, HistoryState state, std::int64_t at, const std::string& reason);
+  // The last 11 digits of a number, as the key a report's recipient is compared by.
+  static std::string NumberKey(std::string_view number);
+
   SmsModem& modem_;
   SmsObserver* listener_ = nullptr;
+  class Inbox* inbox_ = nullptr;
+  std::map<std::uint64_t, Awaited> awaited_;  // by smsId (rising with time)
+  // (reference, number key) -> the SMS and part, for every part awaited.
+  std::multimap<std::pair<int, std::string>, std::pair<std::uint64_t, std::size_t>> byReference_;
   OutboxLimits limits_;
   OutboxJournal journal_;
   SendHistory history_;
@@ -188,6 +235,9 @@ class Outbox final : public SmsObserver, public SmsFateRecorder {
 // it goes in. `cut` tells whether it was cut, `parts` how many short messages it takes (0 for an
 // empty text). Throws only std::bad_alloc.
 std::string TextForSms(std::string_view text, const SmsTextOptions& options, bool& cut, int& parts);
+
+// UTF-16 in code page 936; a character it cannot hold becomes '?'. Throws only std::bad_alloc.
+std::string Utf16ToCp936(std::u16string_view text);
 
 // The text of one SMS that carries several messages: the count at the head ("[N条报警] ", or
 // "[N条消息] " for script messages), then each text without a trailing comma, separated by ";".

@@ -4,10 +4,13 @@
 #include <array>
 #include <optional>
 
+#include "core/journal_frame.h"
 #include "platform/file_io.h"
 
 namespace pagorin {
 namespace {
+
+using namespace journal;
 
 constexpr std::string_view kMagic = "PgOb";
 // Magic, length, checksum.
@@ -36,82 +39,6 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
 }
 
 constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
-
-void PutU32(std::string& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8)
-    out.push_back(static_cast<char>((value >> shift) & 0xFFu));
-}
-
-void PutU64(std::string& out, std::uint64_t value) {
-  for (int shift = 0; shift < 64; shift += 8)
-    out.push_back(static_cast<char>((value >> shift) & 0xFFu));
-}
-
-void PutText(std::string& out, std::string_view text) {
-  PutU32(out, static_cast<std::uint32_t>(text.size()));
-  out.append(text);
-}
-
-std::uint32_t GetU32(std::string_view bytes, std::size_t at) noexcept {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i)
-    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-  return value;
-}
-
-// Frames `payload` as one record.
-std::string Frame(std::string_view payload) {
-  std::string record;
-  record.reserve(kFrameBytes + payload.size());
-  record.append(kMagic);
-  PutU32(record, static_cast<std::uint32_t>(payload.size()));
-  record.append(payload);
-  PutU32(record, detail::Crc32(std::string_view(record).substr(kMagic.size())));
-  return record;
-}
-
-// Reads the fields of one payload; every read is bounded, and a read past the end sets `ok` to
-// false and yields zero or empty.
-class PayloadReader {
- public:
-  explicit PayloadReader(std::string_view payload) noexcept : payload_(payload) {}
-
-  std::uint64_t U64(int bytes = 8) noexcept {
-    const auto count = static_cast<std::size_t>(bytes);
-    if (!ok || payload_.size() - pos_ < count) return Fail();
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < count; ++i)
-      value |= static_cast<std::uint64_t>(static_cast<unsigned char>(payload_[pos_ + i]))
-               << (8 * i);
-    pos_ += count;
-    return value;
-  }
-  std::int64_t I64() noexcept { return static_cast<std::int64_t>(U64()); }
-  int I32() noexcept { return static_cast<int>(static_cast<std::int32_t>(U64(4))); }
-  std::uint8_t U8() noexcept { return static_cast<std::uint8_t>(U64(1)); }
-  std::string Text() {
-    const std::uint64_t length = U64(4);
-    if (!ok || payload_.size() - pos_ < length) {
-      Fail();
-      return std::string();
-    }
-    std::string text(payload_.substr(pos_, static_cast<std::size_t>(length)));
-    pos_ += static_cast<std::size_t>(length);
-    return text;
-  }
-  bool AtEnd() const noexcept { return pos_ == payload_.size(); }
-
-  bool ok = true;
-
- private:
-  std::uint64_t Fail() noexcept {
-    ok = false;
-    return 0;
-  }
-
-  std::string_view payload_;
-  std::size_t pos_ = 0;
-};
 
 // The CRC-32 of any range of one text in constant time, for the search past damage: there every
 // byte may start a false record whose checksum covers up to kMaxPayloadBytes, and checking each
@@ -204,6 +131,50 @@ std::uint32_t Crc32(std::string_view bytes) noexcept {
 
 }  // namespace detail
 
+namespace journal {
+
+std::string Frame(std::string_view payload) {
+  std::string record;
+  record.reserve(kFrameBytes + payload.size());
+  record.append(kMagic);
+  PutU32(record, static_cast<std::uint32_t>(payload.size()));
+  record.append(payload);
+  PutU32(record, detail::Crc32(std::string_view(record).substr(kMagic.size())));
+  return record;
+}
+
+ScanDamage ScanRecords(std::string_view bytes,
+                       const std::function<void(std::string_view payload)>& each) {
+  ScanDamage damage;
+  std::optional<RangeCrc> ranges;  // made at the first damage; a sound journal never needs it
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const std::size_t length = CheckedRecordAt(bytes, at, ranges ? &*ranges : nullptr);
+    if (length == 0) {
+      if (!ranges) ranges.emplace(bytes);
+      // Damage: look for the next record that checks out. None means the rest is a torn tail.
+      std::size_t next = at + 1;
+      while ((next = bytes.find(kMagic, next)) != std::string_view::npos &&
+             CheckedRecordAt(bytes, next, &*ranges) == 0)
+        ++next;
+      if (next == std::string_view::npos) {
+        damage.tail = true;
+        damage.bytes += bytes.size() - at;
+        break;
+      }
+      ++damage.records;
+      damage.bytes += next - at;
+      at = next;
+      continue;
+    }
+    each(bytes.substr(at + 8, length - kFrameBytes));
+    at += length;
+  }
+  return damage;
+}
+
+}  // namespace journal
+
 std::string OutboxJournal::QueuedRecord(const OutboxMessage& message) {
   std::string payload;
   payload.reserve(64 + message.number.size() + message.name.size() + message.origin.size() +
@@ -289,30 +260,9 @@ OutboxJournal::LoadReport OutboxJournal::Parse(std::string_view bytes, std::uint
   LoadReport report;
   std::map<std::uint64_t, OutboxMessage> waiting;
   std::map<std::uint64_t, SmsInFlight> inFlight;
-  std::optional<RangeCrc> ranges;  // made at the first damage; a sound journal never needs it
   std::uint64_t highest = 0;
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    std::size_t length = CheckedRecordAt(bytes, at, ranges ? &*ranges : nullptr);
-    if (length == 0) {
-      if (!ranges) ranges.emplace(bytes);
-      // Damage: look for the next record that checks out. None means the rest is a torn tail.
-      std::size_t next = at + 1;
-      while ((next = bytes.find(kMagic, next)) != std::string_view::npos &&
-             CheckedRecordAt(bytes, next, &*ranges) == 0)
-        ++next;
-      if (next == std::string_view::npos) {
-        report.damagedTail = true;
-        report.damagedBytes += bytes.size() - at;
-        break;
-      }
-      ++report.damagedRecords;
-      report.damagedBytes += next - at;
-      at = next;
-      continue;
-    }
-    PayloadReader reader(bytes.substr(at + 8, length - kFrameBytes));
-    at += length;
+  const ScanDamage damage = ScanRecords(bytes, [&](std::string_view payload) {
+    PayloadReader reader(payload);
     const std::uint8_t type = reader.U8();
     if (type == kQueuedRecord) {
       OutboxMessage message;
@@ -325,7 +275,7 @@ OutboxJournal::LoadReport OutboxJournal::Parse(std::string_view bytes, std::uint
       message.text = reader.Text();
       message.parts = reader.I32();
       message.cut = reader.U8() != 0;
-      if (!reader.ok || !reader.AtEnd()) continue;
+      if (!reader.ok || !reader.AtEnd()) return;
       highest = std::max(highest, message.id);
       waiting[message.id] = std::move(message);
     } else if (type == kSentRecord || type == kFailedRecord) {
@@ -337,12 +287,15 @@ OutboxJournal::LoadReport OutboxJournal::Parse(std::string_view bytes, std::uint
       if (reader.ok && next > 0) highest = std::max(highest, next - 1);
     } else if (type == kProgressRecord) {
       SmsInFlight sms;
-      if (!ReadProgress(reader, sms)) continue;
+      if (!ReadProgress(reader, sms)) return;
       const std::uint64_t smsId = sms.smsId;
       inFlight[smsId] = std::move(sms);  // the latest progress of an SMS holds all of it
     }
     // A record of a type this build does not know is passed over: a later build may add some.
-  }
+  });
+  report.damagedRecords = damage.records;
+  report.damagedBytes = damage.bytes;
+  report.damagedTail = damage.tail;
   // An SMS resumes only while every message it carries still waits; a message of it that ended
   // ended the SMS.
   for (auto& [smsId, sms] : inFlight) {

@@ -92,7 +92,10 @@ class PluginObject final : public SuperWizard,
   void QueueText(const std::string& number, const std::string& text);
   // Hands the configuration's Concat, MaxParts and Coalesce to the outbox: before anything is
   // queued and on every tick, so that a change in the settings dialog counts at once.
-  void ApplyTextOptions() noexcept { outbox.SetTextOptions(Concat != 0, MaxParts, Coalesce); }
+  void ApplyTextOptions() noexcept {
+    outbox.SetTextOptions(Concat != 0, MaxParts, Coalesce);
+    outbox.SetStatusReports(Reports != 0);
+  }
   // The project folder: where the configuration file, the outbox journal and the send history
   // live. Throws only std::bad_alloc.
   std::string ProjectFolder() const;

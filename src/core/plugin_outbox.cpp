@@ -52,6 +52,18 @@ std::vector<SendRecordRow> PluginObject::RecentMessages(std::size_t limit) {
     row.name = entry.name;
     row.text = entry.text;
     row.state = record.waiting ? LoadString(kWaitingWord) : SendHistory::StateWord(entry.state);
+    if (!record.waiting && entry.state == HistoryState::kSent) {
+      // A report's verdict, or none after the wait: "已送达 12:03:15", "未送达 <reason>".
+      if (record.delivery == HistoryState::kDelivered) {
+        const std::string at = platform::FormatLocalTime(record.deliveredAt);
+        row.state = LoadString(kDeliveredWord) + " " + (at.size() > 11 ? at.substr(11) : at);
+      } else if (record.delivery == HistoryState::kUndelivered) {
+        row.state = LoadString(kUndeliveredWord) + " " + record.deliveryReason;
+      } else if (Reports != 0 &&
+                 platform::WallClockSeconds() - entry.endedAt > std::int64_t{ReportWaitMin} * 60) {
+        row.state = LoadString(kNoReportWord);
+      }
+    }
     row.detail = entry.reference;
     if (!entry.reason.empty()) {
       if (!row.detail.empty()) row.detail += " ";

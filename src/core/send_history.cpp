@@ -98,10 +98,13 @@ std::optional<std::int64_t> CivilSeconds(std::string_view text) {
 
 }  // namespace
 
-SendHistory::SendHistory(std::uint64_t maxFileBytes, int files, TimeFormatter formatTime) noexcept
+SendHistory::SendHistory(std::uint64_t maxFileBytes, int files, TimeFormatter formatTime,
+                         std::string_view fileName, int headingId) noexcept
     : maxFileBytes_(maxFileBytes),
       files_(files < 1 ? 1 : files),
-      formatTime_(formatTime != nullptr ? formatTime : &platform::FormatLocalTime) {}
+      formatTime_(formatTime != nullptr ? formatTime : &platform::FormatLocalTime),
+      fileName_(fileName),
+      headingId_(headingId != 0 ? headingId : string_id::kHistoryHeading) {}
 
 bool SendHistory::Open(const std::string& folder) noexcept {
   try {
@@ -142,7 +145,7 @@ bool SendHistory::OpenCurrent(bool mayBeTorn) noexcept {
     }
     size_ = file_.Size();
     if (size_ == 0) {
-      const std::string heading = FileHeading();
+      const std::string heading = Heading();
       if (!file_.Append(heading, error)) {
         NoteProblem(error);
         file_.Close();
@@ -198,10 +201,21 @@ void SendHistory::CheckCurrent() noexcept {
 
 bool SendHistory::Append(const HistoryEntry& entry) noexcept {
   try {
-    const std::string line = FormatLine(entry);
+    return AppendLine(FormatLine(entry));
+  } catch (...) {
+    return false;
+  }
+}
+
+std::string SendHistory::FormatTime(std::int64_t unixSeconds) const {
+  return unixSeconds != 0 ? formatTime_(unixSeconds) : std::string();
+}
+
+bool SendHistory::AppendLine(const std::string& line) noexcept {
+  try {
     CheckCurrent();
     if (!file_.IsOpen()) return false;
-    if (size_ + line.size() > maxFileBytes_ && size_ > FileHeading().size()) {
+    if (size_ + line.size() > maxFileBytes_ && size_ > Heading().size()) {
       // A current file that cannot move grows to twice the limit at most.
       const std::uint64_t bound = maxFileBytes_ > UINT64_MAX / 2 ? UINT64_MAX : 2 * maxFileBytes_;
       const bool full = size_ + line.size() > bound;
@@ -324,6 +338,10 @@ bool SendHistory::ParseLine(std::string_view utf8Record, HistoryEntry& entry) co
     read.state = HistoryState::kFailed;
   } else if (state == StateWord(HistoryState::kRefused)) {
     read.state = HistoryState::kRefused;
+  } else if (state == StateWord(HistoryState::kDelivered)) {
+    read.state = HistoryState::kDelivered;
+  } else if (state == StateWord(HistoryState::kUndelivered)) {
+    read.state = HistoryState::kUndelivered;
   } else {
     return false;
   }
@@ -373,7 +391,7 @@ std::string SendHistory::FilePath(int generation) const {
     path += '/';
 #endif
   }
-  std::string_view name = kFileName;
+  std::string_view name = fileName_;
   if (generation == 0) return path.append(name);
   const std::string_view stem = name.substr(0, name.size() - 4);  // without ".csv"
   return path.append(stem).append(".").append(std::to_string(generation)).append(".csv");
@@ -385,8 +403,12 @@ std::string SendHistory::RotatingPath() const {
 }
 
 std::string SendHistory::FileHeading() {
+  return SendHistory().Heading();
+}
+
+std::string SendHistory::Heading() const {
   std::string heading(kByteOrderMark);
-  heading += platform::Cp936ToUtf8(LoadString(string_id::kHistoryHeading));
+  heading += platform::Cp936ToUtf8(LoadString(headingId_));
   heading += "\r\n";
   return heading;
 }
@@ -397,6 +419,10 @@ const std::string& SendHistory::StateWord(HistoryState state) noexcept {
       return LoadString(string_id::kSentWord);
     case HistoryState::kFailed:
       return LoadString(string_id::kFailedWord);
+    case HistoryState::kDelivered:
+      return LoadString(string_id::kDeliveredWord);
+    case HistoryState::kUndelivered:
+      return LoadString(string_id::kUndeliveredWord);
     case HistoryState::kRefused:
       break;
   }
@@ -410,12 +436,7 @@ std::string SendHistory::FormatLine(const HistoryEntry& entry) const {
   line.push_back(',');
   AppendField(line, entry.endedAt != 0 ? formatTime_(entry.endedAt) : std::string());
   line.push_back(',');
-  if (IsAllDigits(entry.number)) {
-    // A formula that yields the text keeps the leading digits and shows no exponent.
-    line += "=\"" + entry.number + "\"";
-  } else {
-    AppendText(line, entry.number);
-  }
+  AppendCsvNumber(line, entry.number);
   line.push_back(',');
   AppendText(line, entry.name);
   line.push_back(',');
@@ -432,6 +453,21 @@ std::string SendHistory::FormatLine(const HistoryEntry& entry) const {
   AppendText(line, entry.reason);
   line += "\r\n";
   return line;
+}
+
+void AppendCsvText(std::string& line, std::string_view cp936) {
+  AppendText(line, cp936);
+}
+
+void AppendCsvNumber(std::string& line, std::string_view number) {
+  if (IsAllDigits(number)) {
+    // A formula that yields the text keeps the leading digits and shows no exponent.
+    line += "=\"";
+    line += number;
+    line += "\"";
+  } else {
+    AppendText(line, number);
+  }
 }
 
 std::vector<std::string> SplitCsvLine(std::string_view line) {

@@ -37,6 +37,9 @@ enum class HistoryState : std::uint8_t {
   kSent = 0,
   kFailed = 1,
   kRefused = 2,  // never queued: the queue was full, the number or text was not accepted
+  // A status report's verdict on a sent message, as one more line after its sent line.
+  kDelivered = 3,
+  kUndelivered = 4,
 };
 
 // One message's life. Texts are code page 936 bytes.
@@ -68,8 +71,11 @@ class SendHistory {
   using TimeFormatter = std::string (*)(std::int64_t unixSeconds);
 
   // `files` counts the current file and the rotated ones (at least 1).
+  // `fileName` (ending in ".csv") and `headingId` (the string-table id of the heading) let
+  // another record of the folder (the received messages) share the conventions and rotation.
   explicit SendHistory(std::uint64_t maxFileBytes = kDefaultMaxFileBytes, int files = kDefaultFiles,
-                       TimeFormatter formatTime = nullptr) noexcept;
+                       TimeFormatter formatTime = nullptr, std::string_view fileName = kFileName,
+                       int headingId = 0) noexcept;
 
   // Opens (or starts) the history in `folder`, first moving on a file that an interrupted
   // rotation left. False when the file cannot be opened; Append then tries again at the pace of
@@ -81,6 +87,10 @@ class SendHistory {
   // Appends the line of `entry`, rotating first when the line would take the file past the
   // limit. False when it could not be written. Never throws.
   bool Append(const HistoryEntry& entry) noexcept;
+  // Appends one line made by the caller (UTF-8, ending in CR LF), with the same rotation.
+  bool AppendLine(const std::string& utf8Line) noexcept;
+  // The time as the file writes it; empty for 0. Throws only std::bad_alloc.
+  std::string FormatTime(std::int64_t unixSeconds) const;
 
   // The system's words for what last kept the history from working as it should (the file not
   // opened or written, a rotation that failed); empty once it works again.
@@ -102,6 +112,8 @@ class SendHistory {
 
   // The byte-order mark and the heading line; every file begins with them.
   static std::string FileHeading();
+  // This file's byte-order mark and heading. Throws only std::bad_alloc.
+  std::string Heading() const;
   // The line of `entry` in UTF-8, ending in CR LF. Throws only std::bad_alloc.
   std::string FormatLine(const HistoryEntry& entry) const;
   // The Chinese word for a final state, in code page 936.
@@ -129,6 +141,8 @@ class SendHistory {
   std::uint64_t maxFileBytes_;
   int files_;
   TimeFormatter formatTime_;
+  std::string_view fileName_;
+  int headingId_;
   std::string folder_;
   platform::AppendFile file_;
   std::uint64_t size_ = 0;
@@ -144,5 +158,10 @@ class SendHistory {
 // Splits one CSV line into its fields: fields in double quotes may hold commas, doubled quotes
 // and line breaks. Throws only std::bad_alloc.
 std::vector<std::string> SplitCsvLine(std::string_view line);
+
+// Appends one field of a line in the history's conventions: a code page 936 text in UTF-8,
+// defused and quoted as needed; a number of digits as ="digits". Throw only std::bad_alloc.
+void AppendCsvText(std::string& line, std::string_view cp936);
+void AppendCsvNumber(std::string& line, std::string_view number);
 
 }  // namespace pagorin

@@ -38,6 +38,11 @@ inline constexpr int kSendRecords = 3039;
 inline constexpr int kResendCheck = 3040;
 inline constexpr int kModemStatusText = 3041;
 inline constexpr int kModemScriptEdit = 3042;
+inline constexpr int kReportsCheck = 3053;
+inline constexpr int kReportWaitEdit = 3054;
+inline constexpr int kInboxScriptEdit = 3055;
+inline constexpr int kOwnNumberEdit = 3056;
+inline constexpr int kLoopHoursEdit = 3057;
 }  // namespace settings_ids
 
 // The send record dialog (3006).

@@ -46,8 +46,8 @@ constexpr std::array kSettingsControls{
     ControlTemplate{kNoControlId, K::kLabel, "短信通道故障和恢复时运行", {171, 215, 104, 8}, 0},
     ControlTemplate{kNoControlId, K::kGroupBox, "发送控制", {6, 236, 274, 32}, 0},
     ControlTemplate{settings_ids::kSendCheck, K::kCheckBox, "发送", {19, 249, 57, 12}, kCheck},
-    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {174, 328, 50, 14}, kButton},
-    ControlTemplate{kIdCancel, K::kPushButton, "取消", {228, 328, 50, 14}, kButton},
+    ControlTemplate{kIdOk, K::kDefaultPushButton, "确定", {174, 380, 50, 14}, kButton},
+    ControlTemplate{kIdCancel, K::kPushButton, "取消", {228, 380, 50, 14}, kButton},
     ControlTemplate{
         kNoControlId, K::kLabel, "注:发送控制开关,控制报警是否发送", {100, 250, 155, 9}, 0},
     ControlTemplate{kNoControlId, K::kGroupBox, "长短信", {6, 272, 274, 32}, 0},
@@ -63,8 +63,21 @@ constexpr std::array kSettingsControls{
                     "启动时重发上次未发出的短信",
                     {10, 311, 150, 12},
                     kCheck},
+    ControlTemplate{kNoControlId, K::kGroupBox, "短信回执与接收", {6, 326, 274, 48}, 0},
     ControlTemplate{
-        settings_ids::kSendRecords, K::kPushButton, "发送记录...", {8, 328, 50, 14}, kButton},
+        settings_ids::kReportsCheck, K::kCheckBox, "请求送达回执", {12, 339, 62, 12}, kCheck},
+    ControlTemplate{kNoControlId, K::kLabel, "等待:", {76, 341, 20, 8}, 0},
+    ControlTemplate{settings_ids::kReportWaitEdit, K::kEdit, "", {97, 339, 26, 13}, kLineEdit},
+    ControlTemplate{kNoControlId, K::kLabel, "分钟", {126, 341, 18, 8}, 0},
+    ControlTemplate{kNoControlId, K::kLabel, "收信脚本:", {148, 341, 36, 8}, 0},
+    ControlTemplate{settings_ids::kInboxScriptEdit, K::kEdit, "", {185, 339, 90, 13}, kLineEdit},
+    ControlTemplate{kNoControlId, K::kLabel, "本机号码:", {12, 357, 36, 8}, 0},
+    ControlTemplate{settings_ids::kOwnNumberEdit, K::kEdit, "", {49, 355, 60, 13}, kLineEdit},
+    ControlTemplate{kNoControlId, K::kLabel, "自检间隔(小时):", {116, 357, 60, 8}, 0},
+    ControlTemplate{settings_ids::kLoopHoursEdit, K::kEdit, "", {177, 355, 26, 13}, kLineEdit},
+    ControlTemplate{kNoControlId, K::kLabel, "0不自检", {206, 357, 40, 8}, 0},
+    ControlTemplate{
+        settings_ids::kSendRecords, K::kPushButton, "发送记录...", {8, 380, 50, 14}, kButton},
 };
 
 // The send record: the latest messages with their fates, the modem's status and a test message.
@@ -161,7 +174,7 @@ constexpr std::array kRuleControls{
 };
 
 constexpr std::array kTemplates{
-    DialogTemplate{kSettingsDialogId, "短消息发送设置", 286, 348, dialog_style::kStandard, kFace, 9,
+    DialogTemplate{kSettingsDialogId, "短消息发送设置", 286, 400, dialog_style::kStandard, kFace, 9,
                    kSettingsControls},
     DialogTemplate{kPluginWindowId, "", 340, 254, dialog_style::kStandard, kFace, 9, {}},
     DialogTemplate{kPhonePickDialogId, "请选择需要报警的手机号", 208, 54, dialog_style::kStandard,

@@ -135,6 +135,24 @@ constexpr std::array kStrings{
     StringEntry{string_id::kJournalNotWritable, "发件箱文件无法写入(%s),重启后不会重发"},
     StringEntry{string_id::kJournalDamaged, "发件箱文件有%d处损坏(共%d字节),已跳过,其余短信已恢复"},
     StringEntry{string_id::kHistoryNotWritable, "发送记录文件无法写入:%s"},
+    // Hearing back: status reports, incoming messages and the loop test.
+    StringEntry{string_id::kWrongReportWait, "等待回执的分钟数应为1到10080之间的整数!"},
+    StringEntry{string_id::kWrongLoopHours, "自检间隔应为0到720之间的整数(小时)!"},
+    StringEntry{string_id::kWrongOwnNumber, "本机号码应为空或11到12位数字!"},
+    StringEntry{string_id::kDeliveredWord, "已送达"},
+    StringEntry{string_id::kUndeliveredWord, "未送达"},
+    StringEntry{string_id::kNoReportWord, "已发送,无回执"},
+    StringEntry{string_id::kReceivedHeading, "接收时间,短信中心时间,手机号码,说明,内容,状态"},
+    StringEntry{string_id::kCompleteWord, "完整"},
+    StringEntry{string_id::kIncompleteWord, "不完整"},
+    StringEntry{string_id::kLoopWord, "自检"},
+    StringEntry{string_id::kLoopText, "短信通道自检 %s"},
+    StringEntry{string_id::kLoopFailing, "自检短信未收回"},
+    StringEntry{string_id::kNumberMissingReason, "号码不存在"},
+    StringEntry{string_id::kPhoneOffReason, "对方关机超时"},
+    StringEntry{string_id::kRejectedReason, "对方拒收"},
+    StringEntry{string_id::kBusyReason, "对方忙"},
+    StringEntry{string_id::kUndeliveredStatus, "未送达(状态 0x%s)"},
 };
 
 constexpr int kMaxId = 127;

@@ -100,6 +100,24 @@ inline constexpr int kJournalHeldByOther = 102;
 inline constexpr int kJournalNotWritable = 103;  // the system's words
 inline constexpr int kJournalDamaged = 104;      // records, bytes
 inline constexpr int kHistoryNotWritable = 105;  // the system's words
+// Hearing back: the settings dialog's checks, the states of delivery, the received record.
+inline constexpr int kWrongReportWait = 106;
+inline constexpr int kWrongLoopHours = 107;
+inline constexpr int kWrongOwnNumber = 108;
+inline constexpr int kDeliveredWord = 109;
+inline constexpr int kUndeliveredWord = 110;
+inline constexpr int kNoReportWord = 111;
+inline constexpr int kReceivedHeading = 112;
+inline constexpr int kCompleteWord = 113;
+inline constexpr int kIncompleteWord = 114;
+inline constexpr int kLoopWord = 115;
+inline constexpr int kLoopText = 116;     // the time: the loop test's text
+inline constexpr int kLoopFailing = 117;  // the status line while the loop test fails
+inline constexpr int kNumberMissingReason = 118;
+inline constexpr int kPhoneOffReason = 119;
+inline constexpr int kRejectedReason = 120;
+inline constexpr int kBusyReason = 121;
+inline constexpr int kUndeliveredStatus = 122;  // the TP-ST in hexadecimal
 }  // namespace string_id
 
 // The text of string `id` in code page 936; an empty text for an id the table does not hold.

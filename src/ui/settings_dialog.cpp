@@ -97,6 +97,11 @@ void SettingsDialog::OnInitDialog() {
   v.SetText(settings_ids::kMaxPartsEdit, std::to_string(config_.MaxParts));
   v.SetText(settings_ids::kCoalesceEdit, std::to_string(config_.Coalesce));
   v.SetText(settings_ids::kModemScriptEdit, config_.ModemScript);
+  v.SetCheck(settings_ids::kReportsCheck, config_.Reports != 0 ? 1 : 0);
+  v.SetText(settings_ids::kReportWaitEdit, std::to_string(config_.ReportWaitMin));
+  v.SetText(settings_ids::kInboxScriptEdit, config_.InboxScript);
+  v.SetText(settings_ids::kOwnNumberEdit, config_.OwnNumber);
+  v.SetText(settings_ids::kLoopHoursEdit, std::to_string(config_.LoopHours));
   // The modem's state as the running plug-in sees it; a bare configuration has no modem.
   if (SendRecordSource* source = RecordSource(); source != nullptr) {
     v.SetText(settings_ids::kModemStatusText, source->ModemStatusLine());
@@ -199,6 +204,35 @@ void SettingsDialog::OnOk() {
     v.ShowMessage(LoadString(kWrongCoalesce));
     return;
   }
+  const std::optional<int> reportWait =
+      ParseCount(v.GetText(settings_ids::kReportWaitEdit), Configuration::kMinReportWaitMin,
+                 Configuration::kMaxReportWaitMin);
+  if (!reportWait) {
+    v.ShowMessage(LoadString(kWrongReportWait));
+    return;
+  }
+  const std::optional<int> loopHours =
+      ParseCount(v.GetText(settings_ids::kLoopHoursEdit), 0, Configuration::kMaxLoopHours);
+  if (!loopHours) {
+    v.ShowMessage(LoadString(kWrongLoopHours));
+    return;
+  }
+  std::string ownNumber = v.GetText(settings_ids::kOwnNumberEdit);
+  if (const std::size_t first = ownNumber.find_first_not_of(' '); first == std::string::npos) {
+    ownNumber.clear();
+  } else {
+    ownNumber = ownNumber.substr(first, ownNumber.find_last_not_of(' ') + 1 - first);
+  }
+  if (!ownNumber.empty() && (ownNumber.size() < 11 || ownNumber.size() > 12 ||
+                             ownNumber.find_first_not_of("0123456789") != std::string::npos)) {
+    v.ShowMessage(LoadString(kWrongOwnNumber));
+    return;
+  }
+  config_.Reports = v.GetCheck(settings_ids::kReportsCheck) != 0 ? 1 : 0;
+  config_.ReportWaitMin = *reportWait;
+  config_.InboxScript = v.GetText(settings_ids::kInboxScriptEdit);
+  config_.OwnNumber = std::move(ownNumber);
+  config_.LoopHours = *loopHours;
   config_.Concat = v.GetCheck(settings_ids::kConcatCheck) != 0 ? 1 : 0;
   config_.MaxParts = *maxParts;
   config_.Coalesce = *coalesce;

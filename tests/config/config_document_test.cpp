@@ -293,6 +293,11 @@ TEST_F(ConfigDocument, SendingOptionsAreOptionalWithDefaults) {
     const char* attributes;  // on the root element
     int concat, maxParts, coalesce;
     const char* modemScript = "";
+    // Hearing back: Reports, ReportWaitMin, InboxScript, OwnNumber, LoopHours.
+    int reports = 1, reportWait = 60;
+    const char* inboxScript = "";
+    const char* ownNumber = "";
+    int loopHours = 0;
   };
   const Row rows[] = {
       {"", 1, 5, 3},  // a file written before the options existed
@@ -302,6 +307,12 @@ TEST_F(ConfigDocument, SendingOptionsAreOptionalWithDefaults) {
       {R"(MaxParts="21" Coalesce="1001")", 1, 5, 3},
       {R"(Concat="" MaxParts="x")", 1, 5, 3},
       {R"(ModemScript="Fault=1;")", 1, 5, 3, "Fault=1;"},
+      {R"(Reports="0" ReportWaitMin="1" LoopHours="720" OwnNumber="13800138000")", 1, 5, 3, "", 0,
+       1, "", "13800138000", 720},
+      {R"(Reports="1" ReportWaitMin="10080" InboxScript="Msg=1;")", 1, 5, 3, "", 1, 10080,
+       "Msg=1;"},
+      {R"(Reports="x" ReportWaitMin="0" LoopHours="721")", 1, 5, 3, "", 0, 60},
+      {R"(ReportWaitMin="10081" LoopHours="-1")", 1, 5, 3, "", 1, 60},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.attributes);
@@ -311,6 +322,11 @@ TEST_F(ConfigDocument, SendingOptionsAreOptionalWithDefaults) {
     EXPECT_EQ(loaded.MaxParts, row.maxParts);
     EXPECT_EQ(loaded.Coalesce, row.coalesce);
     EXPECT_EQ(loaded.ModemScript, row.modemScript);
+    EXPECT_EQ(loaded.Reports, row.reports);
+    EXPECT_EQ(loaded.ReportWaitMin, row.reportWait);
+    EXPECT_EQ(loaded.InboxScript, row.inboxScript);
+    EXPECT_EQ(loaded.OwnNumber, row.ownNumber);
+    EXPECT_EQ(loaded.LoopHours, row.loopHours);
   }
   // Stored only where they differ from the defaults, and read back.
   config.Concat = 0;
@@ -327,6 +343,23 @@ TEST_F(ConfigDocument, SendingOptionsAreOptionalWithDefaults) {
   EXPECT_EQ(loaded.MaxParts, 5);
   EXPECT_EQ(loaded.Coalesce, 7);
   EXPECT_EQ(loaded.ModemScript, config.ModemScript);
+  EXPECT_EQ(loaded.Reports, 1);
+  EXPECT_EQ(loaded.ReportWaitMin, 60);
+  // The hearing-back options, each away from its default, round trip too.
+  config.Reports = 0;
+  config.ReportWaitMin = 90;
+  config.InboxScript = "In=\"%TEXT%\";";
+  config.OwnNumber = "13800138000";
+  config.LoopHours = 12;
+  const std::string again = SaveConfiguration(config);
+  EXPECT_NE(again.find(R"(Reports="0" ReportWaitMin="90")"), std::string::npos) << again;
+  Configuration reloaded;
+  LoadFrom(again, reloaded);
+  EXPECT_EQ(reloaded.Reports, 0);
+  EXPECT_EQ(reloaded.ReportWaitMin, 90);
+  EXPECT_EQ(reloaded.InboxScript, config.InboxScript);
+  EXPECT_EQ(reloaded.OwnNumber, "13800138000");
+  EXPECT_EQ(reloaded.LoopHours, 12);
 }
 
 TEST_F(ConfigDocument, HugeCountsLoadWithinWhatTheTextHolds) {

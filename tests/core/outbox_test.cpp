@@ -598,3 +598,84 @@ TEST(OutboxBounds, NothingEndsUnsentWhenTheModemHasClosed) {
 
 }  // namespace
 }  // namespace pagorin::testing
+
+namespace pagorin::testing {
+namespace {
+
+// Status reports, made up as the sender would hand them over, matched to the parts sent: a
+// three-part message delivered out of order, a reference that came round again, an unknown
+// reference, and the reasons of those that failed for good.
+TEST(OutboxReports, ReportsMatchTheLatestPartAndEndInOneHistoryLine) {
+  platform::SetWallClockSource(&TestWallClock);
+  platform::ManualTicks ticks;
+  TempDir folder;
+  CoreModemPeer peer(4);
+  SmsModem modem;
+  ASSERT_EQ(modem.Open(4, 9600, 8), 1);
+  Outbox outbox(modem);
+  outbox.Start(folder.path(), true, SmsModem::kDefaultMaxAgeMs);
+  std::vector<OutboxRequest> requests{{"13800138000", {}, "script", "A"},
+                                      {"13800138001", {}, "script", "B"},
+                                      {"13800138001", {}, "script", "C"},
+                                      {"13800138002", {}, "script", "D"}};
+  const std::vector<std::uint64_t> ids = outbox.Queue(requests);
+  ASSERT_EQ(ids.size(), 4u);
+  const std::int64_t start = wallClock.load();
+  outbox.OnSent(ids[0], {10, 11, 12}, 1);
+  outbox.OnSent(ids[1], {7}, 1);
+  wallClock += 24 * 3600;
+  outbox.OnSent(ids[2], {7}, 1);  // the reference came round again to the same phone
+  outbox.OnSent(ids[3], {8}, 1);
+  struct Row {
+    int reference;
+    const char* recipient;
+    std::uint8_t status;
+    std::int64_t later;  // seconds added to the clock first
+    std::size_t lines;   // report lines in the history after it
+  };
+  const Row rows[] = {
+      {12, "+8613800138000", 0x00, 0, 0},
+      {10, "13800138000", 0x00, 0, 0},
+      {99, "13800138000", 0x00, 0, 0},     // unknown reference
+      {11, "8613800138000", 0x20, 0, 0},   // still trying: no end yet
+      {11, "+8613800138000", 0x00, 0, 1},  // the last part: delivered
+      {7, "+8613800138001", 0x46, 0, 2},   // C, the latest with reference 7, undelivered
+      {8, "13800138002", 0x41, 0, 3},
+      {7, "+8613800138001", 0x00, 3 * 24 * 3600, 3},  // B has left the window
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.reference);
+    wallClock += row.later;
+    SmsReport report;
+    report.kind = SmsReport::Kind::Delivery;
+    SmsStatusReport status;
+    status.messageReference = row.reference;
+    status.recipient.number = row.recipient;
+    status.status = row.status;
+    status.deliveryClass = ClassifyDeliveryStatus(row.status);
+    status.dischargeTime = SmsTimestamp{start + 60, 480};
+    report.delivery = status;
+    outbox.OnDelivery(report);
+    std::size_t lines = 0;
+    for (const auto& fields : HistoryRows(folder.path()))
+      lines += fields.size() > 8 && (fields[8] == "已送达" || fields[8] == "未送达") ? 1 : 0;
+    EXPECT_EQ(lines, row.lines);
+  }
+  std::vector<std::string> verdicts;
+  for (const auto& fields : HistoryRows(folder.path())) {
+    if (fields.size() > 9 && (fields[8] == "已送达" || fields[8] == "未送达"))
+      verdicts.push_back(fields[5] + " " + fields[8] + " " + fields[9]);
+  }
+  EXPECT_EQ(verdicts, (std::vector<std::string>{"A 已送达 ", "C 未送达 对方关机超时",
+                                                "D 未送达 未送达(状态 0x41)"}));
+  const OutboxRecord* a = outbox.Find(ids[0]);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->delivery, HistoryState::kDelivered);
+  EXPECT_EQ(a->deliveredAt, start + 60);
+  EXPECT_EQ(outbox.Find(ids[1])->delivery, HistoryState::kSent);
+  modem.Close();
+  platform::SetWallClockSource(nullptr);
+}
+
+}  // namespace
+}  // namespace pagorin::testing

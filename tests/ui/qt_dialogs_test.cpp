@@ -241,7 +241,7 @@ TEST_F(QtDialogs, DialogsAreLaidOutInDialogUnitsOfTheirFont) {
   qt::QtDialog dialog(controller, nullptr);
   const qt::DialogUnits units(dialog.font());
   EXPECT_EQ(dialog.width(), units.X(286));
-  EXPECT_EQ(dialog.height(), units.Y(348));
+  EXPECT_EQ(dialog.height(), units.Y(400));
   QWidget* add = qt::FindControlWidget(&dialog, settings_ids::kAddPhone);
   ASSERT_NE(add, nullptr);
   EXPECT_EQ(add->geometry(),

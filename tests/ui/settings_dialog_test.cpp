@@ -151,10 +151,22 @@ TEST_F(SettingsDialogTest, LongTextSettingsAreShownCheckedAndStoredOnOk) {
     const char* coalesce;
     int concat;
     const char* message;  // the message box, UTF-8; empty when OK is taken
+    // The hearing-back edits: wait in minutes, own number, loop hours, the report check.
+    const char* wait = "60";
+    const char* own = "";
+    const char* loop = "0";
+    int reports = 1;
   };
   const Row rows[] = {
       {"8", "0", 0, ""},
       {" 20 ", "1000", 1, ""},
+      {"5", "3", 1, "", "1", " 13800138000 ", "720", 0},
+      {"5", "3", 1, "", "10080", "861380013800", "1"},
+      {"5", "3", 1, "等待回执的分钟数应为1到10080之间的整数!", "0"},
+      {"5", "3", 1, "等待回执的分钟数应为1到10080之间的整数!", "10081"},
+      {"5", "3", 1, "自检间隔应为0到720之间的整数(小时)!", "60", "", "721"},
+      {"5", "3", 1, "本机号码应为空或11到12位数字!", "60", "1380013800"},
+      {"5", "3", 1, "本机号码应为空或11到12位数字!", "60", "1380013800a"},
       {"0", "3", 1, "最多条数应为1到20之间的整数!"},
       {"21", "3", 1, "最多条数应为1到20之间的整数!"},
       {"", "3", 1, "最多条数应为1到20之间的整数!"},
@@ -174,6 +186,14 @@ TEST_F(SettingsDialogTest, LongTextSettingsAreShownCheckedAndStoredOnOk) {
     form.SetText(ids::kMaxPartsEdit, row.maxParts);
     form.SetText(ids::kCoalesceEdit, row.coalesce);
     form.ClickCheck(ids::kConcatCheck, row.concat);
+    EXPECT_EQ(form.check(ids::kReportsCheck), 1);
+    EXPECT_EQ(form.text(ids::kReportWaitEdit), "60");
+    EXPECT_EQ(form.text(ids::kLoopHoursEdit), "0");
+    form.SetText(ids::kReportWaitEdit, row.wait);
+    form.SetText(ids::kOwnNumberEdit, row.own);
+    form.SetText(ids::kLoopHoursEdit, row.loop);
+    form.SetText(ids::kInboxScriptEdit, "In=1");
+    form.ClickCheck(ids::kReportsCheck, row.reports);
     form.Click(kIdOk);
     if (*row.message != 0) {
       EXPECT_EQ(form.messages(), std::vector<std::string>{Cp(row.message)});
@@ -181,12 +201,23 @@ TEST_F(SettingsDialogTest, LongTextSettingsAreShownCheckedAndStoredOnOk) {
       EXPECT_EQ(edited.MaxParts, 5);
       EXPECT_EQ(edited.Coalesce, 3);
       EXPECT_EQ(edited.Concat, 1);
+      EXPECT_EQ(edited.ReportWaitMin, 60);
+      EXPECT_EQ(edited.InboxScript, "");
     } else {
       EXPECT_TRUE(form.messages().empty());
       EXPECT_EQ(form.endResult(), kIdOk);
       EXPECT_EQ(edited.MaxParts, std::stoi(row.maxParts));
       EXPECT_EQ(edited.Coalesce, std::stoi(row.coalesce));
       EXPECT_EQ(edited.Concat, row.concat);
+      EXPECT_EQ(edited.ReportWaitMin, std::stoi(row.wait));
+      EXPECT_EQ(edited.LoopHours, std::stoi(row.loop));
+      EXPECT_EQ(edited.Reports, row.reports);
+      EXPECT_EQ(edited.InboxScript, "In=1");
+      const std::string own = row.own;
+      EXPECT_EQ(edited.OwnNumber, own.empty() ? own
+                                              : own.substr(own.find_first_not_of(' '),
+                                                           own.find_last_not_of(' ') + 1 -
+                                                               own.find_first_not_of(' ')));
     }
   }
 }
