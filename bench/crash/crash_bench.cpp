@@ -146,7 +146,7 @@ std::vector<nlohmann::json> JsonLines(const std::string& path) {
     std::size_t end = text.find('\n', from);
     if (end == std::string::npos) end = text.size();
     auto line = nlohmann::json::parse(text.substr(from, end - from), nullptr, false);
-    if (line.is_object()) lines.push_back(std::move(line));
+    if (line.is_object() && !line.contains("event")) lines.push_back(std::move(line));
     from = end + 1;
   }
   return lines;

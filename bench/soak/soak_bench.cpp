@@ -110,7 +110,7 @@ Outcome Run(const std::vector<std::string>& modemOptions) {
     std::size_t end = text.find('\n', from);
     if (end == std::string::npos) end = text.size();
     auto line = nlohmann::json::parse(text.substr(from, end - from), nullptr, false);
-    if (line.is_object()) ++copies[line.value("text", std::string())];
+    if (line.is_object() && !line.contains("event")) ++copies[line.value("text", std::string())];
     from = end + 1;
   }
   for (int i = 0; i < kMessages; ++i) {

@@ -69,6 +69,8 @@ bool ParseHistoryRecord(std::string_view record, HistoryLine& line) {
   read.state = read.stateWord == "已发送"     ? "sent"
                : read.stateWord == "发送失败" ? "failed"
                : read.stateWord == "已拒绝"   ? "refused"
+               : read.stateWord == "已送达"   ? "delivered"
+               : read.stateWord == "未送达"   ? "undelivered"
                                               : "unknown";
   read.reason = Plain(fields[9]);
   line = std::move(read);

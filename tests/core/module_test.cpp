@@ -123,7 +123,7 @@ TEST_F(ModuleTest, AlarmFromTheHostReachesTheModem) {
   EXPECT_EQ(transcript.find("AT+CMGF=0"), transcript.rfind("AT+CMGF=0"));
   const std::size_t send = transcript.find("AT+CMGS=063\r");
   ASSERT_NE(send, std::string::npos);
-  EXPECT_EQ(transcript.substr(send + 12, 32), "0011000D91683108108300F000080130");
+  EXPECT_EQ(transcript.substr(send + 12, 32), "0031000D91683108108300F000080130");
   destroy(plugin);
 }
 
@@ -143,7 +143,7 @@ TEST_F(ModuleTest, ScriptCallReachesTheModem) {
   EXPECT_EQ(delivered, (std::vector<DeliveredMessage>{{"13800138000", text}}));
   // The mode command comes once, with the initialisation, not before each message.
   EXPECT_EQ(peer.Transcript().substr(0, kModemInit.size() + 54),
-            kModemInit + "AT+CMGS=019\r0011000D91683108108300F00008010462A58B66\x1A\r");
+            kModemInit + "AT+CMGS=019\r0031000D91683108108300F00008010462A58B66\x1A\r");
   destroy(plugin);
 }
 

@@ -176,7 +176,7 @@ TEST_P(FieldModem, EveryMessageReachesThePhoneOnceInOrder) {
     std::size_t end = log.find('\n', start);
     if (end == std::string::npos) end = log.size();
     json line = json::parse(log.substr(start, end - start), nullptr, false);
-    if (line.is_object()) {
+    if (line.is_object() && !line.contains("event")) {
       EXPECT_EQ(line["number"], std::string("+86") + kPhone);
       arrived.push_back(line.value("text", std::string()));
     }

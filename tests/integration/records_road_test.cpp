@@ -143,7 +143,11 @@ timeout = 60
 
   // Every fate as the history recorded it, shown as it was written: the refusal with its
   // reason in Chinese, each sent message with its reference.
-  auto history = run.Events("history");
+  // A status report that came back before the crash adds its own line.
+  std::vector<json> history;
+  for (const json& line : run.Events("history")) {
+    if (line["state"] != "delivered") history.push_back(line);
+  }
   ASSERT_EQ(history.size(), 9u) << run.output;
   int sent = 0;
   for (const json& line : history) {
@@ -169,7 +173,8 @@ timeout = 60
   ASSERT_TRUE(csv.starts_with("\xEF\xBB\xBF"));
   EXPECT_NE(csv.find("早先的一条"), std::string::npos);
   EXPECT_NE(platform::Utf8ToCp936(csv.substr(3)), csv.substr(3));  // not code page 936 bytes
-  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 9);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'),
+            1 + 9 + static_cast<std::ptrdiff_t>(run.Events("history").size() - history.size()));
   const auto journal = OutboxJournal::Parse(ReadFileBytes(dir.File("Pagorin_Outbox.journal")));
   EXPECT_TRUE(journal.waiting.empty());
 }

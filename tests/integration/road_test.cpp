@@ -70,7 +70,8 @@ struct Road {
       std::size_t end = log.find('\n', start);
       if (end == std::string::npos) end = log.size();
       auto line = json::parse(log.substr(start, end - start), nullptr, false);
-      if (!line.is_discarded()) phone.push_back(line);
+      // Storage events (reports and incoming messages) have an "event"; messages do not.
+      if (!line.is_discarded() && !line.contains("event")) phone.push_back(line);
       start = end + 1;
     }
   }
