@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <QTableWidget>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -101,7 +102,10 @@ void SendRecordRowOf(pagorin::testing::ConfigurationWithRecords& records, const 
   records.rows.push_back(std::move(row));
 }
 
-// The messages of a waterworks run, newest first, as the send record lists them.
+// The messages of a waterworks run, newest first, as the send record lists them: one waiting
+// after a passing failure, one just sent whose report is still out, the status reports' verdicts
+// (delivered with the time, undelivered with the reason, none within the wait of an hour), a
+// failure and a refusal.
 void FillSendRecord(pagorin::testing::ConfigurationWithRecords& records) {
   struct Row {
     const char* time;
@@ -111,19 +115,24 @@ void FillSendRecord(pagorin::testing::ConfigurationWithRecords& records) {
     const char* state;
     const char* detail;
   };
+  const char* const shutdown = "泵站停机检修,预计两小时后恢复供水";
+  const char* const pressure = "1号泵出口压力报警:高高报,紧急,未确认,";
+  const char* const level = "清水池液位报警:高报,高级,未确认,数值4.6,限值4.5,用户张工";
   const Row rows[] = {
-      {"2026-12-08 20:41:07", "15088886666", "厂长", "Pump3报警:三号泵停机,请尽快处理!", "等待发送",
+      {"2026-12-08 21:41:07", "15088886666", "厂长", "进水闸门开度过低,请到现场检查", "等待发送",
        "+CMS ERROR: 42 网络拥塞"},
-      {"2026-12-08 20:40:55", "13912345678", "泵房李师傅",
-       "短信报警测试:收到本短信说明短信报警工作正常。", "已发送", "23"},
-      {"2026-12-08 20:39:12", "13800138000", "值班室张工", "泵站停机", "已发送", "22"},
-      {"2026-12-08 20:38:40", "13912345678", "泵房李师傅",
-       "Boiler报警:高高报,紧急,未确认,数值1.62,限值1.6,用户admin", "发送失败",
+      {"2026-12-08 21:40:55", "13912345678", "泵房李师傅",
+       "短信报警测试:收到本短信说明短信报警工作正常。", "已发送", "28"},
+      {"2026-12-08 21:39:12", "13567890123", "", shutdown, "未送达 号码不存在", "27"},
+      {"2026-12-08 21:39:12", "13912345678", "泵房李师傅", shutdown, "已送达 21:39:19", "26"},
+      {"2026-12-08 21:39:12", "13800138000", "值班室张工", shutdown, "已送达 21:39:17", "25"},
+      {"2026-12-08 20:52:30", "13912345678", "泵房李师傅",
+       "1号泵报警:1号泵故障停机,请立即到现场检查", "已送达 20:52:41", "24"},
+      {"2026-12-08 20:38:40", "15088886666", "厂长", pressure, "未送达 对方关机超时", "23"},
+      {"2026-12-08 20:38:40", "13800138000", "值班室张工", pressure, "已发送,无回执", "22"},
+      {"2026-12-08 20:37:02", "13912345678", "泵房李师傅", level, "发送失败",
        "+CMS ERROR: 331 无网络服务"},
-      {"2026-12-08 20:38:40", "13800138000", "值班室张工",
-       "Boiler报警:高高报,紧急,未确认,数值1.62,限值1.6,用户admin", "已发送", "21"},
-      {"2026-12-08 20:37:02", "13800138000", "值班室张工",
-       "Tank1报警:高报,紧急,未确认,数值12.5,限值10", "已发送", "20"},
+      {"2026-12-08 20:37:02", "13800138000", "值班室张工", level, "已送达 20:37:09", "21"},
       {"2026-12-08 20:36:15", "1381234567", "", "手机没有费了!", "已拒绝", "手机号码无效"},
   };
   const char* demoNumbers[] = {"13800138000", "13912345678", "15088886666"};
@@ -134,7 +143,7 @@ void FillSendRecord(pagorin::testing::ConfigurationWithRecords& records) {
     records.rows.back().state = Cp(row.state);
     records.rows.back().detail = Cp(row.detail);
   }
-  records.status = Cp("串口已打开  信号 -71 dBm  最近故障:+CMS ERROR: 331 无网络服务");
+  records.status = Cp("串口已打开  信号 -71 dBm  最近故障:+CMS ERROR: 42 网络拥塞");
 }
 
 int failures = 0;
@@ -212,7 +221,8 @@ int main(int argc, char** argv) {
   }
 
   // The demo configuration, with rows selected as a user would have them, and a send record as
-  // the demo leaves it: alarm and script messages sent, one failed, one still waiting.
+  // a waterworks run leaves it: alarm and script messages sent, delivered and undelivered, one
+  // failed, one still waiting.
   {
     pagorin::testing::ConfigurationWithRecords config;
     if (argc > 2) {
@@ -274,7 +284,17 @@ int main(int argc, char** argv) {
     pagorin::SendRecordDialog record(config, config);
     Render(folder, "3006_send_record_demo.png", record, [](pagorin::qt::QtDialog& dialog) {
       dialog.SetComboSelection(pagorin::send_record_ids::kTestPhoneCombo, 1);
-      dialog.SetText(pagorin::send_record_ids::kTestOutcome, Cp("测试短信已发送,参考号 23"));
+      dialog.SetText(pagorin::send_record_ids::kTestOutcome, Cp("测试短信已发送,参考号 28"));
+    });
+    // The same record with its state column dragged wide enough for the reports' verdicts, as
+    // a user reads them, and the undelivered alarm selected.
+    pagorin::SendRecordDialog reports(config, config);
+    Render(folder, "3006_send_record_reports.png", reports, [](pagorin::qt::QtDialog& dialog) {
+      constexpr int kStateColumn = 4;
+      for (QTableWidget* list : dialog.findChildren<QTableWidget*>()) {
+        list->resizeColumnToContents(kStateColumn);
+      }
+      dialog.SelectListRow(pagorin::send_record_ids::kMessageList, 6);
     });
   }
   return failures == 0 ? 0 : 1;
