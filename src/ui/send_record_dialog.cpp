@@ -17,10 +17,11 @@ void SendRecordDialog::OnInitDialog() {
   PrepareReportList(v, ids::kMessageList,
                     {{kRecordTimeHeading, 120},
                      {kPhoneHeading, 90},
-                     {kDescHeading, 70},
-                     {kRecordTextHeading, 160},
-                     {kRecordStateHeading, 60},
-                     {kRecordDetailHeading, 130}});
+                     {kDescHeading, 60},
+                     {kRecordTextHeading, 135},
+                     // Wide enough for a report's verdict: "未送达 对方关机超时".
+                     {kRecordStateHeading, 130},
+                     {kRecordDetailHeading, 95}});
   ItemData index = 0;
   for (const auto& entry : config_.phoneBook) {
     std::string label = entry->TelNum;

@@ -286,16 +286,6 @@ int main(int argc, char** argv) {
       dialog.SetComboSelection(pagorin::send_record_ids::kTestPhoneCombo, 1);
       dialog.SetText(pagorin::send_record_ids::kTestOutcome, Cp("测试短信已发送,参考号 28"));
     });
-    // The same record with its state column dragged wide enough for the reports' verdicts, as
-    // a user reads them, and the undelivered alarm selected.
-    pagorin::SendRecordDialog reports(config, config);
-    Render(folder, "3006_send_record_reports.png", reports, [](pagorin::qt::QtDialog& dialog) {
-      constexpr int kStateColumn = 4;
-      for (QTableWidget* list : dialog.findChildren<QTableWidget*>()) {
-        list->resizeColumnToContents(kStateColumn);
-      }
-      dialog.SelectListRow(pagorin::send_record_ids::kMessageList, 6);
-    });
   }
   return failures == 0 ? 0 : 1;
 }
