@@ -53,6 +53,20 @@ std::string JoinKey(const SmsDeliver& part, const std::string& partKey) {
          std::to_string(part.concatenation->total);
 }
 
+// What a part adds to its message's text: its characters, or the octets of a binary or
+// compressed part in hexadecimal, which no code page could show.
+std::u16string PartText(const SmsDeliver& part) {
+  if (part.coding != SmsCoding::kEightBit && part.coding != SmsCoding::kCompressed)
+    return part.text;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::u16string text;
+  for (std::uint8_t octet : part.data) {
+    text.push_back(static_cast<char16_t>(kHex[octet >> 4]));
+    text.push_back(static_cast<char16_t>(kHex[octet & 0xF]));
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string Inbox::PartKey(const SmsDeliver& part) {
@@ -68,7 +82,7 @@ std::string Inbox::PartKey(const SmsDeliver& part) {
            std::to_string(part.concatenation->total);
   }
   key += '|';
-  for (char16_t c : part.text) {
+  for (char16_t c : PartText(part)) {
     key.push_back(static_cast<char>(c & 0xFF));
     key.push_back(static_cast<char>(c >> 8));
   }
@@ -249,7 +263,7 @@ bool Inbox::TakeLocked(const SmsDeliver& part, std::int64_t receivedAt, std::uin
     joining.firstTick = platform::TickCount();
   }
   const int position = part.concatenation ? part.concatenation->sequence : 1;
-  joining.texts[position] = part.text;
+  joining.texts[position] = PartText(part);
   if (sequence != 0) joining.parts.push_back(sequence);
   if (static_cast<int>(joining.texts.size()) >= joining.total) {
     done.push_back(Finish(joining, true));

@@ -37,9 +37,9 @@ struct ReceivedMessage {
   std::int64_t receivedAt = 0;             // seconds since 1970 UTC, of its first part
   std::optional<std::int64_t> centreTime;  // the service centre's time stamp, UTC
   std::string number;                      // the sender as the PDU gives it ("+86...")
-  std::string text;                        // code page 936, the parts joined in order
-  bool complete = true;                    // false: parts were missing at the time-out
-  std::vector<std::uint64_t> parts;        // the journal's sequence numbers of its parts
+  std::string text;      // code page 936, the parts joined in order (binary parts in hexadecimal)
+  bool complete = true;  // false: parts were missing at the time-out
+  std::vector<std::uint64_t> parts;  // the journal's sequence numbers of its parts
 };
 
 class Inbox {
