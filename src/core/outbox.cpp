@@ -690,18 +690,25 @@ void Outbox::OnDelivery(const SmsReport& report) noexcept {
     if (report.delivery && !report.delivery->reportsCommand) {
       const SmsStatusReport& status = *report.delivery;
       const std::int64_t now = Now();
-      // The latest part sent under this reference to this number within the window: a
-      // reference that came round again names the latest, and older ones have left the window.
+      // A reference comes round again after 256 parts: of the parts sent under it to this
+      // number within the window, the one sent closest to when the centre says it took the
+      // message is meant (references 256 parts apart are minutes apart); without that time,
+      // the latest.
       const Awaited* best = nullptr;
       std::uint64_t bestId = 0;
       std::size_t bestPart = 0;
+      auto distance = [&status](const Awaited& sms) -> std::int64_t {
+        if (!status.serviceCentreTime) return -sms.sentAt;
+        const std::int64_t d = sms.sentAt - status.serviceCentreTime->utcSeconds;
+        return d < 0 ? -d : d;
+      };
       auto [from, to] =
           byReference_.equal_range({status.messageReference, NumberKey(status.recipient.number)});
       for (auto it = from; it != to; ++it) {
         const Awaited& sms = awaited_.at(it->second.first);
         if (sms.sentAt < now - kReportWindowSeconds || sms.sentAt > now + 60) continue;
-        if (best == nullptr || sms.sentAt > best->sentAt ||
-            (sms.sentAt == best->sentAt && it->second.first > bestId)) {
+        if (best == nullptr || distance(sms) < distance(*best) ||
+            (distance(sms) == distance(*best) && it->second.first > bestId)) {
           best = &sms;
           bestId = it->second.first;
           bestPart = it->second.second;

@@ -603,8 +603,9 @@ namespace pagorin::testing {
 namespace {
 
 // Status reports, made up as the sender would hand them over, matched to the parts sent: a
-// three-part message delivered out of order, a reference that came round again, an unknown
-// reference, and the reasons of those that failed for good.
+// three-part message delivered out of order, a reference that came round again (told apart by
+// when the centre took each message), an unknown reference, and the reasons of those that
+// failed for good.
 TEST(OutboxReports, ReportsMatchTheLatestPartAndEndInOneHistoryLine) {
   platform::SetWallClockSource(&TestWallClock);
   platform::ManualTicks ticks;
@@ -630,18 +631,20 @@ TEST(OutboxReports, ReportsMatchTheLatestPartAndEndInOneHistoryLine) {
     int reference;
     const char* recipient;
     std::uint8_t status;
-    std::int64_t later;  // seconds added to the clock first
-    std::size_t lines;   // report lines in the history after it
+    std::int64_t later;        // seconds added to the clock first
+    std::size_t lines;         // report lines in the history after it
+    std::int64_t centre = -1;  // when the centre took it, seconds after the start; -1 not said
   };
   const Row rows[] = {
       {12, "+8613800138000", 0x00, 0, 0},
       {10, "13800138000", 0x00, 0, 0},
-      {99, "13800138000", 0x00, 0, 0},     // unknown reference
-      {11, "8613800138000", 0x20, 0, 0},   // still trying: no end yet
-      {11, "+8613800138000", 0x00, 0, 1},  // the last part: delivered
-      {7, "+8613800138001", 0x46, 0, 2},   // C, the latest with reference 7, undelivered
-      {8, "13800138002", 0x41, 0, 3},
-      {7, "+8613800138001", 0x00, 3 * 24 * 3600, 3},  // B has left the window
+      {99, "13800138000", 0x00, 0, 0},       // unknown reference
+      {11, "8613800138000", 0x20, 0, 0},     // still trying: no end yet
+      {11, "+8613800138000", 0x00, 0, 1},    // the last part: delivered
+      {7, "+8613800138001", 0x00, 0, 2, 5},  // B: the centre took it near B's sending
+      {7, "+8613800138001", 0x46, 0, 3},     // C, the latest with reference 7, undelivered
+      {8, "13800138002", 0x41, 0, 4},
+      {8, "13800138002", 0x00, 3 * 24 * 3600, 4},  // D has ended and left the window
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.reference);
@@ -654,6 +657,7 @@ TEST(OutboxReports, ReportsMatchTheLatestPartAndEndInOneHistoryLine) {
     status.status = row.status;
     status.deliveryClass = ClassifyDeliveryStatus(row.status);
     status.dischargeTime = SmsTimestamp{start + 60, 480};
+    if (row.centre >= 0) status.serviceCentreTime = SmsTimestamp{start + row.centre, 480};
     report.delivery = status;
     outbox.OnDelivery(report);
     std::size_t lines = 0;
@@ -666,13 +670,13 @@ TEST(OutboxReports, ReportsMatchTheLatestPartAndEndInOneHistoryLine) {
     if (fields.size() > 9 && (fields[8] == "已送达" || fields[8] == "未送达"))
       verdicts.push_back(fields[5] + " " + fields[8] + " " + fields[9]);
   }
-  EXPECT_EQ(verdicts, (std::vector<std::string>{"A 已送达 ", "C 未送达 对方关机超时",
+  EXPECT_EQ(verdicts, (std::vector<std::string>{"A 已送达 ", "B 已送达 ", "C 未送达 对方关机超时",
                                                 "D 未送达 未送达(状态 0x41)"}));
   const OutboxRecord* a = outbox.Find(ids[0]);
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->delivery, HistoryState::kDelivered);
   EXPECT_EQ(a->deliveredAt, start + 60);
-  EXPECT_EQ(outbox.Find(ids[1])->delivery, HistoryState::kSent);
+  EXPECT_EQ(outbox.Find(ids[1])->delivery, HistoryState::kDelivered);
   modem.Close();
   platform::SetWallClockSource(nullptr);
 }
