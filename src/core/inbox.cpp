@@ -4,6 +4,7 @@
 
 #include "core/journal_frame.h"
 #include "core/outbox.h"
+#include "platform/code_page.h"
 #include "platform/file_io.h"
 #include "platform/tick.h"
 
@@ -72,7 +73,7 @@ std::u16string PartText(const SmsDeliver& part) {
 std::string Inbox::PartKey(const SmsDeliver& part) {
   std::string key = part.originator.number;
   key += '|';
-  key += Utf16ToCp936(part.originator.name);
+  key += platform::Utf16ToCp936(part.originator.name);
   key += '|';
   if (part.serviceCentreTime) key += std::to_string(part.serviceCentreTime->utcSeconds);
   key += '|';
@@ -211,8 +212,9 @@ bool Inbox::RecordLocked(std::string key, std::string_view number, std::string_v
 bool Inbox::Record(const SmsDeliver& part, std::string_view pdu, std::int64_t receivedAt) noexcept {
   std::lock_guard lock(mutex_);
   try {
-    const std::string number = part.originator.number.empty() ? Utf16ToCp936(part.originator.name)
-                                                              : part.originator.number;
+    const std::string number = part.originator.number.empty()
+                                   ? platform::Utf16ToCp936(part.originator.name)
+                                   : part.originator.number;
     return RecordLocked(PartKey(part), number, pdu, receivedAt);
   } catch (...) {
     return false;
@@ -255,7 +257,7 @@ bool Inbox::TakeLocked(const SmsDeliver& part, std::int64_t receivedAt, std::uin
   const std::string joinKey = JoinKey(part, key);
   Joining& joining = joining_[joinKey];
   if (joining.parts.empty() && joining.texts.empty()) {
-    joining.number = part.originator.number.empty() ? Utf16ToCp936(part.originator.name)
+    joining.number = part.originator.number.empty() ? platform::Utf16ToCp936(part.originator.name)
                                                     : part.originator.number;
     joining.receivedAt = receivedAt;
     if (part.serviceCentreTime) joining.centreTime = part.serviceCentreTime->utcSeconds;
@@ -286,7 +288,7 @@ ReceivedMessage Inbox::Finish(Joining& joining, bool complete) {
   std::u16string text;
   for (const auto& [position, piece] : joining.texts)
     text += piece;
-  message.text = Utf16ToCp936(text);
+  message.text = platform::Utf16ToCp936(text);
   message.complete = complete;
   message.parts = std::move(joining.parts);
   return message;

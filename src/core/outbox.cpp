@@ -33,43 +33,7 @@ std::uint32_t AgeMs(std::int64_t queuedAt) noexcept {
   return static_cast<std::uint32_t>(std::min<std::int64_t>(ageSeconds * 1000, 0x7FFFFFFF));
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 }  // namespace
-
-// UTF-16 back to code page 936 (a character it cannot hold becomes '?').
-std::string Utf16ToCp936(std::u16string_view text) {
-  std::string utf8;
-  utf8.reserve(text.size() * 3);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(utf8, c);
-  }
-  return platform::Utf8ToCp936(utf8);
-}
 
 std::string TextForSms(std::string_view text, const SmsTextOptions& options, bool& cut,
                        int& parts) {
@@ -85,7 +49,7 @@ std::string TextForSms(std::string_view text, const SmsTextOptions& options, boo
   cut = true;
   std::u16string kept = units.substr(0, encoded->keptUnits);
   kept += encoded->alphabet == SmsAlphabet::kGsm7Bit ? u"..." : u"\u2026";
-  return Utf16ToCp936(kept);
+  return platform::Utf16ToCp936(kept);
 }
 
 std::string JoinedText(std::span<const std::string_view> texts, int priority) {

@@ -238,9 +238,6 @@ class Outbox final : public SmsObserver, public SmsFateRecorder {
 // empty text). Throws only std::bad_alloc.
 std::string TextForSms(std::string_view text, const SmsTextOptions& options, bool& cut, int& parts);
 
-// UTF-16 in code page 936; a character it cannot hold becomes '?'. Throws only std::bad_alloc.
-std::string Utf16ToCp936(std::u16string_view text);
-
 // The text of one SMS that carries several messages: the count at the head ("[N条报警] ", or
 // "[N条消息] " for script messages), then each text without a trailing comma, separated by ";".
 // Throws only std::bad_alloc.

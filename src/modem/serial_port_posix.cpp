@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -29,6 +30,8 @@ using platform::UniqueFd;
 
 // The reader moves data in chunks of this size.
 constexpr std::size_t kReadChunk = 80;
+// How often a reader whose buffer is full looks whether the sender has taken from it.
+constexpr int kFullBufferWaitMs = 5;
 // A write that makes no progress for this long has failed (the peer stopped reading).
 constexpr int kWriteStallMs = 5000;
 
@@ -250,7 +253,11 @@ void SerialPort::ReadLoop() noexcept {
   pollfd watched[2] = {{device_->fd.get(), POLLIN, 0}, {device_->wakeRead.get(), POLLIN, 0}};
   char chunk[kReadChunk];
   while (running_.load()) {
-    const int ready = platform::sys::Poll(watched, 2, -1);
+    // A full buffer takes nothing more: the bytes wait in the system's queue (and the device's
+    // flow control) until the sender has taken some, instead of being dropped.
+    const int room = kMaxReceived - ReceivedLength();
+    watched[0].events = room > 0 ? POLLIN : 0;
+    const int ready = platform::sys::Poll(watched, 2, room > 0 ? -1 : kFullBufferWaitMs);
     if (ready < 0) {
       // The reader cannot wait any more: the port is as good as unplugged, and says so rather
       // than falling silent.
@@ -265,10 +272,12 @@ void SerialPort::ReadLoop() noexcept {
     int goneError = EIO;
     bool appended = false;
     if ((events & (POLLIN | POLLHUP)) != 0) {
-      for (;;) {
-        const ssize_t count = platform::sys::Read(watched[0].fd, chunk, kReadChunk);
+      for (int free = room; free > 0;) {
+        const ssize_t count = platform::sys::Read(
+            watched[0].fd, chunk, std::min(kReadChunk, static_cast<std::size_t>(free)));
         if (count > 0) {
           AppendReceived(chunk, static_cast<int>(count));
+          free -= static_cast<int>(count);
           appended = true;
           continue;
         }

@@ -25,6 +25,8 @@ namespace {
 
 // The reader moves data in chunks of this size.
 constexpr DWORD kReadChunk = 80;
+// How often a reader whose buffer is full looks whether the sender has taken from it.
+constexpr DWORD kFullBufferWaitMs = 5;
 // A write that makes no progress for this long has failed (the peer stopped reading).
 constexpr DWORD kWriteStallMs = 5000;
 
@@ -253,6 +255,13 @@ void SerialPort::ReadLoop() noexcept {
   };
   char chunk[kReadChunk];
   while (running_.load()) {
+    // A full buffer takes nothing more: the bytes wait in the driver's queue until the sender
+    // has taken some, instead of being dropped.
+    const int room = kMaxReceived - ReceivedLength();
+    if (room <= 0) {
+      if (WaitForSingleObject(device_->stop.get(), kFullBufferWaitMs) == WAIT_OBJECT_0) return;
+      continue;
+    }
     // Waiting for the first byte is the reader's sleep; the rest of what has arrived is then
     // taken without waiting.
     const ReadResult first = read(chunk, 1);
@@ -265,8 +274,10 @@ void SerialPort::ReadLoop() noexcept {
     ReadResult rest;
     DWORD errors = 0;
     COMSTAT status{};
-    if (ClearCommError(port, &errors, &status) && status.cbInQue > 0) {
-      rest = read(chunk + count, std::min<DWORD>(status.cbInQue, kReadChunk - count));
+    if (ClearCommError(port, &errors, &status) && status.cbInQue > 0 &&
+        static_cast<DWORD>(room) > count) {
+      const DWORD wanted = std::min<DWORD>(status.cbInQue, kReadChunk - count);
+      rest = read(chunk + count, std::min<DWORD>(wanted, static_cast<DWORD>(room) - count));
       count += rest.count;
     }
     AppendReceived(chunk, static_cast<int>(count));

@@ -28,6 +28,10 @@ constexpr std::size_t CharLength(std::string_view text, std::size_t pos) noexcep
 // Throws only std::bad_alloc.
 std::u16string Cp936ToUtf16(std::string_view text);
 
+// UTF-16 to code page 936 (what a received PDU decodes to). A character the code page cannot
+// hold, and a surrogate without its pair, become '?'. Throws only std::bad_alloc.
+std::string Utf16ToCp936(std::u16string_view units);
+
 // UTF-8 to code page 936 (the string table's source form). A character that code page 936 cannot
 // hold becomes '?'; an invalid UTF-8 byte is skipped. Throws only std::bad_alloc.
 std::string Utf8ToCp936(std::string_view text);

@@ -90,6 +90,39 @@ std::u16string Cp936ToUtf16(std::string_view text) {
   return units;
 }
 
+std::string Utf16ToCp936(std::u16string_view units) {
+  // Through UTF-8, which Utf8ToCp936 maps with its rules for what the code page lacks; a lone
+  // surrogate becomes U+FFFD, which the code page lacks too.
+  std::string utf8;
+  utf8.reserve(units.size() * 3);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t c = units[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      utf8.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      utf8.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      utf8.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      utf8.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      utf8.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      utf8.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return Utf8ToCp936(utf8);
+}
+
 std::string Utf8ToCp936(std::string_view text) {
   thread_local IconvHandle handle("CP936", "UTF-8");
   return Convert(handle, text, [](std::string& out, std::string_view rest) {

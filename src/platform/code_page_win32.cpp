@@ -28,7 +28,7 @@ bool ConvertOne(const char* bytes, int length, char16_t& unit) noexcept {
 
 // UTF-16 to code page 936 for text known to be well-formed UTF-16; characters the code page
 // lacks become '?'.
-std::string Utf16ToCp936(const std::u16string& units) {
+std::string WellFormedUtf16ToCp936(std::u16string_view units) {
   if (units.empty()) return {};
   const auto* wide = reinterpret_cast<const wchar_t*>(units.data());
   const int length = ClampedLength(units.size());
@@ -118,7 +118,21 @@ std::string Utf8ToCp936(std::string_view text) {
     // Code page 936 has nothing beyond the basic plane; such a character becomes one '?'.
     units += static_cast<char16_t>(code >= 0x10000 ? 0xFFFDu : code);
   }
-  return Utf16ToCp936(units);
+  return WellFormedUtf16ToCp936(units);
+}
+
+std::string Utf16ToCp936(std::u16string_view units) {
+  std::u16string whole(units);
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    const char16_t c = whole[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < whole.size() && whole[i + 1] >= 0xDC00 &&
+        whole[i + 1] <= 0xDFFF) {
+      ++i;  // a pair: the code page has no such character, the conversion writes '?'
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      whole[i] = u'?';
+    }
+  }
+  return WellFormedUtf16ToCp936(whole);
 }
 
 std::string Cp936ToUtf8(std::string_view text) {

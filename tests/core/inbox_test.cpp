@@ -119,7 +119,7 @@ TEST(Inbox, WhatWasNotWrittenComesBackAfterACrashOnceAndPartsMissingEndIncomplet
   inbox.Poll(done);
   ASSERT_EQ(done.size(), 1u);
   EXPECT_FALSE(done[0].complete);
-  EXPECT_EQ(done[0].text, Utf16ToCp936(three[0].part.text + three[2].part.text));
+  EXPECT_EQ(done[0].text, platform::Utf16ToCp936(three[0].part.text + three[2].part.text));
   inbox.Written(done[0]);
   EXPECT_EQ(inbox.PendingParts(), 0u);
   // The undecodable PDU read again is not a new message either.
