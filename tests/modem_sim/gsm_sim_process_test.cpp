@@ -362,8 +362,9 @@ TEST(GsmSimProcess, ReportsAndIncomingMessagesFollowTheSharedClock) {
        "\r\n+CDSI: \"SM\",1\r\n",
        "41\r\n\r\nOK\r\n"},
       // The recipient's own status wins over the default; the first that names it counts.
-      {{"--report-status", "0x41", "--report-status-to", "13800138000=0x00", "--report-status-to",
-        "+8612345678901=0x46", "--report-status-to", "12345678901=0x43"},
+      {{"--first-reference", "255", "--report-status", "0x41", "--report-status-to",
+        "13800138000=0x00", "--report-status-to", "+8612345678901=0x46", "--report-status-to",
+        "12345678901=0x43"},
        "AT+CNMI=2,1,0,2,0\r",
        srr,
        "\r\n+CDSI: \"SM\",1\r\n",
