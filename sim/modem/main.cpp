@@ -166,6 +166,15 @@ std::optional<int> ParseStatus(std::string_view text) {
   return value;
 }
 
+// "NUMBER=HEX", for example "13800138000=0x43": the TP-ST of reports on messages to that phone.
+std::optional<std::pair<std::string, int>> ParseRecipientStatus(std::string_view text) {
+  std::size_t equals = text.rfind('=');
+  if (equals == std::string_view::npos || equals == 0) return std::nullopt;
+  auto status = ParseStatus(text.substr(equals + 1));
+  if (!status) return std::nullopt;
+  return std::make_pair(std::string(text.substr(0, equals)), *status);
+}
+
 // Two ways of writing one phone's number: the same digits, or one with a country code (up to
 // three digits) in front of the other.
 bool SameNumber(std::string_view a, std::string_view b) {
@@ -267,6 +276,7 @@ struct Settings {
   double loopDelaySeconds = 5;
   double reportDelaySeconds = 5;
   std::string reportStatus = "0x00";
+  std::vector<std::string> reportStatusTo;
   bool noReports = false;
   bool reportsOutOfOrder = false;
 };
@@ -492,6 +502,8 @@ class ModemRun {
         schedule_(settings, random_),
         startUnix_(std::time(nullptr)),
         reportStatus_(ParseStatus(settings.reportStatus).value_or(0)) {
+    for (const auto& text : settings.reportStatusTo)
+      recipientStatus_.push_back(*ParseRecipientStatus(text));
     for (const auto& text : settings.incoming) {
       PlannedText planned = *ParseIncoming(text);
       PlanText(std::llround(planned.atSeconds * 1000.0), std::move(planned.message));
@@ -519,6 +531,8 @@ class ModemRun {
   // What the network makes of a message the modem sent: a report, a copy to the own number.
   void PlanAnswers(const pagorin::sim::AcceptedMessage& message, std::int64_t nowMs);
   void LogStorage();
+  // The TP-ST of a report on a message to `recipient`.
+  int ReportStatusFor(std::string_view recipient) const;
 
   const Settings& settings_;
   std::mt19937 random_;  // pieces and random moments; the interpreter has its own
@@ -541,6 +555,7 @@ class ModemRun {
   const char* exitReason_ = "stopped";
   std::time_t startUnix_;
   int reportStatus_;
+  std::vector<std::pair<std::string, int>> recipientStatus_;  // the first that names the phone
   // The network's messages by the moment they reach the modem, in order of planning at a tie.
   std::multimap<std::int64_t, pagorin::sim::NetworkMessage> planned_;
   std::uint8_t concatReference_ = 0;
@@ -575,6 +590,13 @@ void ModemRun::PlanText(std::int64_t atMs, pagorin::sim::PhoneText message) {
   }
 }
 
+int ModemRun::ReportStatusFor(std::string_view recipient) const {
+  for (const auto& [number, status] : recipientStatus_) {
+    if (SameNumber(number, recipient)) return status;
+  }
+  return reportStatus_;
+}
+
 void ModemRun::PlanAnswers(const pagorin::sim::AcceptedMessage& message, std::int64_t nowMs) {
   const pagorin::sim::SubmitPdu& pdu = message.pdu;
   if (!message.textMode && pdu.statusReportRequest && !settings_.noReports) {
@@ -590,7 +612,8 @@ void ModemRun::PlanAnswers(const pagorin::sim::AcceptedMessage& message, std::in
     report.recipient = pdu.destination;
     report.submitted = CentreTimeAt(nowMs);
     report.discharged = CentreTimeAt(atMs);
-    report.status = static_cast<std::uint8_t>(reportStatus_);
+    const int status = ReportStatusFor(pdu.destination);
+    report.status = static_cast<std::uint8_t>(status);
     pagorin::sim::EncodedPdu encoded = pagorin::sim::EncodeStatusReport(report);
     pagorin::sim::NetworkMessage network;
     network.report = true;
@@ -598,7 +621,7 @@ void ModemRun::PlanAnswers(const pagorin::sim::AcceptedMessage& message, std::in
     network.tpduLength = encoded.tpduLength;
     network.from = pdu.destination;
     network.reference = message.reference;
-    network.status = reportStatus_;
+    network.status = status;
     planned_.emplace(atMs, std::move(network));
   }
   if (settings_.ownNumber.empty() || !SameNumber(pdu.destination, settings_.ownNumber)) return;
@@ -1063,6 +1086,19 @@ int main(int argc, char** argv) {
               return ParseStatus(text) ? std::string() : "expected a hex octet, e.g. 0x41";
             },
             "HEX"))
+        ->group(receiving);
+    app.add_option("--report-status-to", settings.reportStatusTo,
+                   "NUMBER=HEX: the TP-ST of reports on messages to this phone (however its "
+                   "number is written), instead of --report-status, e.g. 13800138000=0x43 "
+                   "(repeatable)")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+              return ParseRecipientStatus(text) ? std::string()
+                                                : "expected NUMBER=HEX, e.g. 13800138000=0x43";
+            },
+            "NUMBER=HEX"))
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(receiving);
     app.add_flag("--no-reports", settings.noReports, "no status reports at all")->group(receiving);
     app.add_flag("--reports-out-of-order", settings.reportsOutOfOrder,

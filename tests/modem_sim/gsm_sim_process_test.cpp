@@ -342,8 +342,8 @@ TEST(GsmSimProcess, ExitsAtItsTimeoutEvenWithoutAClient) {
   EXPECT_TRUE(ReadFileBytes(sim.PortFile()).empty());  // a dead path is not left behind
 }
 
-// Reports in both modes and none without TP-SRR, then phones' messages and the loop through the
-// own number, all on the shared clock.
+// Reports in both modes (with the status set for all and per recipient) and none without TP-SRR,
+// then phones' messages and the loop through the own number, all on the shared clock.
 TEST(GsmSimProcess, ReportsAndIncomingMessagesFollowTheSharedClock) {
   const std::string srr = "0031" + kPdu.substr(4);  // the same SMS-SUBMIT asking for a report
   const std::string report = "0891683108100005F006FF0D91682143658709F1";
@@ -361,6 +361,14 @@ TEST(GsmSimProcess, ReportsAndIncomingMessagesFollowTheSharedClock) {
        srr,
        "\r\n+CDSI: \"SM\",1\r\n",
        "41\r\n\r\nOK\r\n"},
+      // The recipient's own status wins over the default; the first that names it counts.
+      {{"--first-reference", "255", "--report-status", "0x41", "--report-status-to",
+        "13800138000=0x00", "--report-status-to", "+8612345678901=0x46", "--report-status-to",
+        "12345678901=0x43"},
+       "AT+CNMI=2,1,0,2,0\r",
+       srr,
+       "\r\n+CDSI: \"SM\",1\r\n",
+       "46\r\n\r\nOK\r\n"},
       {{"--no-reports"}, "AT+CNMI=2,1,0,1,0\r", srr, "", ""},
       {{}, "AT+CNMI=2,1,0,1,0\r", kPdu, "", ""},
   };
