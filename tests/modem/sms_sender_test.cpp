@@ -1,17 +1,27 @@
 // The dialogue with the modem, played from transcripts: a modem that answers every command as a
 // field modem does (unsolicited lines anywhere, replies in pieces, errors, silence), on a manual
-// clock, without threads or devices.
+// clock, without threads or devices. The recorded exchanges are files in transcripts/, one case
+// each; what needs more than a recording (closing, the switch, the clock read at given moments,
+// a modem with a state of its own) is written out here.
 #include "modem/sms_sender.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <deque>
 #include <functional>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/code_page.h"
 #include "platform/tick.h"
+#include "transcript_file.h"
 
 namespace pagorin {
 namespace {
@@ -199,187 +209,384 @@ TEST_F(SenderRig, InitialisesAfterOpenAndChecksHealthBeforeTheFirstMessage) {
   EXPECT_EQ(link.written, kCmgsAB + kPduAB + kCmgsAB + kPduAB + kHealth);
 }
 
-// One message through a modem that answers the prompt and the PDU as the row says (attempt by
-// attempt; the last answer repeats).
-struct TranscriptRow {
-  const char* name;
-  std::vector<Pieces> promptAnswers;
-  std::vector<Pieces> pduAnswers;
-  // What must come of it.
-  int pdus;                     // PDU lines written
-  int escapes;                  // ESC written after the initialisation
-  bool sent;                    // reported sent (else ended as `failure`)
-  std::vector<int> references;  // when sent
-  SmsFailureKind failure;       // when not sent
-  int temporaryReports;         // Temporary failures reported on the way
+const std::string kCmgs5 = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
+
+// Takes what the sender offers it as a recording would, or refuses all of it.
+class Recorder final : public SmsFateRecorder {
+ public:
+  void RecordFate(const SmsReport&) noexcept override {}
+  bool RecordReceived(const SmsReport& report) noexcept override {
+    offered.push_back(report.kind);
+    return takes;
+  }
+  bool takes = true;
+  std::vector<SmsReport::Kind> offered;
 };
 
-void PrintTo(const TranscriptRow& row, std::ostream* out) {
-  *out << row.name;
+// What a transcript file's header asks for (transcripts/README.md); a key left out is not
+// checked.
+struct TranscriptCase {
+  std::vector<std::uint64_t> queue;
+  std::optional<bool> recorderTakes;
+  bool exactWrites = false;
+  std::optional<std::vector<std::uint64_t>> sent;
+  std::vector<std::vector<int>> references;
+  std::optional<SmsFailureKind> failure;
+  std::optional<int> temporary;
+  std::optional<int> pdus;
+  std::optional<int> escapes;
+  std::optional<std::vector<SmsReport::Kind>> handed;
+  std::optional<std::string> originator;
+  std::optional<std::string> receivedPdu;
+  std::optional<int> reportReference;
+};
+
+template <typename Number>
+bool ReadNumbers(const std::string& text, std::vector<Number>& out) {
+  std::istringstream words(text);
+  for (std::string word; words >> word;) {
+    Number number{};
+    const auto [rest, failure] = std::from_chars(word.data(), word.data() + word.size(), number);
+    if (failure != std::errc{} || rest != word.data() + word.size()) return false;
+    out.push_back(number);
+  }
+  return true;
 }
 
-class Transcripts : public SenderRig, public ::testing::WithParamInterface<TranscriptRow> {};
+bool ReadOneNumber(const std::string& text, std::optional<int>& out) {
+  std::vector<int> numbers;
+  if (!ReadNumbers(text, numbers) || numbers.size() != 1) return false;
+  out = numbers[0];
+  return true;
+}
 
-TEST_P(Transcripts, SendOnceAndNeverLeaveTheModemInPduEntry) {
-  const TranscriptRow& row = GetParam();
-  int prompts = 0;
-  int pdus = 0;
-  StartReady();
-  link.script = [&](const std::string& command) -> Pieces {
-    if (command.starts_with("AT+CMGS=")) {
-      const auto& answers = row.promptAnswers;
-      return answers.empty() ? WillingAnswer(command)
-                             : answers[std::min<std::size_t>(prompts++, answers.size() - 1)];
+bool ReadKinds(const std::string& text, std::vector<SmsReport::Kind>& out) {
+  std::istringstream words(text);
+  for (std::string word; words >> word;) {
+    if (word == "received") {
+      out.push_back(SmsReport::Kind::Received);
+    } else if (word == "delivery") {
+      out.push_back(SmsReport::Kind::Delivery);
+    } else {
+      return false;
     }
-    if (command == kPduAB) {
-      const auto& answers = row.pduAnswers;
-      return answers.empty() ? WillingAnswer(command)
-                             : answers[std::min<std::size_t>(pdus++, answers.size() - 1)];
+  }
+  return true;
+}
+
+bool ReadFailureKind(const std::string& text, std::optional<SmsFailureKind>& out) {
+  static const std::pair<const char*, SmsFailureKind> kNames[] = {
+      {"temporary", SmsFailureKind::Temporary},
+      {"permanent", SmsFailureKind::Permanent},
+      {"expired", SmsFailureKind::Expired},
+      {"refused", SmsFailureKind::Refused}};
+  for (const auto& [name, kind] : kNames) {
+    if (text == name) {
+      out = kind;
+      return true;
     }
-    return WillingAnswer(command);
+  }
+  return false;
+}
+
+// Reads the header; false with `error` naming the first key that is unknown or not understood,
+// so that a misspelt expectation never goes unchecked.
+bool ReadCase(const testing::TranscriptFile& file, TranscriptCase& out, std::string& error) {
+  for (const auto& [key, value] : file.header) {
+    bool understood = false;
+    if (key == "queue") {
+      understood = ReadNumbers(value, out.queue);
+    } else if (key == "recorder") {
+      understood = value == "takes" || value == "refuses";
+      out.recorderTakes = value == "takes";
+    } else if (key == "writes") {
+      understood = value == "exact" || value == "in-order";
+      out.exactWrites = value == "exact";
+    } else if (key == "expect-sent") {
+      out.sent.emplace();
+      understood = ReadNumbers(value, *out.sent);
+    } else if (key == "expect-references") {
+      understood = ReadNumbers(value, out.references.emplace_back());
+    } else if (key == "expect-failure") {
+      understood = ReadFailureKind(value, out.failure);
+    } else if (key == "expect-temporary") {
+      understood = ReadOneNumber(value, out.temporary);
+    } else if (key == "expect-pdus") {
+      understood = ReadOneNumber(value, out.pdus);
+    } else if (key == "expect-escapes") {
+      understood = ReadOneNumber(value, out.escapes);
+    } else if (key == "expect-handed") {
+      out.handed.emplace();
+      understood = ReadKinds(value, *out.handed);
+    } else if (key == "expect-originator") {
+      understood = !value.empty();
+      out.originator = value;
+    } else if (key == "expect-received-pdu") {
+      understood = !value.empty();
+      out.receivedPdu = value;
+    } else if (key == "expect-report-reference") {
+      understood = ReadOneNumber(value, out.reportReference);
+    }
+    if (!understood) {
+      error = "header `" + key + ": " + value + "` is not understood";
+      return false;
+    }
+  }
+  if (out.handed && !out.recorderTakes) {
+    error = "expect-handed needs a recorder";
+    return false;
+  }
+  return true;
+}
+
+// Plays a transcript's modem: a write that is the next `>` line gets the answer listed under it
+// (nothing when none is), any other write the willing modem's. All answers queue in one line, as
+// on a wire; a piece arrives when its pauses have passed, the first at once, each further one
+// after another step of the sender.
+class TranscriptModem {
+ public:
+  TranscriptModem(const std::vector<testing::TranscriptLine>& lines, FakeModemLink& link,
+                  platform::ManualTicks& ticks)
+      : lines_(lines), link_(link), ticks_(ticks) {}
+
+  // The pieces before the first `>` line: the modem says them once the module is ready.
+  void Begin() { Queue(TakeAnswer()); }
+
+  Pieces Answer(const std::string& command) {
+    if (next_ < lines_.size() && lines_[next_].kind == Kind::Write &&
+        lines_[next_].bytes == command) {
+      ++next_;
+      Queue(TakeAnswer());
+    } else {
+      std::vector<Piece> willing;
+      for (std::string& piece : WillingAnswer(command))
+        willing.push_back(Piece{0, std::move(piece)});
+      Queue(std::move(willing));
+    }
+    // The first piece of an answer is on the line as the command is written.
+    DeliverDue();
+    return {};
+  }
+
+  // Hands the next piece to the line when it is due; false when none is.
+  bool DeliverDue() {
+    if (pending_.empty() || ticks_.Now() - headSince_ < pending_.front().delayMs) return false;
+    link_.Arrive(pending_.front().bytes);
+    pending_.pop_front();
+    headSince_ = ticks_.Now();
+    return true;
+  }
+
+  // Milliseconds until the next piece is due, at most `limit`.
+  std::uint32_t DueIn(std::uint32_t limit) const {
+    if (pending_.empty()) return limit;
+    const std::uint32_t waited = ticks_.Now() - headSince_;
+    const std::uint32_t delay = pending_.front().delayMs;
+    return delay > waited ? std::min(limit, delay - waited) : 0;
+  }
+
+  bool PlayedThrough() const { return next_ == lines_.size() && pending_.empty(); }
+
+  // The first `>` line the module has not written, for the failure message.
+  std::string Unplayed() const {
+    if (next_ == lines_.size()) return "every line played";
+    return "line " + std::to_string(lines_[next_].lineNumber) + " never written: > " +
+           testing::ShowTranscriptBytes(lines_[next_].bytes);
+  }
+
+ private:
+  using Kind = testing::TranscriptLine::Kind;
+  struct Piece {
+    std::uint32_t delayMs;
+    std::string bytes;
   };
-  sender.Add(MessageAB(7));
-  RunUntil([&] { return Empty(); }, 3600000);
-  EXPECT_TRUE(Empty());
-  EXPECT_FALSE(link.wedged) << link.written;
-  EXPECT_FALSE(link.pduWithoutPrompt) << link.written;
-  EXPECT_EQ(Count(kPduAB), static_cast<std::size_t>(row.pdus)) << link.written;
-  EXPECT_EQ(Count(kEsc), static_cast<std::size_t>(row.escapes)) << link.written;
-  std::vector<const SmsReport*> sent = Of(SmsReport::Kind::Sent);
-  std::vector<const SmsReport*> failed = Of(SmsReport::Kind::Failed);
-  int temporary = 0;
-  for (const SmsReport* report : failed)
-    temporary += report->failure.kind == SmsFailureKind::Temporary ? 1 : 0;
-  EXPECT_EQ(temporary, row.temporaryReports);
-  if (row.sent) {
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0]->id, 7u);
-    EXPECT_EQ(sent[0]->references, row.references);
-  } else {
-    EXPECT_TRUE(sent.empty());
+
+  // The answer lines from `next_` to the next `>` line, with their pauses.
+  std::vector<Piece> TakeAnswer() {
+    std::vector<Piece> answer;
+    std::uint32_t delay = 0;
+    for (; next_ < lines_.size() && lines_[next_].kind != Kind::Write; ++next_) {
+      const testing::TranscriptLine& line = lines_[next_];
+      if (line.kind == Kind::Pause) {
+        delay += line.ms;
+        continue;
+      }
+      answer.push_back(Piece{delay, line.bytes});
+      delay = 0;
+    }
+    EXPECT_EQ(delay, 0u) << "a pause must come before a piece of the modem's answer";
+    return answer;
+  }
+
+  void Queue(std::vector<Piece> answer) {
+    if (pending_.empty()) headSince_ = ticks_.Now();
+    pending_.insert(pending_.end(), answer.begin(), answer.end());
+  }
+
+  const std::vector<testing::TranscriptLine>& lines_;
+  FakeModemLink& link_;
+  platform::ManualTicks& ticks_;
+  std::size_t next_ = 0;
+  std::deque<Piece> pending_;
+  std::uint32_t headSince_ = 0;
+};
+
+// One recorded exchange per file of the transcripts folder, named after the file.
+class Transcript : public SenderRig, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(Transcript, PlaysAsRecorded) {
+  testing::TranscriptFile file;
+  TranscriptCase expected;
+  std::string error;
+  ASSERT_TRUE(testing::ReadTranscriptFile(std::string(PAGORIN_TRANSCRIPTS_DIR) + "/" + GetParam(),
+                                          file, error))
+      << error;
+  ASSERT_TRUE(ReadCase(file, expected, error)) << GetParam() << ": " << error;
+  Recorder recorder;
+  if (expected.recorderTakes) {
+    recorder.takes = *expected.recorderTakes;
+    sender.SetRecorder(&recorder);
+  }
+  StartReady();
+  TranscriptModem modem(file.lines, link, ticks);
+  link.script = [&](const std::string& command) { return modem.Answer(command); };
+  for (std::uint64_t id : expected.queue)
+    sender.Add(MessageAB(id));
+  modem.Begin();
+  // Until the queue is empty and every line played, then a while longer, so that whatever the
+  // module would still write is seen.
+  const auto play = [&](const std::function<bool()>& done, std::uint32_t limitMs) {
+    const std::uint32_t start = ticks.Now();
+    while (!done() && ticks.Now() - start < limitMs) {
+      Step();
+      if (!modem.DeliverDue()) ticks.Advance(modem.DueIn(250));
+    }
+    Step();
+  };
+  play([&] { return Empty() && modem.PlayedThrough(); }, 3600000);
+  play([] { return false; }, 5000);
+
+  const std::string written = testing::ShowTranscriptBytes(link.written);
+  EXPECT_TRUE(Empty()) << written;
+  EXPECT_TRUE(modem.PlayedThrough()) << modem.Unplayed() << "\nwritten: " << written;
+  EXPECT_FALSE(link.wedged) << written;
+  EXPECT_FALSE(link.pduWithoutPrompt) << written;
+  if (expected.exactWrites) {
+    std::string listed;
+    for (const testing::TranscriptLine& line : file.lines) {
+      if (line.kind == testing::TranscriptLine::Kind::Write) listed += line.bytes;
+    }
+    EXPECT_EQ(written, testing::ShowTranscriptBytes(listed));
+  }
+  if (expected.pdus) {
+    EXPECT_EQ(Count(kPduAB), static_cast<std::size_t>(*expected.pdus)) << written;
+  }
+  if (expected.escapes) {
+    EXPECT_EQ(Count(kEsc), static_cast<std::size_t>(*expected.escapes)) << written;
+  }
+
+  const std::vector<const SmsReport*> sent = Of(SmsReport::Kind::Sent);
+  const std::vector<const SmsReport*> failed = Of(SmsReport::Kind::Failed);
+  if (expected.sent) {
+    std::vector<std::uint64_t> ids;
+    for (const SmsReport* report : sent)
+      ids.push_back(report->id);
+    EXPECT_EQ(ids, *expected.sent);
+  }
+  if (!expected.references.empty()) {
+    std::vector<std::vector<int>> references;
+    for (const SmsReport* report : sent)
+      references.push_back(report->references);
+    EXPECT_EQ(references, expected.references);
+  }
+  if (expected.failure) {
     ASSERT_FALSE(failed.empty());
-    EXPECT_EQ(failed.back()->failure.kind, row.failure);
+    EXPECT_EQ(failed.back()->failure.kind, *expected.failure);
+  }
+  if (expected.temporary) {
+    int temporary = 0;
+    for (const SmsReport* report : failed)
+      temporary += report->failure.kind == SmsFailureKind::Temporary ? 1 : 0;
+    EXPECT_EQ(temporary, *expected.temporary);
+  }
+
+  if (expected.handed) {
+    EXPECT_EQ(recorder.offered, *expected.handed);
+    std::vector<SmsReport::Kind> reported;
+    for (const SmsReport& report : reports) {
+      if (report.kind == SmsReport::Kind::Received || report.kind == SmsReport::Kind::Delivery)
+        reported.push_back(report.kind);
+    }
+    // The owner hears only of what was recorded.
+    EXPECT_EQ(reported, recorder.takes ? *expected.handed : std::vector<SmsReport::Kind>{});
+  }
+  for (const SmsReport& report : reports) {
+    if (report.received && expected.originator) {
+      EXPECT_EQ(report.received->originator.number, *expected.originator);
+    }
+    if (report.received && expected.receivedPdu) {
+      EXPECT_EQ(report.pdu, *expected.receivedPdu);
+    }
+    if (report.delivery && expected.reportReference) {
+      EXPECT_EQ(report.delivery->messageReference, *expected.reportReference);
+    }
   }
 }
 
-const std::string kCmgs5 = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
+INSTANTIATE_TEST_SUITE_P(SmsSender, Transcript,
+                         ::testing::ValuesIn(testing::ListTranscriptFiles(PAGORIN_TRANSCRIPTS_DIR)),
+                         [](const ::testing::TestParamInfo<std::string>& file) {
+                           std::string name = file.param.substr(0, file.param.rfind('.'));
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
 
-INSTANTIATE_TEST_SUITE_P(
-    SmsSender, Transcripts,
-    ::testing::Values(
-        TranscriptRow{"UnsolicitedAfterTheFinalOk",
-                      {},
-                      {{kCmgs5 + "\r\n+CMTI: \"SM\",3\r\n"}},
-                      1,
-                      0,
-                      true,
-                      {5},
-                      {},
-                      0},
-        TranscriptRow{
-            "RingAfterTheFinalOk", {}, {{kCmgs5 + "\r\nRING\r\n"}}, 1, 0, true, {5}, {}, 0},
-        TranscriptRow{"RegistrationBetweenTheReplies",
-                      {},
-                      {{"\r\n+CMGS: 5\r\n\r\n+CREG: 1\r\n\r\nOK\r\n"}},
-                      1,
-                      0,
-                      true,
-                      {5},
-                      {},
-                      0},
-        TranscriptRow{"UnsolicitedBeforeThePrompt",
-                      {{"\r\n+CMTI: \"SM\",1\r\n\r\n> "}},
-                      {},
-                      1,
-                      0,
-                      true,
-                      {1},
-                      {},
-                      0},
-        TranscriptRow{
-            "UnsolicitedAfterThePrompt", {{"\r\n> \r\n^RSSI: 17\r\n"}}, {}, 1, 0, true, {1}, {}, 0},
-        TranscriptRow{"UnsolicitedGluedToThePrompt",
-                      {{"\r\n> ", "\r\n^RSSI: 17\r\n"}},
-                      {},
-                      1,
-                      0,
-                      true,
-                      {1},
-                      {},
-                      0},
-        TranscriptRow{"EchoedCommandsAndPdu",
-                      {{"AT+CMGS=019\r\r\n> "}},
-                      {{"0011000D91682143658709F10008010400410042\x1A" + kCmgs5}},
-                      1,
-                      0,
-                      true,
-                      {5},
-                      {},
-                      0},
-        TranscriptRow{"RepliesInPieces",
-                      {{"\r", "\n", ">", " "}},
-                      {{"\r\n+CM", "GS: 1", "2\r", "\n\r\nO", "K\r\n"}},
-                      1,
-                      0,
-                      true,
-                      {12},
-                      {},
-                      0},
-        TranscriptRow{"CmgsWithoutOk", {}, {{"\r\n+CMGS: 9\r\n"}}, 1, 0, true, {9}, {}, 0},
-        TranscriptRow{
-            "CmgsThenError", {}, {{"\r\n+CMGS: 9\r\n\r\nERROR\r\n"}}, 1, 0, true, {9}, {}, 0},
-        TranscriptRow{"BareOk", {}, {{kOk}}, 1, 0, true, {-1}, {}, 0},
-        TranscriptRow{"UnknownErrorThenSent",
-                      {},
-                      {{"\r\n+CMS ERROR: 500\r\n"}, {kCmgs5}},
-                      2,
-                      1,
-                      true,
-                      {5},
-                      {},
-                      1},
-        TranscriptRow{"SilentAfterThePduThenSent", {}, {{}, {kCmgs5}}, 2, 1, true, {5}, {}, 1},
-        TranscriptRow{"NoPromptThenSent", {{}, {"\r\n> "}}, {}, 1, 1, true, {1}, {}, 1},
-        TranscriptRow{"ErrorInsteadOfThePromptThenSent",
-                      {{"\r\n+CMS ERROR: 331\r\n"}, {"\r\n> "}},
-                      {},
-                      1,
-                      1,
-                      true,
-                      {1},
-                      {},
-                      1},
-        TranscriptRow{"NoNetworkForAWhile",
-                      {},
-                      {{"\r\n+CMS ERROR: 331\r\n"},
-                       {"\r\n+CMS ERROR: 331\r\n"},
-                       {"\r\n+CMS ERROR: 331\r\n"},
-                       {kCmgs5}},
-                      4,
-                      3,
-                      true,
-                      {5},
-                      {},
-                      3},
-        TranscriptRow{"InvalidDestinationEndsAfterTheSecondAttempt",
-                      {},
-                      {{"\r\n+CMS ERROR: 1\r\n"}},
-                      2,
-                      2,
-                      false,
-                      {},
-                      SmsFailureKind::Permanent,
-                      1},
-        TranscriptRow{"RejectionThenSent",
-                      {},
-                      {{"\r\n+CMS ERROR: 21\r\n"}, {kCmgs5}},
-                      2,
-                      1,
-                      true,
-                      {5},
-                      {},
-                      1}),
-    [](const ::testing::TestParamInfo<TranscriptRow>& row) { return row.param.name; });
+// The folder must be found: without it no transcript would run and nothing would fail.
+TEST(TranscriptFile, TheFolderHoldsTranscripts) {
+  EXPECT_FALSE(testing::ListTranscriptFiles(PAGORIN_TRANSCRIPTS_DIR).empty())
+      << PAGORIN_TRANSCRIPTS_DIR;
+}
+
+// A transcript is read as written, and one that is not well formed is refused with its line.
+TEST(TranscriptFile, ResolvesEscapesAndRefusesWhatIsMalformed) {
+  testing::TranscriptFile file;
+  std::string error;
+  ASSERT_TRUE(
+      testing::ParseTranscript("# a case\nqueue: 7\nexpect-sent:\n\n> AT+CMGS=019\\r\n"
+                               "< \\r\\n>\\s\n@ 2000\n< +CMGS: \\\n< 5\\x0D\\n\\e\\z\\\\\n",
+                               file, error))
+      << error;
+  using Kind = testing::TranscriptLine::Kind;
+  ASSERT_EQ(file.header.size(), 2u);
+  EXPECT_EQ(file.header[1], (std::pair<std::string, std::string>{"expect-sent", ""}));
+  ASSERT_EQ(file.lines.size(), 4u);
+  EXPECT_EQ(file.lines[0].kind, Kind::Write);
+  EXPECT_EQ(file.lines[0].bytes, kCmgsAB);
+  EXPECT_EQ(file.lines[1].bytes, "\r\n> ");
+  EXPECT_EQ(file.lines[2].kind, Kind::Pause);
+  EXPECT_EQ(file.lines[2].ms, 2000u);
+  EXPECT_EQ(file.lines[3].bytes, "+CMGS: 5\r\n\x1B\x1A\\");
+  EXPECT_EQ(file.lines[3].lineNumber, 8);
+  EXPECT_EQ(testing::ShowTranscriptBytes(file.lines[1].bytes), "\\r\\n>\\s");
+
+  const std::pair<const char*, const char*> malformed[] = {
+      {"< \\q\n", "line 1: unknown escape \\q"},
+      {"< \\x4\n", "line 1: \\x needs two hexadecimal digits"},
+      {">AT\n", "line 1: a space must follow >"},
+      {"> AT\\r\nqueue: 1\n", "line 2: the header must come before the exchange"},
+      {"< +CMGS: \\\n> AT\\r\n", "line 2: a continued line must go on with the same marker"},
+      {"< +CMGS: \\\n", "line 1: the file ends in a continued line"},
+      {"@ soon\n", "line 1: @ takes milliseconds"},
+      {"AT+CMGS=019\n", "line 1: neither `key: value`, nor a line starting with >, < or @"}};
+  for (const auto& [text, why] : malformed) {
+    testing::TranscriptFile untouched = file;
+    EXPECT_FALSE(testing::ParseTranscript(text, untouched, error)) << text;
+    EXPECT_EQ(error, why) << text;
+    EXPECT_EQ(untouched.lines.size(), file.lines.size()) << text;
+  }
+}
 
 TEST_F(SenderRig, ReadsTheReplyBeforeDecidingATimeout) {
   StartReady();
@@ -934,154 +1141,10 @@ TEST_F(SenderRig, ReportsStatusChangesOnlyWhenSomethingChanged) {
   EXPECT_EQ(Of(SmsReport::Kind::Status).back()->status.registration, Registration::Searching);
 }
 
-// What the modem stores or shows while the dialogue runs: read when idle, recorded, deleted once
-// recorded, never taken for the reply to a command in progress.
+// What the modem stores while the dialogue runs, read when idle (more in the transcripts).
 const std::string kDeliverPdu =
     "07911326040000F0040B911346610089F60000208062917314080CC8F71D14969741F977FD07";
-const std::string kReportPdu = "0006450D91683119325476F8423050410351234230504103022300";
 const std::string kCmgrDeliver = "\r\n+CMGR: 0,,38\r\n" + kDeliverPdu + "\r\n\r\nOK\r\n";
-
-class Recorder final : public SmsFateRecorder {
- public:
-  void RecordFate(const SmsReport&) noexcept override {}
-  bool RecordReceived(const SmsReport& report) noexcept override {
-    offered.push_back(report.kind);
-    return takes;
-  }
-  bool takes = true;
-  std::vector<SmsReport::Kind> offered;
-};
-
-struct ReceivingRow {
-  const char* name;
-  std::string notice;  // arrives when idle, or before the verdict on a PDU when duringSend
-  bool duringSend;
-  Pieces cmgr;  // the answer to AT+CMGR
-  Pieces cmgl;  // the answer to AT+CMGL=4
-  bool takes;   // the recorder's answer
-  std::string written;
-  std::vector<SmsReport::Kind> handed;  // offered to the recorder, and reported when taken
-};
-
-void PrintTo(const ReceivingRow& row, std::ostream* out) {
-  *out << row.name;
-}
-
-class Receiving : public SenderRig, public ::testing::WithParamInterface<ReceivingRow> {};
-
-TEST_P(Receiving, ReadsRecordsAndDeletesOnlyWhatWasRecorded) {
-  const ReceivingRow& row = GetParam();
-  Recorder recorder;
-  recorder.takes = row.takes;
-  sender.SetRecorder(&recorder);
-  StartReady();
-  link.script = [&](const std::string& command) -> Pieces {
-    if (command.starts_with("AT+CMGR=")) return row.cmgr;
-    if (command == kSweep && !row.cmgl.empty()) return row.cmgl;
-    if (row.duringSend && command == kPduAB) return {row.notice + kCmgs5};
-    return WillingAnswer(command);
-  };
-  if (row.duringSend) {
-    sender.Add(MessageAB(1));
-  } else {
-    link.arrived = row.notice;
-  }
-  RunUntil([] { return false; }, 5000);
-  EXPECT_EQ(link.written, row.written);
-  EXPECT_FALSE(link.wedged);
-  EXPECT_EQ(recorder.offered, row.handed);
-  std::vector<SmsReport::Kind> reported;
-  for (const SmsReport& report : reports) {
-    if (report.kind != SmsReport::Kind::Received && report.kind != SmsReport::Kind::Delivery)
-      continue;
-    reported.push_back(report.kind);
-    if (report.received) {
-      EXPECT_EQ(report.received->originator.number, "+31641600986");
-      EXPECT_EQ(report.pdu, kDeliverPdu);
-    }
-    if (report.delivery) {
-      EXPECT_EQ(report.delivery->messageReference, 0x45);
-    }
-  }
-  EXPECT_EQ(reported, row.takes ? row.handed : std::vector<SmsReport::Kind>{});
-  if (row.duringSend) {
-    ASSERT_EQ(Of(SmsReport::Kind::Sent).size(), 1u);
-    EXPECT_EQ(Of(SmsReport::Kind::Sent)[0]->references, std::vector<int>{5});
-  }
-}
-
-using K = SmsReport::Kind;
-const std::string kCmtiAt3 = "\r\n+CMTI: \"SM\",3\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    SmsSender, Receiving,
-    ::testing::Values(
-        ReceivingRow{"NoticeReadRecordedDeleted",
-                     kCmtiAt3,
-                     false,
-                     {kCmgrDeliver},
-                     {},
-                     true,
-                     "AT+CMGR=3\rAT+CMGD=3\r",
-                     {K::Received}},
-        ReceivingRow{"RecorderRefusesAndItStays",
-                     kCmtiAt3,
-                     false,
-                     {kCmgrDeliver},
-                     {},
-                     false,
-                     "AT+CMGR=3\r",
-                     {K::Received}},
-        ReceivingRow{
-            "EmptySlot", kCmtiAt3, false, {"\r\n+CMS ERROR: 321\r\n"}, {}, true, "AT+CMGR=3\r", {}},
-        ReceivingRow{"UndecodablePduDeletedOnceRecorded",
-                     kCmtiAt3,
-                     false,
-                     {"\r\n+CMGR: 0,,3\r\n0004ZZ\r\n\r\nOK\r\n"},
-                     {},
-                     true,
-                     "AT+CMGR=3\rAT+CMGD=3\r",
-                     {K::Received}},
-        ReceivingRow{"BadIndexListsTheStorage",
-                     "\r\n+CDSI: \"SM\",-1\r\n",
-                     false,
-                     {},
-                     {"\r\n+CMGL: 1,0,,38\r\n" + kDeliverPdu + "\r\n+CMGL: 2,0,,25\r\n" +
-                      kReportPdu + "\r\n\r\nOK\r\n"},
-                     true,
-                     kSweep + "AT+CMGD=1\rAT+CMGD=2\r",
-                     {K::Received, K::Delivery}},
-        ReceivingRow{
-            "ZeroIndexListsTheStorage", "\r\n+CMTI: \"SM\",0\r\n", false, {}, {}, true, kSweep, {}},
-        ReceivingRow{
-            "StorageFullListsIt", "\r\n+CIEV: \"SMSFULL\",1\r\n", false, {}, {}, true, kSweep, {}},
-        ReceivingRow{
-            "MemoryFullListsIt", "\r\n^SMMEMFULL: \"SM\"\r\n", false, {}, {}, true, kSweep, {}},
-        ReceivingRow{"ReportShownAtOnceNeedsNoDelete",
-                     "\r\n+CDS: 25\r\n" + kReportPdu + "\r\n",
-                     false,
-                     {},
-                     {},
-                     true,
-                     "",
-                     {K::Delivery}},
-        ReceivingRow{"NoticeDuringTheSendIsReadAfterIt",
-                     "\r\n+CMTI: \"SM\",4\r\n",
-                     true,
-                     {kCmgrDeliver},
-                     {},
-                     true,
-                     kCmgsAB + kPduAB + "AT+CMGR=4\rAT+CMGD=4\r",
-                     {K::Received}},
-        ReceivingRow{"ReportShownWhileAwaitingTheVerdict",
-                     "\r\n+CDS: 25\r\n" + kReportPdu + "\r\n",
-                     true,
-                     {},
-                     {},
-                     true,
-                     kCmgsAB + kPduAB,
-                     {K::Delivery}}),
-    [](const ::testing::TestParamInfo<ReceivingRow>& row) { return row.param.name; });
 
 TEST_F(SenderRig, OneReadGoesBetweenTwoMessagesAndTheStorageIsListedEveryTenMinutes) {
   StartReady();
