@@ -133,16 +133,23 @@ void DialogueWatch::Stored(const nlohmann::json& line) {
   std::string where;
   if (line.contains("index")) where = " at SM " + line["index"].dump();
   if (kind == "incoming" && (event == "stored" || event == "shown")) {
+    ++counts_.replies;
     std::string part;
+    nlohmann::json fields = line;
     if (line.contains("part") && line.contains("parts")) {
       part = " (part " + line["part"].dump() + "/" + line["parts"].dump() + ")";
+    } else {
+      // A message on its own: one part of one, so that every reply reads the same.
+      fields["part"] = 1;
+      fields["parts"] = 1;
     }
-    log_.Emit("phone_reply", line,
+    log_.Emit("phone_reply", fields,
               "PHONE " + line.value("from", std::string()) + " replied" + part + ": " +
                   line.value("text", std::string()) + " (" + event + where + ")");
     return;
   }
   if (kind == "report" && (event == "stored" || event == "shown" || event == "discarded")) {
+    ++counts_.reports;
     char status[8];
     std::snprintf(status, sizeof status, "0x%02X", line.value("status", 0) & 0xFF);
     log_.Emit("status_report", line,
