@@ -12,10 +12,7 @@ namespace {
 
 using namespace journal;
 
-enum InboxRecord : std::uint8_t { kPartRecord = 1, kWrittenRecord = 2 };
-
-// Recent keys kept after their message was written, for a part read again later.
-constexpr std::size_t kRecentKeys = 64;
+enum InboxRecord : std::uint8_t { kPartRecord = 1, kWrittenRecord = 2, kSeenRecord = 3 };
 
 std::string PartRecord(std::uint64_t sequence, std::int64_t at, std::string_view number,
                        std::string_view pdu) {
@@ -35,6 +32,17 @@ std::string WrittenRecord(const std::vector<std::uint64_t>& sequences) {
   for (std::uint64_t sequence : sequences)
     PutU64(payload, sequence);
   return Frame(payload);
+}
+
+std::string SeenRecord(std::string_view key) {
+  std::string payload;
+  payload.push_back(static_cast<char>(kSeenRecord));
+  PutText(payload, key);
+  return Frame(payload);
+}
+
+std::string UndecodedKey(std::string_view pdu) {
+  return "?|" + std::string(pdu);
 }
 
 // The join key: parts of one message share sender, reference and total; a single part is a
@@ -67,11 +75,22 @@ std::string Inbox::PartKey(const SmsDeliver& part) {
   return key;
 }
 
+std::string Inbox::UndecodedText(std::string_view pdu) {
+  return "PDU " + std::string(pdu);
+}
+
 bool Inbox::Open(const std::string& path) noexcept {
   Close();
   std::lock_guard lock(mutex_);
   try {
     path_ = path;
+    recorded_.clear();
+    unwritten_.clear();
+    seen_.clear();
+    seenOrder_.clear();
+    taken_.clear();
+    joining_.clear();
+    recovered_.clear();
     std::string bytes, error;
     if (!platform::ReadWholeFile(path, bytes, error)) bytes.clear();
     struct Part {
@@ -79,6 +98,7 @@ bool Inbox::Open(const std::string& path) noexcept {
       std::string pdu;
     };
     std::map<std::uint64_t, Part> parts;
+    std::set<std::uint64_t> written;
     ScanRecords(bytes, [&](std::string_view payload) {
       PayloadReader reader(payload);
       const std::uint8_t type = reader.U8();
@@ -94,23 +114,36 @@ bool Inbox::Open(const std::string& path) noexcept {
       } else if (type == kWrittenRecord) {
         const std::uint64_t count = reader.U64(4);
         for (std::uint64_t i = 0; i < count && reader.ok; ++i)
-          parts.erase(reader.U64());
+          written.insert(reader.U64());
+      } else if (type == kSeenRecord) {
+        std::string key = reader.Text();
+        if (reader.ok) Seen(key);
       }
     });
+    // Written parts count as seen; the others are taken back, each once.
     std::vector<ReceivedMessage> done;
     for (auto& [sequence, part] : parts) {
       const DecodedPdu decoded = DecodeIncomingPdu(part.pdu);
       const SmsDeliver* deliver = std::get_if<SmsDeliver>(&decoded.message);
-      if (deliver == nullptr) continue;
-      const std::string key = PartKey(*deliver);
-      if (recorded_.contains(key)) continue;
+      const std::string key = deliver != nullptr ? PartKey(*deliver) : UndecodedKey(part.pdu);
+      if (written.contains(sequence)) {
+        Seen(key);
+        continue;
+      }
+      if (seen_.contains(key) || recorded_.contains(key)) continue;
       recorded_[key] = sequence;
       unwritten_[sequence] = key;
-      TakeLocked(*deliver, part.at, sequence, done);
+      if (deliver != nullptr) {
+        TakeLocked(*deliver, part.at, sequence, done);
+      } else {
+        taken_.insert(key);
+        done.push_back({part.at, std::nullopt, {}, UndecodedText(part.pdu), false, {sequence}});
+      }
     }
     for (ReceivedMessage& message : done)
       recovered_.push_back(std::move(message));
-    // Rewritten with what is still to be written, so that the file never grows without end.
+    // Rewritten with what is still to be written and the seen keys, so that the file never
+    // grows without end.
     CompactLocked();
     return file_.IsOpen();
   } catch (...) {
@@ -131,22 +164,51 @@ std::size_t Inbox::PendingParts() const noexcept {
 bool Inbox::WriteSynced(const std::string& records) noexcept {
   if (!file_.IsOpen()) return false;
   std::string error;
-  return file_.Append(records, error) && file_.Sync(error);
+  if (!file_.Append(records, error) || !file_.Sync(error)) return false;
+  fileBytes_ += records.size();
+  return true;
 }
 
-bool Inbox::Record(const SmsDeliver& part, std::string_view pdu, std::int64_t receivedAt) noexcept {
-  std::lock_guard lock(mutex_);
+void Inbox::Seen(const std::string& key) {
+  if (!seen_.insert(key).second) return;
+  seenOrder_.push_back(key);
+  if (seenOrder_.size() > kSeenKeys) {
+    seen_.erase(seenOrder_.front());
+    seenOrder_.erase(seenOrder_.begin());
+  }
+}
+
+bool Inbox::RecordLocked(std::string key, std::string_view number, std::string_view pdu,
+                         std::int64_t receivedAt) noexcept {
   try {
-    std::string key = PartKey(part);
-    if (recorded_.contains(key)) return true;  // read again: it is on the disk already
+    // Read again: it is on the disk already, or in the received record.
+    if (recorded_.contains(key) || seen_.contains(key)) return true;
     const std::uint64_t sequence = nextSequence_;
-    std::string number = part.originator.number.empty() ? Utf16ToCp936(part.originator.name)
-                                                        : part.originator.number;
     if (!WriteSynced(PartRecord(sequence, receivedAt, number, pdu))) return false;
     ++nextSequence_;
     unwritten_[sequence] = key;
     recorded_[std::move(key)] = sequence;
     return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Inbox::Record(const SmsDeliver& part, std::string_view pdu, std::int64_t receivedAt) noexcept {
+  std::lock_guard lock(mutex_);
+  try {
+    const std::string number = part.originator.number.empty() ? Utf16ToCp936(part.originator.name)
+                                                              : part.originator.number;
+    return RecordLocked(PartKey(part), number, pdu, receivedAt);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Inbox::RecordUndecoded(std::string_view pdu, std::int64_t receivedAt) noexcept {
+  std::lock_guard lock(mutex_);
+  try {
+    return RecordLocked(UndecodedKey(pdu), {}, pdu, receivedAt);
   } catch (...) {
     return false;
   }
@@ -160,21 +222,22 @@ void Inbox::Take(const SmsDeliver& part, std::int64_t receivedAt,
   TakeLocked(part, receivedAt, sequence, done);
 }
 
+void Inbox::TakeUndecoded(std::string_view pdu, std::int64_t receivedAt,
+                          std::vector<ReceivedMessage>& done) {
+  std::lock_guard lock(mutex_);
+  std::string key = UndecodedKey(pdu);
+  if (taken_.contains(key) || seen_.contains(key)) return;
+  ReceivedMessage message{receivedAt, std::nullopt, {}, UndecodedText(pdu), false, {}};
+  if (auto it = recorded_.find(key); it != recorded_.end()) message.parts.push_back(it->second);
+  taken_.insert(std::move(key));
+  done.push_back(std::move(message));
+}
+
 bool Inbox::TakeLocked(const SmsDeliver& part, std::int64_t receivedAt, std::uint64_t sequence,
                        std::vector<ReceivedMessage>& done) {
   std::string key = PartKey(part);
-  if (taken_.contains(key)) return false;
+  if (taken_.contains(key) || seen_.contains(key)) return false;
   taken_.insert(key);
-  recentTaken_.push_back(key);
-  if (recentTaken_.size() > kRecentKeys + kMaxJoining * 4) {
-    // Only keys of parts that are neither joining nor in the journal are forgotten.
-    const std::string oldest = recentTaken_.front();
-    recentTaken_.erase(recentTaken_.begin());
-    bool inUse = false;
-    for (const auto& [seq, unwrittenKey] : unwritten_)
-      inUse = inUse || unwrittenKey == oldest;
-    if (!inUse) taken_.erase(oldest);
-  }
   const std::string joinKey = JoinKey(part, key);
   Joining& joining = joining_[joinKey];
   if (joining.parts.empty() && joining.texts.empty()) {
@@ -216,6 +279,7 @@ ReceivedMessage Inbox::Finish(Joining& joining, bool complete) {
 }
 
 void Inbox::Poll(std::vector<ReceivedMessage>& done) {
+  std::lock_guard lock(mutex_);
   for (ReceivedMessage& message : recovered_)
     done.push_back(std::move(message));
   recovered_.clear();
@@ -234,10 +298,18 @@ void Inbox::Written(const ReceivedMessage& message) noexcept {
   std::lock_guard lock(mutex_);
   try {
     if (message.parts.empty()) return;
-    WriteSynced(WrittenRecord(message.parts));
-    for (std::uint64_t sequence : message.parts)
-      unwritten_.erase(sequence);
-    if (unwritten_.empty()) CompactLocked();
+    std::string records = WrittenRecord(message.parts);
+    for (std::uint64_t sequence : message.parts) {
+      auto it = unwritten_.find(sequence);
+      if (it == unwritten_.end()) continue;
+      records += SeenRecord(it->second);
+      Seen(it->second);
+      taken_.erase(it->second);
+      recorded_.erase(it->second);
+      unwritten_.erase(it);
+    }
+    WriteSynced(records);
+    if (unwritten_.empty() && fileBytes_ > kCompactBytes) CompactLocked();
   } catch (...) {
   }
 }
@@ -246,7 +318,7 @@ void Inbox::CompactLocked() noexcept {
   try {
     std::string bytes, error;
     if (!platform::ReadWholeFile(path_, bytes, error)) bytes.clear();
-    // What is still to be written keeps its records; the marks of the rest go with them.
+    // What is still to be written keeps its records; the seen keys follow, the marks go.
     std::string kept;
     ScanRecords(bytes, [&](std::string_view payload) {
       PayloadReader reader(payload);
@@ -254,16 +326,10 @@ void Inbox::CompactLocked() noexcept {
       const std::uint64_t sequence = reader.U64();
       if (reader.ok && unwritten_.contains(sequence)) kept += Frame(payload);
     });
+    for (const std::string& key : seenOrder_)
+      kept += SeenRecord(key);
     file_.Close();
-    if (!platform::ReplaceFile(path_, kept, error)) {
-      file_.Open(path_, error);
-      return;
-    }
-    // Parts written to the record are forgotten by the journal; a recent few still count as
-    // taken on the host's side.
-    for (auto it = recorded_.begin(); it != recorded_.end();) {
-      it = unwritten_.contains(it->second) ? std::next(it) : recorded_.erase(it);
-    }
+    if (platform::ReplaceFile(path_, kept, error)) fileBytes_ = kept.size();
     file_.Open(path_, error);
   } catch (...) {
   }

@@ -625,9 +625,14 @@ void Outbox::RecordFate(const SmsReport& report) noexcept {
 }
 
 bool Outbox::RecordReceived(const SmsReport& report) noexcept {
-  if (report.kind != SmsReport::Kind::Received || !report.received || inbox_ == nullptr)
-    return true;
+  if (report.kind != SmsReport::Kind::Received || inbox_ == nullptr) return true;
+  // A PDU that does not decode is kept raw: the modem deletes what it handed over.
+  if (!report.received) return inbox_->RecordUndecoded(report.pdu, Now());
   return inbox_->Record(*report.received, report.pdu, Now());
+}
+
+bool Outbox::AppendHistory(const HistoryEntry& entry) noexcept {
+  return history_.Append(entry);
 }
 
 void Outbox::OnReceived(const SmsReport& report) noexcept {

@@ -128,6 +128,8 @@ class Outbox final : public SmsObserver, public SmsFateRecorder {
   bool RecordReceived(const SmsReport& report) noexcept override;
   // The inbox that RecordReceived records into; nullptr for none (then everything is taken).
   void SetInbox(class Inbox* inbox) noexcept { inbox_ = inbox; }
+  // One line of the plug-in's own in the send history (the loop test's verdict). Never throws.
+  bool AppendHistory(const HistoryEntry& entry) noexcept;
   // Whether status reports are asked for; texts queued from now on are encoded so.
   void SetStatusReports(bool on) noexcept { limits_.statusReports = on; }
 

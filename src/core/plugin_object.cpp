@@ -19,6 +19,7 @@ PluginObject::PluginObject(HostApplication& hostApplication)
   modem.SetObserver(&outbox);
   modem.SetRecorder(&outbox);
   outbox.SetListener(this);
+  outbox.SetInbox(&inbox);
 }
 
 PluginObject::~PluginObject() {
@@ -46,6 +47,14 @@ int PluginObject::Start(int /*unused*/) noexcept {
   std::lock_guard calls(hostCalls);
   if (host->IsRunMode() != 0 && !runStarted) {
     runStarted = true;
+    // The inbox first: the sender may read the modem's storage as soon as the port opens.
+    try {
+      const std::string folder = ProjectFolder();
+      inbox.Open(folder + "/" + std::string(Inbox::kFileName));
+      received.Open(folder);
+    } catch (...) {
+      // Out of memory: incoming messages stay on the modem until the inbox can take them.
+    }
     // A port that does not open now is reopened by the sender; alarms are taken meanwhile.
     (void)modem.Open(Com + 1, BaudRateForIndex(Baund), ByteSizeForDataBit(DataBit));
     modemOpen = modem.started() ? 1 : 0;
@@ -56,6 +65,7 @@ int PluginObject::Start(int /*unused*/) noexcept {
       // Out of memory: the outbox starts empty, the journal keeps its messages for next time.
     }
     lastRequestTick = platform::TickCount();
+    loopFromTick = lastRequestTick;
     for (const auto& rule : alarmRules) {
       host->WatchVariable(rule->VarName.c_str());
       if (rule->BScript != 0) host->WatchVariable(rule->Script.c_str());
@@ -83,18 +93,32 @@ void PluginObject::OnTick() noexcept {
   modem.SetSendEnabled(sendEnabled != 0);
   ApplyTextOptions();
   modem.Tick();
+  try {
+    // Parts whose companions did not come in time, and what an earlier run left.
+    std::vector<ReceivedMessage> done;
+    inbox.Poll(done);
+    TakeReceived(done);
+  } catch (...) {
+  }
+  TickLoopTest();
   outbox.Feed();
   UpdatePathState();
   ReportRecordsProblem();
 }
 
-void PluginObject::OnSent(std::uint64_t /*id*/, const std::vector<int>& /*references*/,
+void PluginObject::OnSent(std::uint64_t id, const std::vector<int>& /*references*/,
                           int /*attempts*/) noexcept {
+  // The loop test's wait runs from the network's acceptance, not from a queue behind alarms.
+  if (id != 0 && id == loopMessageId) loopSentTick = platform::TickCount();
   messageFailing = false;
   UpdatePathState();
 }
 
-void PluginObject::OnFailed(std::uint64_t /*id*/, const SmsFailure& failure) noexcept {
+void PluginObject::OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept {
+  if (id != 0 && id == loopMessageId && failure.kind != SmsFailureKind::Temporary) {
+    loopMessageId = 0;  // its failure counts as the path's; the next one goes when due
+    loopSentTick.reset();
+  }
   if (failure.kind == SmsFailureKind::Temporary && failure.attempts < kFailingAttempts) return;
   messageFailing = true;
   UpdatePathState();
@@ -108,7 +132,7 @@ void PluginObject::OnStatusChanged(const ModemStatus& /*status*/) noexcept {
 void PluginObject::UpdatePathState() noexcept {
   if (!modem.started()) return;
   const std::uint32_t now = platform::TickCount();
-  const bool failing = IsSmsPathFailing(outbox.status(), messageFailing);
+  const bool failing = IsSmsPathFailing(outbox.status(), messageFailing) || loopFailing;
   if (failing != rawPathFailing) {
     rawPathFailing = failing;
     rawChangedTick = now;

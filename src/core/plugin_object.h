@@ -17,11 +17,13 @@
 #include "config/configuration.h"
 #include "config/send_record_source.h"
 #include "core/alarm_intake.h"
+#include "core/inbox.h"
 #include "core/outbox.h"
 #include "core/plugin_window.h"
 #include "host/super_wizard.h"
 #include "markup/markup_document.h"
 #include "modem/sms_modem.h"
+#include "resources/string_table.h"
 
 namespace pagorin {
 
@@ -41,6 +43,13 @@ inline constexpr std::uint32_t kPathSettleMs = 30000;
 // The failure script runs for a new failure at most once in this long; one that comes sooner
 // waits for it. A recovery runs it as soon as it has settled.
 inline constexpr std::uint32_t kPathScriptSpacingMs = 5 * 60 * 1000;
+
+// The loop test's first message goes this long after the start; each is awaited back this long
+// after the network took it.
+inline constexpr std::uint32_t kLoopFirstDelayMs = 2 * 60 * 1000;
+inline constexpr std::uint32_t kLoopWaitMs = 10 * 60 * 1000;
+// The received record beside the send history.
+inline constexpr std::string_view kReceivedFileName = "Pagorin_Received.csv";
 
 class PluginObject final : public SuperWizard,
                            public Configuration,
@@ -112,6 +121,19 @@ class PluginObject final : public SuperWizard,
   void OnSent(std::uint64_t id, const std::vector<int>& references, int attempts) noexcept override;
   void OnFailed(std::uint64_t id, const SmsFailure& failure) noexcept override;
   void OnStatusChanged(const ModemStatus& status) noexcept override;
+  // An incoming part or an undecodable PDU, after the inbox journal took it: whole messages go
+  // to the received record, then to InboxScript when the sender is in the phone book; the loop
+  // test's own message ends its wait.
+  void OnReceived(const SmsReport& report) noexcept override;
+
+  // The received record's line of `message`, with the sender's phone-book description and the
+  // state word (complete, incomplete, loop test). Throws only std::bad_alloc.
+  std::string ReceivedLine(const ReceivedMessage& message, const std::string& name,
+                           int stateWordId) const;
+  // InboxScript with %NUMBER%, %NAME% and %TEXT% replaced by the values written as the inside
+  // of a quoted text of the host's script language. Throws only std::bad_alloc.
+  static std::string ExpandInboxScript(std::string_view script, std::string_view number,
+                                       std::string_view name, std::string_view text);
 
   HostApplication* host;
   MarkupDocument document;
@@ -133,6 +155,18 @@ class PluginObject final : public SuperWizard,
   bool rawPathFailing = false;
   std::uint32_t rawChangedTick = 0;
   std::optional<std::uint32_t> lastFailureScriptTick;
+  // The loop test (OwnNumber, LoopHours): the message awaited back (0 for none), since when the
+  // network has it, when the next is due (measured from loopFromTick), and whether the last one
+  // did not come back in time, which counts as a failing SMS path.
+  std::uint64_t loopMessageId = 0;
+  std::optional<std::uint32_t> loopSentTick;
+  std::uint32_t loopFromTick = 0;
+  std::uint32_t loopDueMs = kLoopFirstDelayMs;
+  bool loopFailing = false;
+  // Before the outbox and the modem, which record into them from the sender thread.
+  Inbox inbox;
+  SendHistory received{SendHistory::kDefaultMaxFileBytes, SendHistory::kDefaultFiles, nullptr,
+                       kReceivedFileName, string_id::kReceivedHeading};
   // Before the modem, which tells it the fates, so that it outlives the modem.
   Outbox outbox{modem};
   // Last, so that it is destroyed first: its queue is dropped and its port closed before the
@@ -149,6 +183,15 @@ class PluginObject final : public SuperWizard,
   void ReportModemStatus() noexcept;
 
   void ReportRecordsProblem() noexcept;
+  // Writes whole incoming messages to the received record and acts on them.
+  void TakeReceived(std::vector<ReceivedMessage>& messages) noexcept;
+  // Sends the loop test's message when it is due and ends the wait of one not back in time.
+  void TickLoopTest() noexcept;
+  bool LoopTestOn() const noexcept;
+  bool IsLoopMessage(const ReceivedMessage& message) const;
+  // The phone-book description of `number` (compared by its last 11 digits); nullptr when it is
+  // not in the phone book.
+  const PhoneEntry* PhoneOf(std::string_view number) const noexcept;
 
   std::string reportedStatus;   // the status line last reported to the host
   std::string reportedRecords;  // the records problem last reported to the host

@@ -91,6 +91,7 @@ std::string PluginObject::ModemStatusLine() {
   if (!status.lastFailure.empty()) {
     line += "  " + platform::FormatText(LoadString(kModemLastFailure), {status.lastFailure});
   }
+  if (loopFailing) line += "  " + LoadString(kLoopFailing);
   // Messages that would not survive a restart are the user's business as much as the modem.
   if (const std::string problem = outbox.DurabilityProblem(); !problem.empty()) {
     line += "  " + problem;
