@@ -166,6 +166,19 @@ std::optional<int> ParseStatus(std::string_view text) {
   return value;
 }
 
+// "0x00,0x41": the TP-ST of the reports in turn, the last one for every report after it.
+std::optional<std::vector<int>> ParseStatuses(std::string_view text) {
+  std::vector<int> statuses;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::optional<int> status = ParseStatus(text.substr(start, comma - start));
+    if (!status) return std::nullopt;
+    statuses.push_back(*status);
+    start = comma + 1;
+  }
+  return statuses;
+}
+
 // Two ways of writing one phone's number: the same digits, or one with a country code (up to
 // three digits) in front of the other.
 bool SameNumber(std::string_view a, std::string_view b) {
@@ -491,7 +504,7 @@ class ModemRun {
         terminal_(settings.link),
         schedule_(settings, random_),
         startUnix_(std::time(nullptr)),
-        reportStatus_(ParseStatus(settings.reportStatus).value_or(0)) {
+        reportStatuses_(ParseStatuses(settings.reportStatus).value_or(std::vector<int>{0})) {
     for (const auto& text : settings.incoming) {
       PlannedText planned = *ParseIncoming(text);
       PlanText(std::llround(planned.atSeconds * 1000.0), std::move(planned.message));
@@ -540,7 +553,7 @@ class ModemRun {
   int unplugCount_ = 0;
   const char* exitReason_ = "stopped";
   std::time_t startUnix_;
-  int reportStatus_;
+  std::vector<int> reportStatuses_;  // never empty
   // The network's messages by the moment they reach the modem, in order of planning at a tie.
   std::multimap<std::int64_t, pagorin::sim::NetworkMessage> planned_;
   std::uint8_t concatReference_ = 0;
@@ -590,7 +603,9 @@ void ModemRun::PlanAnswers(const pagorin::sim::AcceptedMessage& message, std::in
     report.recipient = pdu.destination;
     report.submitted = CentreTimeAt(nowMs);
     report.discharged = CentreTimeAt(atMs);
-    report.status = static_cast<std::uint8_t>(reportStatus_);
+    const int status =
+        reportStatuses_[std::min<std::size_t>(reportCount_ - 1, reportStatuses_.size() - 1)];
+    report.status = static_cast<std::uint8_t>(status);
     pagorin::sim::EncodedPdu encoded = pagorin::sim::EncodeStatusReport(report);
     pagorin::sim::NetworkMessage network;
     network.report = true;
@@ -598,7 +613,7 @@ void ModemRun::PlanAnswers(const pagorin::sim::AcceptedMessage& message, std::in
     network.tpduLength = encoded.tpduLength;
     network.from = pdu.destination;
     network.reference = message.reference;
-    network.status = reportStatus_;
+    network.status = status;
     planned_.emplace(atMs, std::move(network));
   }
   if (settings_.ownNumber.empty() || !SameNumber(pdu.destination, settings_.ownNumber)) return;
@@ -1057,10 +1072,12 @@ int main(int argc, char** argv) {
         ->group(receiving);
     app.add_option("--report-status", settings.reportStatus,
                    "the TP-ST of every report, in hex (default 0x00 delivered; e.g. 0x20, 0x60 "
-                   "or 0x41)")
+                   "or 0x41); a list such as 0x00,0x41 gives the reports theirs in turn, the "
+                   "last one to every later report")
         ->check(CLI::Validator(
             [](std::string& text) {
-              return ParseStatus(text) ? std::string() : "expected a hex octet, e.g. 0x41";
+              return ParseStatuses(text) ? std::string()
+                                         : "expected hex octets, e.g. 0x41 or 0x00,0x41";
             },
             "HEX"))
         ->group(receiving);
