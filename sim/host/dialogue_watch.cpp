@@ -132,26 +132,36 @@ void DialogueWatch::Stored(const nlohmann::json& line) {
   const std::string kind = line.value("kind", std::string());
   std::string where;
   if (line.contains("index")) where = " at SM " + line["index"].dump();
+  // The modem's word for what happened goes under "storage": "event" names the simulator's own.
+  nlohmann::json fields = line;
+  fields.erase("event");
+  fields["storage"] = event;
   if (kind == "incoming" && (event == "stored" || event == "shown")) {
+    ++counts_.replies;
     std::string part;
     if (line.contains("part") && line.contains("parts")) {
       part = " (part " + line["part"].dump() + "/" + line["parts"].dump() + ")";
+    } else {
+      // A message on its own: one part of one, so that every reply reads the same.
+      fields["part"] = 1;
+      fields["parts"] = 1;
     }
-    log_.Emit("phone_reply", line,
+    log_.Emit("phone_reply", fields,
               "PHONE " + line.value("from", std::string()) + " replied" + part + ": " +
                   line.value("text", std::string()) + " (" + event + where + ")");
     return;
   }
   if (kind == "report" && (event == "stored" || event == "shown" || event == "discarded")) {
+    ++counts_.reports;
     char status[8];
     std::snprintf(status, sizeof status, "0x%02X", line.value("status", 0) & 0xFF);
-    log_.Emit("status_report", line,
+    log_.Emit("status_report", fields,
               "REPORT on ref " + std::to_string(line.value("reference", 0)) + " to " +
                   line.value("recipient", std::string()) + ": status " + status + " (" + event +
                   where + ")");
     return;
   }
-  log_.Emit("modem_storage", line, "  modem storage: " + event + where);
+  log_.Emit("modem_storage", fields, "  modem storage: " + event + where);
 }
 
 void DialogueWatch::Close(std::uint64_t nowMs) {

@@ -28,7 +28,12 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
                            {"expectedRefused", f.expectedRefused},
                            {"historySent", figures.history.sent},
                            {"historyFailed", figures.history.failed},
-                           {"historyRefused", figures.history.refused}};
+                           {"historyRefused", figures.history.refused},
+                           {"reportsDelivered", figures.history.delivered},
+                           {"reportsUndelivered", figures.history.undelivered},
+                           {"received", figures.received.messages},
+                           {"receivedIncomplete", figures.received.incomplete},
+                           {"receivedLoop", figures.received.loop}};
   if (!figures.realModem) {
     fields["asExpected"] = f.asExpected;
     fields["notAsExpected"] = f.notAsExpected;
@@ -38,6 +43,8 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
     fields["delivered"] = d.delivered;
     fields["timeouts"] = d.timeouts;
     fields["dropped"] = d.dropped;
+    fields["phoneReplies"] = d.replies;
+    fields["statusReports"] = d.reports;
   }
   char line[512];
   std::string text = "summary\n";
@@ -59,6 +66,15 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
                 figures.history.sent, figures.history.failed, figures.history.refused);
   text += line;
   std::snprintf(line, sizeof line,
+                "  reports     %d delivered, %d undelivered (the send history's verdicts)\n",
+                figures.history.delivered, figures.history.undelivered);
+  text += line;
+  std::snprintf(line, sizeof line,
+                "  received    %d message(s), %d incomplete, %d loop test(s) (the plug-in's "
+                "record)\n",
+                figures.received.messages, figures.received.incomplete, figures.received.loop);
+  text += line;
+  std::snprintf(line, sizeof line,
                 "  expected    %d message(s) (%d from alarms, %d from scripts), %d refusal(s)",
                 expected, f.expectedAlarm, f.expectedScript, f.expectedRefused);
   text += line;
@@ -66,9 +82,10 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
     std::snprintf(line, sizeof line,
                   "; %d seen on the line as expected, %d not\n"
                   "  line        %d piece(s) written, %d sent, %d delivered to phones, %d dropped\n"
-                  "  modem       %d commands, %d failed attempts (time-out or refusal)",
+                  "  modem       %d commands, %d failed attempts (time-out or refusal)\n"
+                  "  phones      %d reply part(s) written, %d status report(s) made",
                   f.asExpected, f.notAsExpected, d.pieces, d.sent, d.delivered, d.dropped,
-                  d.commands, d.timeouts);
+                  d.commands, d.timeouts, d.replies, d.reports);
     text += line;
   }
   log.Emit("summary", fields, text);

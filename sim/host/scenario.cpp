@@ -215,19 +215,23 @@ Step ReadStep(const toml::table& table) {
     if (node->is_string() && node->as_string()->get() == "idle") {
       step.waitIdle = true;
     } else if (auto t = node->as_table()) {
-      OnlyKeys(*t, {"delivered", "history"}, "wait_for");
-      const toml::node* delivered = t->get("delivered");
-      const toml::node* history = t->get("history");
-      if ((delivered == nullptr) == (history == nullptr)) {
-        Fail(*node, "wait_for needs delivered = N or history = N");
+      static constexpr const char* kCounts[] = {"delivered", "history", "reports", "received"};
+      OnlyKeys(*t, {kCounts[0], kCounts[1], kCounts[2], kCounts[3]}, "wait_for");
+      if (t->size() != 1) {
+        Fail(*node,
+             "wait_for needs delivered = N or history = N (or reports = N, received = N), one "
+             "of them");
       }
-      if (delivered != nullptr) {
-        step.waitDelivered = static_cast<int>(Number(*delivered, "delivered"));
-      } else {
-        step.waitHistory = static_cast<int>(Number(*history, "history"));
+      int* const targets[] = {&step.waitDelivered, &step.waitHistory, &step.waitReports,
+                              &step.waitReceived};
+      for (std::size_t i = 0; i < std::size(kCounts); ++i) {
+        if (const toml::node* count = t->get(kCounts[i]))
+          *targets[i] = static_cast<int>(Number(*count, kCounts[i]));
       }
     } else {
-      Fail(*node, "wait_for takes \"idle\", { delivered = N } or { history = N }");
+      Fail(*node,
+           "wait_for takes \"idle\", { delivered = N }, { history = N }, { reports = N } or "
+           "{ received = N }");
     }
   }
   if (const toml::node* timeout = table.get("timeout")) {

@@ -26,7 +26,8 @@ struct Step {
     kCrash,       // crash = true | "after.toml": the host process ends at once, without
                   // DeleteSuperWizard; with a scenario, a new host process runs that one
     kUnanswered,  // unanswered = 1: leave the next alarm requests unanswered
-    kWaitFor,     // wait_for = "idle" | { delivered = 3 } | { history = 2 }, timeout = 60
+    kWaitFor,     // wait_for = "idle" | { delivered = 3 } | { history = 2 } | { reports = 1 }
+                  //   | { received = 1 }, timeout = 60
     kEnd,         // end = true
     kUser,        // user = "张工": the logged-in user
     kSay,         // say = "...": a note in the output
@@ -46,6 +47,8 @@ struct Step {
   bool waitIdle = false;
   int waitDelivered = -1;
   int waitHistory = -1;  // lines the send history gained in this run
+  int waitReports = -1;  // report verdicts (已送达, 未送达) the send history gained in this run
+  int waitReceived = -1;  // lines the record of received messages gained in this run
   double timeout = 60;
   std::string replyFrom;    // reply: the sender; `text` holds its text in UTF-8
   int replyParts = 0;       // reply: 0 as many as the text needs

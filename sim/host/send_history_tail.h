@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "csv_record_tail.h"
+
 namespace pagorin::sim {
 
 // One message's end as the history records it. Texts are UTF-8, as in the file.
@@ -17,13 +19,15 @@ struct HistoryLine {
   std::string number, name, origin, text;
   int attempts = 0;
   std::string reference;
-  std::string stateWord;  // 已发送, 发送失败 or 已拒绝
-  std::string state;      // "sent", "failed", "refused", or "unknown"
+  std::string stateWord;  // 已发送, 发送失败, 已拒绝, or a report's 已送达 or 未送达
+  std::string state;      // "sent", "failed", "refused", "delivered", "undelivered", "unknown"
   std::string reason;
 };
 
+// The messages' ends, and the verdicts of their status reports (lines of their own).
 struct HistoryCounts {
   int sent = 0, failed = 0, refused = 0;
+  int delivered = 0, undelivered = 0;
 };
 
 class SendHistoryTail {
@@ -40,12 +44,7 @@ class SendHistoryTail {
   const HistoryCounts& Counts() const noexcept { return counts_; }
 
  private:
-  // Reads `path` from `offset` to its end into pending_; false when it cannot be read.
-  bool ReadFrom(const std::string& path, std::uint64_t offset);
-
-  std::string folder_;
-  std::uint64_t offset_ = 0;  // bytes of the current file already read
-  std::string pending_;       // bytes read that do not end a record yet
+  CsvRecordTail file_{kFileName, kFirstRotatedName};
   HistoryCounts counts_;
 };
 

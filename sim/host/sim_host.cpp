@@ -124,6 +124,7 @@ void SimHost::LeaveRecordsAtCrash() {
   for (const auto& line : modemLog_.NewLines())
     watch_.Delivered(line, clock_.Ms());
   ShowHistory();
+  ShowReceived();
   if (!workDir_.empty()) {
     std::error_code ignored;
     fs::remove_all(workDir_, ignored);
@@ -152,6 +153,24 @@ void SimHost::ShowHistory() {
                {"attempts", line.attempts},
                {"reference", line.reference},
                {"reason", line.reason}},
+              human);
+  }
+}
+
+void SimHost::ShowReceived() {
+  for (const ReceivedLine& line : received_.NewLines()) {
+    std::string who = line.number + (line.name.empty() ? "" : " " + line.name);
+    std::string human = "received: " + line.stateWord + " from " + who;
+    if (!line.centreTime.empty()) human += " (短信中心 " + line.centreTime + ")";
+    human += ": " + line.text;
+    log_.Emit("received",
+              {{"state", line.state},
+               {"stateWord", line.stateWord},
+               {"received", line.received},
+               {"centreTime", line.centreTime},
+               {"number", line.number},
+               {"name", line.name},
+               {"text", line.text}},
               human);
   }
 }
@@ -359,6 +378,11 @@ int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
               "the send history " + std::string(SendHistoryTail::kFileName) + " holds " +
                   std::to_string(earlier) + " line(s) of earlier runs");
   }
+  if (const int earlier = received_.Start(services_.ProjectDir()); earlier > 0) {
+    log_.Emit("received_file", {{"earlier", earlier}},
+              "the record of received messages " + std::string(ReceivedTail::kFileName) +
+                  " holds " + std::to_string(earlier) + " line(s) of earlier runs");
+  }
   ReadPluginConfig();
   if (!StartModem(scenario, options)) return 1;
 
@@ -440,6 +464,11 @@ bool SimHost::WaitIsOver(const Step& step) const {
     const HistoryCounts& seen = history_.Counts();
     return seen.sent + seen.failed + seen.refused >= step.waitHistory;
   }
+  if (step.waitReports >= 0) {
+    const HistoryCounts& seen = history_.Counts();
+    return seen.delivered + seen.undelivered >= step.waitReports;
+  }
+  if (step.waitReceived >= 0) return received_.Counts().messages >= step.waitReceived;
   if (!step.waitIdle) return watch_.Counts().delivered >= step.waitDelivered;
   return !RoadBusy() && !services_.AnswerDue() && watch_.Quiet(clock_.Ms());
 }
@@ -502,12 +531,14 @@ int SimHost::Finish() {
   if (road_) road_->Stop();
   Pump(0);
   ShowHistory();
+  ShowReceived();
   if (!realModem_) forecast_.Compare(road_ ? watch_.Sent() : watch_.DeliveredPieces());
   RunFigures figures;
   figures.host = services_.Counts();
   figures.forecast = forecast_.Counts();
   figures.dialogue = watch_.Counts();
   figures.history = history_.Counts();
+  figures.received = received_.Counts();
   figures.simSeconds = clock_.Seconds();
   figures.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart_).count();
@@ -614,6 +645,7 @@ void SimHost::Pump(int waitMs) {
   for (const auto& line : lines)
     watch_.Transcript(line, clock_.Ms());
   ShowHistory();
+  ShowReceived();
   // The modem writes its log before its final reply; the phone's line reads better after it.
   if (road_ && road_->AwaitingReply(graceMs_)) return;
   for (const auto& line : modemLog_.NewLines())

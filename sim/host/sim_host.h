@@ -18,6 +18,7 @@
 #include "modem_lines.h"
 #include "paced_clock.h"
 #include "plant.h"
+#include "received_tail.h"
 #include "scenario.h"
 #include "send_history_tail.h"
 
@@ -119,6 +120,8 @@ class SimHost final {
   bool RoadBusy() const;
   // The lines the plug-in added to its send history since the last look, as events.
   void ShowHistory();
+  // The lines the plug-in added to its record of received messages since the last look.
+  void ShowReceived();
   // The host closes the project and unloads the module, then starts it again; false when the
   // module could not be loaded again (the run ends).
   bool Restart();
@@ -142,6 +145,7 @@ class SimHost final {
   HostOptions options_;
   SuperWizard* plugin_ = nullptr;
   SendHistoryTail history_;
+  ReceivedTail received_;
   std::string archiveName_ = "project.vpa";
 
   // The modem road; none when the plug-in opens the modem's port itself.

@@ -175,6 +175,19 @@ std::optional<std::pair<std::string, int>> ParseRecipientStatus(std::string_view
   return std::make_pair(std::string(text.substr(0, equals)), *status);
 }
 
+// "0x00,0x41": the TP-ST of the reports in turn, the last one for every report after it.
+std::optional<std::vector<int>> ParseStatuses(std::string_view text) {
+  std::vector<int> statuses;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::optional<int> status = ParseStatus(text.substr(start, comma - start));
+    if (!status) return std::nullopt;
+    statuses.push_back(*status);
+    start = comma + 1;
+  }
+  return statuses;
+}
+
 // Two ways of writing one phone's number: the same digits, or one with a country code (up to
 // three digits) in front of the other.
 bool SameNumber(std::string_view a, std::string_view b) {
@@ -501,7 +514,7 @@ class ModemRun {
         terminal_(settings.link),
         schedule_(settings, random_),
         startUnix_(std::time(nullptr)),
-        reportStatus_(ParseStatus(settings.reportStatus).value_or(0)) {
+        reportStatuses_(ParseStatuses(settings.reportStatus).value_or(std::vector<int>{0})) {
     for (const auto& text : settings.reportStatusTo)
       recipientStatus_.push_back(*ParseRecipientStatus(text));
     for (const auto& text : settings.incoming) {
@@ -554,7 +567,7 @@ class ModemRun {
   int unplugCount_ = 0;
   const char* exitReason_ = "stopped";
   std::time_t startUnix_;
-  int reportStatus_;
+  std::vector<int> reportStatuses_;                           // never empty
   std::vector<std::pair<std::string, int>> recipientStatus_;  // the first that names the phone
   // The network's messages by the moment they reach the modem, in order of planning at a tie.
   std::multimap<std::int64_t, pagorin::sim::NetworkMessage> planned_;
@@ -594,7 +607,7 @@ int ModemRun::ReportStatusFor(std::string_view recipient) const {
   for (const auto& [number, status] : recipientStatus_) {
     if (SameNumber(number, recipient)) return status;
   }
-  return reportStatus_;
+  return reportStatuses_[std::min<std::size_t>(reportCount_ - 1, reportStatuses_.size() - 1)];
 }
 
 void ModemRun::PlanAnswers(const pagorin::sim::AcceptedMessage& message, std::int64_t nowMs) {
@@ -1080,10 +1093,12 @@ int main(int argc, char** argv) {
         ->group(receiving);
     app.add_option("--report-status", settings.reportStatus,
                    "the TP-ST of every report, in hex (default 0x00 delivered; e.g. 0x20, 0x60 "
-                   "or 0x41)")
+                   "or 0x41); a list such as 0x00,0x41 gives the reports theirs in turn, the "
+                   "last one to every later report")
         ->check(CLI::Validator(
             [](std::string& text) {
-              return ParseStatus(text) ? std::string() : "expected a hex octet, e.g. 0x41";
+              return ParseStatuses(text) ? std::string()
+                                         : "expected hex octets, e.g. 0x41 or 0x00,0x41";
             },
             "HEX"))
         ->group(receiving);
