@@ -17,6 +17,7 @@ bool ParseReceivedRecord(std::string_view record, ReceivedLine& line) {
                : read.stateWord == "不完整" ? "incomplete"
                : read.stateWord == "自检"   ? "loop"
                                             : "unknown";
+  if (fields.size() > 6 && !fields[6].empty()) read.state = std::move(fields[6]);
   line = std::move(read);
   return true;
 }

@@ -26,6 +26,8 @@ bool ParseHistoryRecord(std::string_view record, HistoryLine& line) {
                : read.stateWord == "未送达"   ? "undelivered"
                                               : "unknown";
   read.reason = fields[9];
+  // The module's own code for the state, where the line has one.
+  if (fields.size() > 10 && !fields[10].empty()) read.state = fields[10];
   line = std::move(read);
   return true;
 }

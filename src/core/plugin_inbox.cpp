@@ -95,6 +95,9 @@ std::string PluginObject::ReceivedLine(const ReceivedMessage& message, const std
   AppendCsvText(line, message.text);
   line += ',';
   AppendCsvText(line, LoadString(stateWordId));
+  line += stateWordId == kLoopWord       ? ",loop"
+          : stateWordId == kCompleteWord ? ",complete"
+                                         : ",incomplete";
   line += "\r\n";
   return line;
 }

@@ -331,20 +331,19 @@ bool SendHistory::ParseLine(std::string_view utf8Record, HistoryEntry& entry) co
     read.attempts = read.attempts * 10 + (c - '0');
   }
   read.reference = UndefusedField(fields[7]);
-  const std::string state = UndefusedField(fields[8]);
-  if (state == StateWord(HistoryState::kSent)) {
-    read.state = HistoryState::kSent;
-  } else if (state == StateWord(HistoryState::kFailed)) {
-    read.state = HistoryState::kFailed;
-  } else if (state == StateWord(HistoryState::kRefused)) {
-    read.state = HistoryState::kRefused;
-  } else if (state == StateWord(HistoryState::kDelivered)) {
-    read.state = HistoryState::kDelivered;
-  } else if (state == StateWord(HistoryState::kUndelivered)) {
-    read.state = HistoryState::kUndelivered;
-  } else {
-    return false;
+  // By the code where the line has one; files written before it have the word alone.
+  const std::string word = UndefusedField(fields[8]);
+  bool known = false;
+  for (HistoryState state : {HistoryState::kSent, HistoryState::kFailed, HistoryState::kRefused,
+                             HistoryState::kDelivered, HistoryState::kUndelivered}) {
+    const bool coded = fields.size() > 10 && fields[10] == StateCode(state);
+    if (coded || (!known && word == StateWord(state))) {
+      read.state = state;
+      known = true;
+      if (coded) break;
+    }
   }
+  if (!known) return false;
   read.reason = UndefusedField(fields[9]);
   entry = std::move(read);
   return true;
@@ -413,6 +412,22 @@ std::string SendHistory::Heading() const {
   return heading;
 }
 
+std::string_view SendHistory::StateCode(HistoryState state) noexcept {
+  switch (state) {
+    case HistoryState::kSent:
+      return "sent";
+    case HistoryState::kFailed:
+      return "failed";
+    case HistoryState::kDelivered:
+      return "delivered";
+    case HistoryState::kUndelivered:
+      return "undelivered";
+    case HistoryState::kRefused:
+      break;
+  }
+  return "refused";
+}
+
 const std::string& SendHistory::StateWord(HistoryState state) noexcept {
   switch (state) {
     case HistoryState::kSent:
@@ -451,6 +466,8 @@ std::string SendHistory::FormatLine(const HistoryEntry& entry) const {
   AppendText(line, StateWord(entry.state));
   line.push_back(',');
   AppendText(line, entry.reason);
+  line.push_back(',');
+  line += StateCode(entry.state);
   line += "\r\n";
   return line;
 }

@@ -118,6 +118,9 @@ class SendHistory {
   std::string FormatLine(const HistoryEntry& entry) const;
   // The Chinese word for a final state, in code page 936.
   static const std::string& StateWord(HistoryState state) noexcept;
+  // The same for programs: "sent", "failed", "refused", "delivered", "undelivered". Each line
+  // ends with it, so that a reader needs no string table.
+  static std::string_view StateCode(HistoryState state) noexcept;
 
  private:
   // Moves the current file away and starts a new one; false, with the current file open again,

@@ -84,7 +84,7 @@ constexpr std::array kStrings{
     StringEntry{string_id::kConfigSaveFailed, "配置文件保存失败:\n%s"},
     // The outbox and the send history.
     StringEntry{string_id::kHistoryHeading,
-                "入队时间,结束时间,手机号码,说明,来源,内容,尝试次数,参考号,状态,原因"},
+                "入队时间,结束时间,手机号码,说明,来源,内容,尝试次数,参考号,状态,原因,状态码"},
     StringEntry{string_id::kSentWord, "已发送"},
     StringEntry{string_id::kFailedWord, "发送失败"},
     StringEntry{string_id::kRefusedWord, "已拒绝"},
@@ -142,7 +142,7 @@ constexpr std::array kStrings{
     StringEntry{string_id::kDeliveredWord, "已送达"},
     StringEntry{string_id::kUndeliveredWord, "未送达"},
     StringEntry{string_id::kNoReportWord, "已发送,无回执"},
-    StringEntry{string_id::kReceivedHeading, "接收时间,短信中心时间,手机号码,说明,内容,状态"},
+    StringEntry{string_id::kReceivedHeading, "接收时间,短信中心时间,手机号码,说明,内容,状态,状态码"},
     StringEntry{string_id::kCompleteWord, "完整"},
     StringEntry{string_id::kIncompleteWord, "不完整"},
     StringEntry{string_id::kLoopWord, "自检"},

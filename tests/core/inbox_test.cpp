@@ -183,12 +183,14 @@ TEST_F(PluginInboxTest, MessagesGoToTheRecordAndPhoneBookOnesToTheScript) {
   ASSERT_EQ(host.CountOf("RunScript"), 1u);
   EXPECT_EQ(host.CallsOf("RunScript")[0].arguments[0], Cp("Reply.Text = \"张工:1A \\\"确认\\\"\""));
   const std::string csv = ReceivedCsv();
-  EXPECT_TRUE(csv.starts_with("\xEF\xBB\xBF接收时间,短信中心时间,手机号码,说明,内容,状态\r\n"))
+  EXPECT_TRUE(
+      csv.starts_with("\xEF\xBB\xBF接收时间,短信中心时间,手机号码,说明,内容,状态,状态码\r\n"))
       << csv;
-  EXPECT_NE(csv.find(",=\"+8613912345678\",张工,\"1A \"\"确认\"\"\",完整\r\n"), std::string::npos)
+  EXPECT_NE(csv.find(",=\"+8613912345678\",张工,\"1A \"\"确认\"\"\",完整,complete\r\n"),
+            std::string::npos)
       << csv;
-  EXPECT_NE(csv.find(",=\"+8613000000000\",,广告,完整\r\n"), std::string::npos) << csv;
-  EXPECT_NE(csv.find(",,,,PDU 07FF,不完整\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",=\"+8613000000000\",,广告,完整,complete\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",,,,PDU 07FF,不完整,incomplete\r\n"), std::string::npos) << csv;
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
   EXPECT_EQ(plugin->inbox.PendingParts(), 0u);
 }
@@ -230,7 +232,7 @@ TEST_F(PluginInboxTest, ALoopMessageNotBackInTimeFailsThePathUntilOneComesBack) 
   ASSERT_EQ(Deliver(1).size(), 1u);
   Arrive(Parts(platform::Cp936ToUtf8(loops[0].entry.text), 1, "+8613800000000")[0]);
   EXPECT_EQ(plugin->ModemStatusLine().find(Cp("自检短信未收回")), std::string::npos);
-  EXPECT_NE(ReceivedCsv().find(",自检\r\n"), std::string::npos);
+  EXPECT_NE(ReceivedCsv().find(",自检,loop\r\n"), std::string::npos);
   ticks.Advance(kPathSettleMs);
   HostTick();
   EXPECT_EQ(host.CountOf("RunScript"), 2u);

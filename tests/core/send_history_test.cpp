@@ -110,10 +110,12 @@ TEST(SendHistory, FileIsUtf8WithMarkAndChineseColumns) {
 
   auto rows = ReadRows(dir.File(std::string(SendHistory::kFileName)));
   ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"入队时间", "结束时间", "手机号码", "说明", "来源",
-                                               "内容", "尝试次数", "参考号", "状态", "原因"}));
-  EXPECT_EQ(rows[1], (std::vector<std::string>{"d1 1", "d1 6", "=13800138000", "值班室", "Tank1.PV",
-                                               "Tank1报警:高报,紧急 #1", "1", "1", "已发送", ""}));
+  EXPECT_EQ(rows[0],
+            (std::vector<std::string>{"入队时间", "结束时间", "手机号码", "说明", "来源", "内容",
+                                      "尝试次数", "参考号", "状态", "原因", "状态码"}));
+  EXPECT_EQ(rows[1],
+            (std::vector<std::string>{"d1 1", "d1 6", "=13800138000", "值班室", "Tank1.PV",
+                                      "Tank1报警:高报,紧急 #1", "1", "1", "已发送", "", "sent"}));
   EXPECT_EQ(rows[2][8], "发送失败");
   EXPECT_EQ(rows[2][9], "短信猫发送失败");
   EXPECT_EQ(rows[2][6], "3");
@@ -190,6 +192,31 @@ TEST(SendHistory, FieldsAreQuotedAndFormulasDefused) {
   HistoryEntry odd = Entry(1);
   odd.number = "1380013800x";
   EXPECT_EQ(SplitCsvLine(history.FormatLine(odd))[2], "1380013800x");
+}
+
+// Every line ends with the state's code for programs; lines of files written before it read by
+// the Chinese word, and the code wins where both are there.
+TEST(SendHistory, StatesReadByTheirCodeOrInOldFilesByTheWord) {
+  SendHistory history(SendHistory::kDefaultMaxFileBytes, 4, &EastEightTime);
+  for (HistoryState state : {HistoryState::kSent, HistoryState::kFailed, HistoryState::kRefused,
+                             HistoryState::kDelivered, HistoryState::kUndelivered}) {
+    HistoryEntry entry = Entry(1);
+    entry.state = state;
+    const std::string line = history.FormatLine(entry);
+    EXPECT_TRUE(line.ends_with("," + std::string(SendHistory::StateCode(state)) + "\r\n")) << line;
+    const std::string old = line.substr(0, line.rfind(',')) + "\r\n";
+    for (const std::string& form : {line, old}) {
+      HistoryEntry read;
+      ASSERT_TRUE(history.ParseLine(form, read)) << form;
+      EXPECT_EQ(read.state, state) << form;
+    }
+  }
+  HistoryEntry entry = Entry(1);
+  std::string line = history.FormatLine(entry);
+  line.replace(line.rfind("sent"), 4, "delivered");
+  HistoryEntry read;
+  ASSERT_TRUE(history.ParseLine(line, read));
+  EXPECT_EQ(read.state, HistoryState::kDelivered);
 }
 
 // With a small limit the history keeps its number of files, each under the limit and starting

@@ -14,7 +14,7 @@ using pagorin::testing::TempDir;
 using pagorin::testing::WriteFileBytes;
 
 const std::string kHeading =
-    "\xEF\xBB\xBF入队时间,结束时间,手机号码,说明,来源,内容,尝试次数,参考号,状态,原因\r\n";
+    "\xEF\xBB\xBF入队时间,结束时间,手机号码,说明,来源,内容,尝试次数,参考号,状态,原因,状态码\r\n";
 
 std::string Record(const std::string& number, const std::string& text, const std::string& state,
                    const std::string& reason = "") {
