@@ -1,10 +1,10 @@
 #include "modem/sms_sender.h"
 
 #include <algorithm>
-#include <charconv>
 #include <utility>
 #include <variant>
 
+#include "modem/at_replies.h"
 #include "platform/tick.h"
 
 namespace pagorin {
@@ -30,8 +30,6 @@ constexpr std::string_view kStorageCommand = "AT+CPMS=\"SM\",\"SM\",\"SM\"\r";
 constexpr std::array<std::string_view, 3> kNoticeCommands = {
     "AT+CNMI=2,1,0,2,0\r", "AT+CNMI=2,1,0,1,0\r", "AT+CNMI=2,1,0,0,0\r"};
 constexpr std::string_view kListAllCommand = "AT+CMGL=4\r";
-// +CMS ERROR: 321, invalid memory index: the slot is empty.
-constexpr int kEmptySlotCode = 321;
 
 // A line that never ends is not kept beyond this; the receive side never holds more than this
 // many bytes of unfinished lines.
@@ -58,97 +56,6 @@ std::uint32_t Doubled(std::uint32_t current, std::uint32_t first, std::uint32_t 
 bool IsFinalResult(std::string_view line) noexcept {
   return line == "OK" || line == "ERROR" || line.starts_with("+CMS ERROR:") ||
          line.starts_with("+CME ERROR:");
-}
-
-std::string_view Trim(std::string_view text) noexcept {
-  while (!text.empty() && text.front() == ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ')
-    text.remove_suffix(1);
-  return text;
-}
-
-// The comma-separated values after "<prefix>:".
-std::vector<std::string_view> Values(std::string_view line) {
-  std::vector<std::string_view> values;
-  std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return values;
-  std::string_view rest = line.substr(colon + 1);
-  for (;;) {
-    std::size_t comma = rest.find(',');
-    values.push_back(Trim(rest.substr(0, comma)));
-    if (comma == std::string_view::npos) break;
-    rest.remove_prefix(comma + 1);
-  }
-  return values;
-}
-
-int ToInt(std::string_view text, int fallback) noexcept {
-  int value = fallback;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size() ? value : fallback;
-}
-
-Registration RegistrationOf(int stat) noexcept {
-  switch (stat) {
-    case 1:
-    case 6:
-      return Registration::Home;
-    case 5:
-    case 7:
-      return Registration::Roaming;
-    case 0:
-    case 2:
-      return Registration::Searching;
-    case 3:
-      return Registration::Denied;
-    default:
-      return Registration::Unknown;
-  }
-}
-
-SimState SimOfCpin(std::string_view value) noexcept {
-  if (value == "READY") return SimState::Ready;
-  if (value.find("PIN") != std::string_view::npos || value.find("PUK") != std::string_view::npos)
-    return SimState::PinNeeded;
-  if (value.find("NOT INSERTED") != std::string_view::npos) return SimState::Absent;
-  return SimState::Unknown;
-}
-
-// The SIM as an error result to AT+CPIN? tells it.
-SimState SimOfError(std::string_view result) noexcept {
-  if (!result.starts_with("+CME ERROR:")) return SimState::Unknown;
-  switch (ErrorResultCode(result)) {
-    case 10:
-    case 13:
-    case 15:
-      return SimState::Absent;
-    case 11:
-    case 12:
-    case 16:
-    case 17:
-    case 18:
-      return SimState::PinNeeded;
-    default:
-      return SimState::Unknown;
-  }
-}
-
-bool IsRegistered(Registration registration) noexcept {
-  return registration == Registration::Home || registration == Registration::Roaming;
-}
-
-// Lines by which a modem says its message storage is full: what arrives next waits in the network.
-bool IsStorageFullNotice(std::string_view line) {
-  if (line.starts_with("^SMMEMFULL")) return true;
-  if (!line.starts_with("+CIEV:")) return false;
-  const std::vector<std::string_view> values = Values(line);
-  return values.size() >= 2 && values[0] == "\"SMSFULL\"" && values[1] == "1";
-}
-
-// Lines by which a modem says it has just started: every setting of the session is gone.
-bool IsStartNotice(std::string_view line) noexcept {
-  return line == "RDY" || line == "^SYSSTART" || line == "+SYSSTART";
 }
 
 }  // namespace
@@ -399,66 +306,61 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
   }
   pduLine_ = PduLine::None;
   if (line == commandText_ && command_ != Command::None) return;  // the modem's echo
-  if (command_ == Command::Probe && (line == "0" || line == "4")) {
-    // A modem with numeric results may answer the probe in them before it switches.
-    HandleFinal(line == "0" ? "OK" : "ERROR", now);
-    progressed = true;
-    return;
+  if (command_ == Command::Probe) {
+    if (const std::optional<std::string_view> verbose = VerboseOfNumericResult(line)) {
+      // A modem with numeric results may answer the probe in them before it switches.
+      HandleFinal(*verbose, now);
+      progressed = true;
+      return;
+    }
   }
   if (IsFinalResult(line)) {
     HandleFinal(line, now);
     progressed = true;
     return;
   }
-  try {
-    if (line.starts_with("+CMGS:")) {
-      const std::vector<std::string_view> values = Values(line);
-      const int reference = values.empty() ? -1 : ToInt(values[0], -1);
-      if (command_ == Command::Pdu && hasCurrent_) {
-        current_->references[current_->nextPart] = reference;
-        partAccepted_ = true;
-        // The part is sent; its final OK, when the modem sends one, follows at once.
-        commandTick_ = now;
-        commandLimitMs_ = kFinalOkGraceMs;
-      } else {
-        AcceptLate(reference, now);
-      }
+  if (const std::optional<int> reference = ParseCmgsReference(line)) {
+    if (command_ == Command::Pdu && hasCurrent_) {
+      current_->references[current_->nextPart] = *reference;
+      partAccepted_ = true;
+      // The part is sent; its final OK, when the modem sends one, follows at once.
+      commandTick_ = now;
+      commandLimitMs_ = kFinalOkGraceMs;
+    } else {
+      AcceptLate(*reference, now);
+    }
+    return;
+  }
+  if (command_ == Command::Read && line.starts_with("+CMGR:")) {
+    if (ParseCmgrHeader(line)) pduLine_ = PduLine::Read;
+    return;
+  }
+  if (command_ == Command::List && line.starts_with("+CMGL:")) {
+    if (const std::optional<StoredMessageHeader> header = ParseCmglHeader(line)) {
+      pduLine_ = PduLine::Listed;
+      listedIndex_ = header->index;
+    }
+    return;
+  }
+  if (line.starts_with("+CDS:")) {
+    // A status report shown at once, whatever command is in progress: its PDU is the next line.
+    if (ParseCdsHeader(line)) pduLine_ = PduLine::Shown;
+    return;
+  }
+  if (command_ == Command::Cpin) {
+    if (const std::optional<SimState> sim = ParseCpin(line)) {
+      status_.sim = *sim;
       return;
     }
-    if (command_ == Command::Read && line.starts_with("+CMGR:")) {
-      if (ParseCmgrHeader(line)) pduLine_ = PduLine::Read;
+  }
+  if (command_ == Command::Creg) {
+    if (const std::optional<Registration> registration = ParseCregAnswer(line)) {
+      status_.registration = *registration;
       return;
     }
-    if (command_ == Command::List && line.starts_with("+CMGL:")) {
-      if (const std::optional<StoredMessageHeader> header = ParseCmglHeader(line)) {
-        pduLine_ = PduLine::Listed;
-        listedIndex_ = header->index;
-      }
-      return;
-    }
-    if (line.starts_with("+CDS:")) {
-      // A status report shown at once, whatever command is in progress: its PDU is the next line.
-      if (ParseCdsHeader(line)) pduLine_ = PduLine::Shown;
-      return;
-    }
-    if (command_ == Command::Cpin && line.starts_with("+CPIN:")) {
-      status_.sim = SimOfCpin(Trim(line.substr(6)));
-      return;
-    }
-    if (command_ == Command::Creg && line.starts_with("+CREG:")) {
-      const std::vector<std::string_view> values = Values(line);
-      // The answer to the question is "<mode>,<stat>[,...]"; the notice alone is "<stat>[,...]".
-      if (values.size() >= 2 && !values[1].starts_with('"')) {
-        status_.registration = RegistrationOf(ToInt(values[1], 4));
-        return;
-      }
-    }
-    if (command_ == Command::Csq && line.starts_with("+CSQ:")) {
-      const std::vector<std::string_view> values = Values(line);
-      status_.signalDbm = values.empty() ? std::nullopt : RssiToDbm(ToInt(values[0], 99));
-      return;
-    }
-  } catch (...) {
+  }
+  if (command_ == Command::Csq && line.starts_with("+CSQ:")) {
+    status_.signalDbm = RssiToDbm(ParseSignalRssi(line).value_or(99));
     return;
   }
   HandleUnsolicited(line, now);
@@ -471,16 +373,14 @@ void SmsSender::HandleUnsolicited(std::string_view line, std::uint32_t now) noex
     } else if (IsStorageFullNotice(line)) {
       Log('!', "storage full");
       sweepPlanned_ = true;
-    } else if (line.starts_with("+CREG:")) {
-      const std::vector<std::string_view> values = Values(line);
-      if (!values.empty()) status_.registration = RegistrationOf(ToInt(values[0], 4));
+    } else if (const std::optional<Registration> registration = ParseCregNotice(line)) {
+      status_.registration = *registration;
       // Registered again: messages held for the network need not wait out their back-off.
       if (IsRegistered(status_.registration) && pausedAll_) resumeAt_ = now;
-    } else if (line.starts_with("+CSQ:") || line.starts_with("^RSSI:")) {
-      const std::vector<std::string_view> values = Values(line);
-      if (!values.empty()) status_.signalDbm = RssiToDbm(ToInt(values[0], 99));
-    } else if (line.starts_with("+CPIN:")) {
-      status_.sim = SimOfCpin(Trim(line.substr(6)));
+    } else if (const std::optional<int> rssi = ParseSignalRssi(line)) {
+      status_.signalDbm = RssiToDbm(*rssi);
+    } else if (const std::optional<SimState> sim = ParseCpin(line)) {
+      status_.sim = *sim;
     } else if (IsStartNotice(line) && phase_ != Phase::Init) {
       Log('!', "modem restarted");
       if (hasCurrent_ && (command_ == Command::Length || command_ == Command::Pdu) &&
@@ -680,7 +580,7 @@ void SmsSender::ContinueHealth(Command command, std::string_view result,
       healthNext_ = Command::Cpin;
       return;
     case Command::Cpin:
-      if (!ok) status_.sim = SimOfError(result);
+      if (!ok) status_.sim = SimOfCpinError(result);
       healthNext_ = Command::Creg;
       return;
     case Command::Creg:
@@ -866,7 +766,7 @@ void SmsSender::FinishRead(Command command, std::string_view result, std::uint32
     if (command == Command::Read) {
       if (readPdu_) {
         if (HandOverReceived(*readPdu_)) deletes_.push_back(readIndex_);
-      } else if (result != "OK" && ErrorResultCode(result) != kEmptySlotCode) {
+      } else if (result != "OK" && !IsEmptySlotError(result)) {
         Log('!', "slot not read");
       }
       readPdu_.reset();
