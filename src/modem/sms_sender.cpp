@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "modem/at_lines.h"
 #include "modem/at_replies.h"
 #include "platform/tick.h"
 
@@ -31,9 +32,6 @@ constexpr std::array<std::string_view, 3> kNoticeCommands = {
     "AT+CNMI=2,1,0,2,0\r", "AT+CNMI=2,1,0,1,0\r", "AT+CNMI=2,1,0,0,0\r"};
 constexpr std::string_view kListAllCommand = "AT+CMGL=4\r";
 
-// A line that never ends is not kept beyond this; the receive side never holds more than this
-// many bytes of unfinished lines.
-constexpr std::size_t kMaxLineBytes = 1024;
 constexpr std::size_t kMaxLoggedBytes = 160;
 constexpr int kMaxStepsPerCall = 64;
 constexpr std::uint32_t kExpiryCheckMs = 1000;
@@ -51,11 +49,6 @@ std::uint32_t Until(std::uint32_t now, std::uint32_t at) noexcept {
 std::uint32_t Doubled(std::uint32_t current, std::uint32_t first, std::uint32_t last) noexcept {
   if (current == 0) return first;
   return current >= last / 2 ? last : current * 2;
-}
-
-bool IsFinalResult(std::string_view line) noexcept {
-  return line == "OK" || line == "ERROR" || line.starts_with("+CMS ERROR:") ||
-         line.starts_with("+CME ERROR:");
 }
 
 }  // namespace
@@ -186,7 +179,7 @@ void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
   status_.sim = SimState::Unknown;
   status_.registration = Registration::Unknown;
   status_.signalDbm.reset();
-  received_.clear();
+  lines_.Clear();
   pduLine_ = PduLine::None;
   readPdu_.reset();
   listed_.clear();
@@ -254,46 +247,39 @@ void SmsSender::Escape(std::uint32_t now) noexcept {
 
 void SmsSender::ReadLines(std::uint32_t now, bool& progressed) noexcept {
   try {
-    if (link_.Take(received_) == 0 && received_.empty()) return;
+    arrival_.clear();
+    if (link_.Take(arrival_) == 0 && lines_.Empty()) return;
+    lines_.Append(arrival_);
     for (;;) {
-      const std::size_t start = received_.find_first_not_of("\r\n");
-      if (start == std::string::npos) {
-        received_.clear();
-        return;
-      }
-      received_.erase(0, start);
-      if (received_.front() == '>') {
-        received_.erase(0, received_.size() > 1 && received_[1] == ' ' ? 2 : 1);
-        Log('<', ">");
-        // The modem answers in order: whatever final result it still owed came before this.
-        lateFinalOwed_ = false;
-        if (command_ != Command::Length) {
-          // The late prompt of a command given up on: the ESC that followed it has ended that
-          // PDU entry. Left in place it would pass for the prompt of the next command.
-          Log('!', "stale prompt ignored");
-          continue;
-        }
-        HandlePrompt(now);
-        progressed = true;
-        if (phase_ == Phase::Closed) return;
-        continue;
-      }
-      const std::size_t end = received_.find_first_of("\r\n");
-      if (end == std::string::npos) {
-        if (received_.size() > kMaxLineBytes) {
+      const AtLineSplitter::Piece piece = lines_.Next();
+      switch (piece.kind) {
+        case AtLineSplitter::Kind::None:
+          return;
+        case AtLineSplitter::Kind::Dropped:
           Log('!', "overlong line dropped");
-          received_.clear();
-        }
-        return;
+          return;
+        case AtLineSplitter::Kind::Prompt:
+          Log('<', ">");
+          // The modem answers in order: whatever final result it still owed came before this.
+          lateFinalOwed_ = false;
+          if (command_ != Command::Length) {
+            // The late prompt of a command given up on: the ESC that followed it has ended that
+            // PDU entry. Left in place it would pass for the prompt of the next command.
+            Log('!', "stale prompt ignored");
+            continue;
+          }
+          HandlePrompt(now);
+          progressed = true;
+          break;
+        case AtLineSplitter::Kind::Line:
+          HandleLine(piece.text, now, progressed);
+          break;
       }
-      const std::string line = received_.substr(0, end);
-      received_.erase(0, end + 1);
-      HandleLine(line, now, progressed);
       if (phase_ == Phase::Closed) return;
     }
   } catch (...) {
     // Out of memory: what arrived is dropped; the time-out of the command decides.
-    received_.clear();
+    lines_.Clear();
   }
 }
 
@@ -512,7 +498,7 @@ void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
 bool SmsSender::StartInit(std::uint32_t now) noexcept {
   phase_ = Phase::Init;
   command_ = Command::None;
-  received_.clear();
+  lines_.Clear();
   pduLine_ = PduLine::None;
   readPdu_.reset();
   listed_.clear();

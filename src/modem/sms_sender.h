@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "modem/at_lines.h"
 #include "modem/modem_link.h"
 #include "modem/modem_status.h"
 #include "modem/sms_deliver.h"
@@ -312,7 +313,8 @@ class SmsSender {
   std::optional<std::string> readPdu_;
   std::vector<Stored> listed_;
 
-  std::string received_;  // bytes of a line not complete yet
+  AtLineSplitter lines_;
+  std::string arrival_;  // what the link handed over in this step, before it is split
   ModemStatus status_;
   ModemStatus publishedStatus_;
   bool statusPublished_ = false;
