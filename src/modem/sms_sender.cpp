@@ -6,6 +6,7 @@
 
 #include "modem/at_lines.h"
 #include "modem/at_replies.h"
+#include "modem/tick_deadline.h"
 #include "platform/tick.h"
 
 namespace pagorin {
@@ -34,22 +35,11 @@ constexpr std::string_view kListAllCommand = "AT+CMGL=4\r";
 
 constexpr std::size_t kMaxLoggedBytes = 160;
 constexpr int kMaxStepsPerCall = 64;
-constexpr std::uint32_t kExpiryCheckMs = 1000;
 constexpr std::uint32_t kMaxDueMs = 1000;
 
-// True when `at` has come on the wrapping tick clock.
-bool Reached(std::uint32_t now, std::uint32_t at) noexcept {
-  return static_cast<std::int32_t>(now - at) >= 0;
-}
-
-std::uint32_t Until(std::uint32_t now, std::uint32_t at) noexcept {
-  return Reached(now, at) ? 0 : at - now;
-}
-
-std::uint32_t Doubled(std::uint32_t current, std::uint32_t first, std::uint32_t last) noexcept {
-  if (current == 0) return first;
-  return current >= last / 2 ? last : current * 2;
-}
+using detail::Doubled;
+using detail::Reached;
+using detail::Until;
 
 }  // namespace
 
@@ -80,23 +70,17 @@ void SmsSender::Shutdown() noexcept {
     Log('>', kEscape);
     (void)link_.Write(kEscape);
   }
-  if (command_ == Command::Pdu && partAccepted_ && hasCurrent_) PartAccepted();
+  if (command_ == Command::Pdu && partAccepted_ && queue_.HasCurrent()) PartAccepted();
   link_.Close();
   status_.portOpen = false;
   command_ = Command::None;
-  hasCurrent_ = false;
+  queue_.ReleaseCurrent();
   closing_ = false;
   phase_ = Phase::Stopped;
 }
 
 void SmsSender::Add(QueuedSms message) {
-  Entry entry;
-  entry.references.assign(message.parts.size(), -1);
-  entry.queuedTick = platform::TickCount();
-  const int priority = std::clamp(message.priority, kPriorityScript, kPriorityUrgent);
-  entry.message = std::move(message);
-  queues_[static_cast<std::size_t>(priority)].push_back(std::move(entry));
-  ++queueLength_;
+  queue_.Add(std::move(message), platform::TickCount());
 }
 
 std::vector<SmsReport> SmsSender::TakeReports() noexcept {
@@ -110,7 +94,7 @@ void SmsSender::Step() noexcept {
     StepOnce(platform::TickCount(), progressed);
     if (!progressed) break;
   }
-  ExpireOld(platform::TickCount());
+  queue_.ExpireOld(platform::TickCount());
   PublishStatus();
 }
 
@@ -189,7 +173,7 @@ void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
   lateFinalOwed_ = false;
   reopenAt_ = now + reopenDelayMs_;
   reopenDelayMs_ = Doubled(reopenDelayMs_, kReopenFirstMs, kReopenLastMs);
-  if (hasCurrent_ && (lost == Command::Length || lost == Command::Pdu)) {
+  if (queue_.HasCurrent() && (lost == Command::Length || lost == Command::Pdu)) {
     if (lost == Command::Pdu && partAccepted_) {
       // Taken by the network; a next part waits for the port like any other message.
       PartAccepted();
@@ -197,7 +181,7 @@ void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
       AttemptFailed({}, now);
     }
   }
-  hasCurrent_ = false;
+  queue_.ReleaseCurrent();
   phase_ = Phase::Closed;
 }
 
@@ -228,7 +212,7 @@ bool SmsSender::Issue(Command command, std::string_view bytes, std::uint32_t now
       break;
     case Command::Pdu:
       commandLimitMs_ = kSendReplyTimeoutMs;
-      abandonedId_ = 0;
+      abandoned_.reset();
       break;
     default:
       commandLimitMs_ = kReplyTimeoutMs;
@@ -306,8 +290,8 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
     return;
   }
   if (const std::optional<int> reference = ParseCmgsReference(line)) {
-    if (command_ == Command::Pdu && hasCurrent_) {
-      current_->references[current_->nextPart] = *reference;
+    if (command_ == Command::Pdu && queue_.HasCurrent()) {
+      queue_.SetCurrentReference(*reference);
       partAccepted_ = true;
       // The part is sent; its final OK, when the modem sends one, follows at once.
       commandTick_ = now;
@@ -362,20 +346,20 @@ void SmsSender::HandleUnsolicited(std::string_view line, std::uint32_t now) noex
     } else if (const std::optional<Registration> registration = ParseCregNotice(line)) {
       status_.registration = *registration;
       // Registered again: messages held for the network need not wait out their back-off.
-      if (IsRegistered(status_.registration) && pausedAll_) resumeAt_ = now;
+      if (IsRegistered(status_.registration)) queue_.ResumeNow(now);
     } else if (const std::optional<int> rssi = ParseSignalRssi(line)) {
       status_.signalDbm = RssiToDbm(*rssi);
     } else if (const std::optional<SimState> sim = ParseCpin(line)) {
       status_.sim = *sim;
     } else if (IsStartNotice(line) && phase_ != Phase::Init) {
       Log('!', "modem restarted");
-      if (hasCurrent_ && (command_ == Command::Length || command_ == Command::Pdu) &&
+      if (queue_.HasCurrent() && (command_ == Command::Length || command_ == Command::Pdu) &&
           !partAccepted_) {
         command_ = Command::None;
         AttemptFailed({}, now);
       }
       command_ = Command::None;
-      hasCurrent_ = false;
+      queue_.ReleaseCurrent();
       StartInit(now);
     }
   } catch (...) {
@@ -435,8 +419,7 @@ void SmsSender::HandleFinal(std::string_view result, std::uint32_t now) noexcept
 void SmsSender::HandlePrompt(std::uint32_t now) noexcept {
   // Closing: the PDU is not written; Shutdown ends the entry with ESC.
   if (closing_) return;
-  const SmsPart& part = current_->message.parts[current_->nextPart];
-  (void)Issue(Command::Pdu, part.pduLine, now);
+  (void)Issue(Command::Pdu, queue_.CurrentPart().pduLine, now);
 }
 
 void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
@@ -479,8 +462,7 @@ void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
       }
       ++timeoutsInRow_;
       // The network may still take it; a late +CMGS for this part is believed.
-      abandonedId_ = current_->message.id;
-      abandonedPart_ = current_->nextPart;
+      abandoned_ = queue_.CurrentPartRef();
       AttemptFailed({}, now);
       Escape(now);
       break;
@@ -579,8 +561,8 @@ void SmsSender::ContinueHealth(Command command, std::string_view result,
       phase_ = Phase::Idle;
       healthDone_ = true;
       lastHealthTick_ = now;
-      if (IsRegistered(status_.registration) && status_.sim == SimState::Ready && pausedAll_)
-        resumeAt_ = now;
+      if (IsRegistered(status_.registration) && status_.sim == SimState::Ready)
+        queue_.ResumeNow(now);
       return;
     default:
       return;
@@ -595,7 +577,7 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
       return Issue(Command::Probe, kProbeCommand, now);
     case Phase::Sending:
       // Between two parts of one message (the previous part was accepted).
-      if (hasCurrent_) return StartPart(now);
+      if (queue_.HasCurrent()) return StartPart(now);
       phase_ = Phase::Idle;
       [[fallthrough]];
     case Phase::Idle:
@@ -605,16 +587,16 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
     default:
       return false;
   }
-  if (hasCurrent_) return StartPart(now);
+  if (queue_.HasCurrent()) return StartPart(now);
   if (phase_ == Phase::Reading) phase_ = Phase::Idle;
   // What was recorded goes from the storage first: until then a listing would hand it over again.
   if (!deletes_.empty()) return StartRead(now);
   const bool readDue = ReadDue(now);
   // A waiting message goes first, but one read may go between two messages.
   if (readDue && readMayGoFirst_ && MessageDue(now)) return StartRead(now);
-  if (SelectNext(now)) {
+  if (sendEnabled_ && queue_.BeginAttempt(now)) {
+    readMayGoFirst_ = true;
     phase_ = Phase::Sending;
-    ++current_->attempts;
     return StartPart(now);
   }
   if (phase_ == Phase::Health) {
@@ -640,36 +622,8 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
   return false;
 }
 
-bool SmsSender::SelectNext(std::uint32_t now) noexcept {
-  if (!sendEnabled_ || queueLength_ == 0) return false;
-  if (pausedAll_) {
-    if (!Reached(now, resumeAt_)) return false;
-    pausedAll_ = false;
-  }
-  for (std::size_t priority = queues_.size(); priority-- > 0;) {
-    Queue& queue = queues_[priority];
-    for (auto entry = queue.begin(); entry != queue.end(); ++entry) {
-      if (entry->waiting && !Reached(now, entry->notBefore)) continue;
-      entry->waiting = false;
-      hasCurrent_ = true;
-      readMayGoFirst_ = true;
-      currentPriority_ = static_cast<int>(priority);
-      current_ = entry;
-      return true;
-    }
-  }
-  return false;
-}
-
 bool SmsSender::MessageDue(std::uint32_t now) const noexcept {
-  if (!sendEnabled_ || queueLength_ == 0) return false;
-  if (pausedAll_ && !Reached(now, resumeAt_)) return false;
-  for (const Queue& queue : queues_) {
-    for (const Entry& entry : queue) {
-      if (!entry.waiting || Reached(now, entry.notBefore)) return true;
-    }
-  }
-  return false;
+  return sendEnabled_ && queue_.Due(now);
 }
 
 bool SmsSender::ReadDue(std::uint32_t now) const noexcept {
@@ -801,176 +755,44 @@ bool SmsSender::HandOverReceived(std::string_view pdu) noexcept {
 bool SmsSender::StartPart(std::uint32_t now) noexcept {
   phase_ = Phase::Sending;
   partAccepted_ = false;
-  const SmsPart& part = current_->message.parts[current_->nextPart];
-  return Issue(Command::Length, part.lengthCommand, now);
+  return Issue(Command::Length, queue_.CurrentPart().lengthCommand, now);
 }
 
 void SmsSender::PartAccepted() noexcept {
   partAccepted_ = false;
   timeoutsInRow_ = 0;
-  ++current_->nextPart;
-  if (current_->nextPart >= current_->message.parts.size()) {
-    pausedAll_ = false;
-    pauseMs_ = 0;
-    FinishCurrent(true, SmsFailureKind::Temporary);
-    return;
-  }
-  // The next part follows on the next step, within the same attempt.
-  ReportPartSent(*current_);
-}
-
-void SmsSender::ReportPartSent(const Entry& entry) noexcept {
-  try {
-    SmsReport report;
-    report.kind = SmsReport::Kind::PartSent;
-    report.id = entry.message.id;
-    report.references.assign(
-        entry.references.begin(),
-        entry.references.begin() + static_cast<std::ptrdiff_t>(entry.nextPart));
-    Report(std::move(report));
-  } catch (...) {
-    // Out of memory: the progress report is lost; the message's own fate is still reported.
-  }
+  if (queue_.PartAccepted() && phase_ == Phase::Sending) phase_ = Phase::Idle;
 }
 
 void SmsSender::AcceptLate(int reference, std::uint32_t now) noexcept {
-  if (abandonedId_ == 0) return;
-  const std::uint64_t id = std::exchange(abandonedId_, 0);
-  for (std::size_t priority = 0; priority < queues_.size(); ++priority) {
-    Queue& queue = queues_[priority];
-    for (auto entry = queue.begin(); entry != queue.end(); ++entry) {
-      if (entry->message.id != id || entry->nextPart != abandonedPart_) continue;
-      if (hasCurrent_ && current_ == entry) {
-        // Its next attempt has begun. Before the PDU went out it is called off (ESC ends the
-        // PDU entry, nothing is sent); once it went out, the part is sent twice whatever is
-        // done, and the late reference counts for it.
-        if (command_ == Command::Length) {
-          Log('!', "late acceptance; attempt called off");
-          command_ = Command::None;
-          current_->references[current_->nextPart] = reference;
-          PartAccepted();
-          Escape(now);
-        }
-        return;
-      }
-      Log('!', "late acceptance");
-      entry->references[entry->nextPart] = reference;
-      ++entry->nextPart;
-      if (entry->nextPart >= entry->message.parts.size()) {
-        FinishEntry(priority, entry, true, SmsFailureKind::Temporary);
-      } else {
-        ReportPartSent(*entry);
+  if (!abandoned_) return;
+  const SendQueue::PartRef part = *std::exchange(abandoned_, std::nullopt);
+  switch (queue_.AcceptLate(part, reference)) {
+    case SendQueue::LateAcceptance::None:
+      return;
+    case SendQueue::LateAcceptance::Current:
+      // Its next attempt has begun. Before the PDU went out it is called off (ESC ends the PDU
+      // entry, nothing is sent); once it went out, the part is sent twice whatever is done, and
+      // the late reference counts for it.
+      if (command_ == Command::Length) {
+        Log('!', "late acceptance; attempt called off");
+        command_ = Command::None;
+        queue_.SetCurrentReference(reference);
+        PartAccepted();
+        Escape(now);
       }
       return;
-    }
+    case SendQueue::LateAcceptance::Taken:
+      Log('!', "late acceptance");
+      return;
   }
 }
 
 void SmsSender::AttemptFailed(std::string_view result, std::uint32_t now) noexcept {
-  if (!hasCurrent_) return;
-  Entry& entry = *current_;
-  const ErrorClass errorClass =
-      result.empty() ? ErrorClass::Transient : ClassifyErrorResult(result);
-  try {
-    entry.lastFailure.result.assign(result);
-    entry.lastFailure.code = ErrorResultCode(result);
-    entry.lastFailure.meaning = result.empty() ? TimeoutMeaning() : ErrorResultMeaning(result);
-    NoteFailure(result.empty() ? TimeoutMeaning() : DescribeErrorResult(result));
-  } catch (...) {
-  }
-  entry.lastFailure.attempts = entry.attempts;
-  if (errorClass == ErrorClass::Rejected && ++entry.rejections >= kRejectionsBeforePermanent) {
-    FinishCurrent(false, SmsFailureKind::Permanent);
-    return;
-  }
-  if (AgeOf(entry, now) >= maxAgeMs_) {
-    FinishCurrent(false, SmsFailureKind::Expired);
-    return;
-  }
-  entry.lastFailure.kind = SmsFailureKind::Temporary;
-  SmsReport report;
-  report.kind = SmsReport::Kind::Failed;
-  report.id = entry.message.id;
-  try {
-    report.failure = entry.lastFailure;
-  } catch (...) {
-  }
-  Report(std::move(report));
-  if (errorClass == ErrorClass::ModemNotReady) {
-    // Nothing can go until the modem can send again: every message keeps its place.
-    pausedAll_ = true;
-    pauseMs_ = Doubled(pauseMs_, kRetryFirstMs, kRetryLastMs);
-    resumeAt_ = now + pauseMs_;
-  } else {
-    entry.backOffMs = Doubled(entry.backOffMs, kRetryFirstMs, kRetryLastMs);
-    if (errorClass == ErrorClass::Transient && entry.attempts < kAttemptsInPlace) {
-      // A passing failure: the queue waits with it, so that the order is kept.
-      pausedAll_ = true;
-      resumeAt_ = now + entry.backOffMs;
-    } else {
-      // It keeps failing, or the message itself was refused: it steps aside so that it cannot
-      // hold up the messages behind it.
-      entry.waiting = true;
-      entry.notBefore = now + entry.backOffMs;
-    }
-  }
-  hasCurrent_ = false;
+  if (!queue_.HasCurrent()) return;
+  NoteFailure(result.empty() ? TimeoutMeaning() : DescribeErrorResult(result));
+  queue_.AttemptFailed(result, now);
   if (phase_ == Phase::Sending) phase_ = Phase::Idle;
-}
-
-void SmsSender::FinishCurrent(bool sent, SmsFailureKind kind) noexcept {
-  if (!hasCurrent_) return;
-  hasCurrent_ = false;
-  FinishEntry(static_cast<std::size_t>(currentPriority_), current_, sent, kind);
-  if (phase_ == Phase::Sending) phase_ = Phase::Idle;
-}
-
-void SmsSender::FinishEntry(std::size_t priority, Queue::iterator position, bool sent,
-                            SmsFailureKind kind) noexcept {
-  Entry& entry = *position;
-  SmsReport report;
-  report.id = entry.message.id;
-  if (sent) {
-    report.kind = SmsReport::Kind::Sent;
-    report.references = std::move(entry.references);
-    report.attempts = entry.attempts;
-  } else {
-    report.kind = SmsReport::Kind::Failed;
-    entry.lastFailure.kind = kind;
-    entry.lastFailure.attempts = entry.attempts;
-    report.failure = std::move(entry.lastFailure);
-  }
-  Report(std::move(report));
-  queues_[priority].erase(position);
-  --queueLength_;
-}
-
-void SmsSender::ExpireOld(std::uint32_t now) noexcept {
-  if (queueLength_ == 0 || now - lastExpiryCheck_ < kExpiryCheckMs) return;
-  lastExpiryCheck_ = now;
-  for (std::size_t priority = 0; priority < queues_.size(); ++priority) {
-    Queue& queue = queues_[priority];
-    for (auto entry = queue.begin(); entry != queue.end();) {
-      if ((hasCurrent_ && entry == current_) || AgeOf(*entry, now) < maxAgeMs_) {
-        ++entry;
-        continue;
-      }
-      SmsReport report;
-      report.kind = SmsReport::Kind::Failed;
-      report.id = entry->message.id;
-      entry->lastFailure.kind = SmsFailureKind::Expired;
-      entry->lastFailure.attempts = entry->attempts;
-      report.failure = std::move(entry->lastFailure);
-      Report(std::move(report));
-      entry = queue.erase(entry);
-      --queueLength_;
-    }
-  }
-}
-
-std::uint32_t SmsSender::AgeOf(const Entry& entry, std::uint32_t now) const noexcept {
-  const std::uint64_t age = std::uint64_t{entry.message.ageMs} + (now - entry.queuedTick);
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>(age, UINT32_MAX));
 }
 
 std::uint32_t SmsSender::MsUntilDue() const noexcept {
@@ -990,13 +812,7 @@ std::uint32_t SmsSender::MsUntilDue() const noexcept {
   if (phase_ == Phase::Idle && healthDone_)
     due = std::min(due, Until(now, lastHealthTick_ + kHealthIntervalMs));
   if (phase_ == Phase::Idle) due = std::min(due, Until(now, lastSweepTick_ + kSweepIntervalMs));
-  if (pausedAll_) due = std::min(due, Until(now, resumeAt_));
-  for (const Queue& queue : queues_) {
-    for (const Entry& entry : queue) {
-      if (entry.waiting) due = std::min(due, Until(now, entry.notBefore));
-    }
-  }
-  return due;
+  return queue_.MsUntilDue(now, due);
 }
 
 void SmsSender::NoteFailure(const std::string& description) noexcept {

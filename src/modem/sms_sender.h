@@ -25,7 +25,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <list>
 #include <optional>
 #include <set>
 #include <string>
@@ -35,27 +34,12 @@
 #include "modem/at_lines.h"
 #include "modem/modem_link.h"
 #include "modem/modem_status.h"
+#include "modem/send_queue.h"
 #include "modem/sms_deliver.h"
 #include "modem/sms_modem.h"
+#include "modem/sms_report.h"
 
 namespace pagorin {
-
-// One fate or status change, made by the sender and reported to the owner's observer.
-struct SmsReport {
-  enum class Kind : int { Sent, Failed, Status, PartSent, Received, Delivery };
-  Kind kind = Kind::Status;
-  std::uint64_t id = 0;         // Sent, Failed, PartSent
-  std::vector<int> references;  // Sent: each part's reference; PartSent: those accepted so far
-  int attempts = 0;             // Sent
-  SmsFailure failure;           // Failed
-  ModemStatus status;           // Status
-  // Received: one incoming SMS-DELIVER (one part of a concatenated message is one report) as
-  // read from the modem's storage (or shown at once); Delivery: one status report. A PDU that
-  // does not decode is reported as Received with neither `received` nor `delivery` set.
-  std::string pdu;                          // Received, Delivery: the PDU line as the modem gave it
-  std::optional<SmsDeliver> received;       // Received
-  std::optional<SmsStatusReport> delivery;  // Delivery
-};
 
 class SmsSender {
  public:
@@ -82,15 +66,15 @@ class SmsSender {
   static constexpr std::uint32_t kReopenFirstMs = 1000;
   static constexpr std::uint32_t kReopenLastMs = 60000;
   // Retrying after a temporary failure: the first wait, doubled up to the last.
-  static constexpr std::uint32_t kRetryFirstMs = 5000;
-  static constexpr std::uint32_t kRetryLastMs = 10 * 60 * 1000;
+  static constexpr std::uint32_t kRetryFirstMs = SendQueue::kRetryFirstMs;
+  static constexpr std::uint32_t kRetryLastMs = SendQueue::kRetryLastMs;
   // Health checks when idle.
   static constexpr std::uint32_t kHealthIntervalMs = 60000;
   // Attempts after which a message that keeps failing for a passing reason no longer holds up
   // the queue behind it.
-  static constexpr int kAttemptsInPlace = 3;
+  static constexpr int kAttemptsInPlace = SendQueue::kAttemptsInPlace;
   // Rejections of the message itself after which it ends as Permanent.
-  static constexpr int kRejectionsBeforePermanent = 2;
+  static constexpr int kRejectionsBeforePermanent = SendQueue::kRejectionsBeforePermanent;
   // Lines kept in the log of the dialogue.
   static constexpr std::size_t kLogLines = 64;
   // The whole storage is listed this often when idle, in case a notice was lost.
@@ -141,7 +125,7 @@ class SmsSender {
   // false: ds 0. Takes effect at the next initialisation.
   void SetStatusReports(bool enabled) noexcept { statusReports_ = enabled; }
   // Maximum age of a message that fails temporarily (milliseconds).
-  void SetMaxAge(std::uint32_t milliseconds) noexcept { maxAgeMs_ = milliseconds; }
+  void SetMaxAge(std::uint32_t milliseconds) noexcept { queue_.SetMaxAge(milliseconds); }
 
   // Advances the dialogue as far as what has arrived allows; never waits for the modem.
   void Step() noexcept;
@@ -155,7 +139,7 @@ class SmsSender {
   const ModemStatus& status() const noexcept { return status_; }
   Phase phase() const noexcept { return phase_; }
   // Messages queued, the one in the dialogue included.
-  std::size_t queueLength() const noexcept { return queueLength_; }
+  std::size_t queueLength() const noexcept { return queue_.size(); }
   // The last lines of the dialogue, oldest first: "> " and what was written, "< " and a line
   // received, "! " and an event of the sender.
   const std::deque<std::string>& log() const noexcept { return log_; }
@@ -190,19 +174,15 @@ class SmsSender {
     std::string pdu;
   };
 
-  struct Entry {
-    QueuedSms message;
-    std::uint32_t queuedTick = 0;
-    std::size_t nextPart = 0;
-    std::vector<int> references;
-    int attempts = 0;
-    int rejections = 0;
-    bool waiting = false;  // notBefore applies
-    std::uint32_t notBefore = 0;
-    std::uint32_t backOffMs = 0;
-    SmsFailure lastFailure;
+  // Hands what the queue reports to Report.
+  class QueueReports final : public SmsReportSink {
+   public:
+    explicit QueueReports(SmsSender& sender) noexcept : sender_(sender) {}
+    void Report(SmsReport report) noexcept override { sender_.Report(std::move(report)); }
+
+   private:
+    SmsSender& sender_;
   };
-  using Queue = std::list<Entry>;
 
   void StepOnce(std::uint32_t now, bool& progressed) noexcept;
   void TryOpen(std::uint32_t now) noexcept;
@@ -234,10 +214,8 @@ class SmsSender {
   // Starts the next read, delete or listing when one is due; false when none is.
   bool StartRead(std::uint32_t now) noexcept;
   bool ReadDue(std::uint32_t now) const noexcept;
-  // True when SelectNext would find a message to send now.
+  // True when a message may be started now.
   bool MessageDue(std::uint32_t now) const noexcept;
-  // Makes the message to send next the current one; false when none may go now.
-  bool SelectNext(std::uint32_t now) noexcept;
   bool StartPart(std::uint32_t now) noexcept;
   // The current part got +CMGS (or a bare OK): it is sent, whatever follows. Reported as
   // PartSent unless it is the message's last (then the message is Sent).
@@ -247,12 +225,6 @@ class SmsSender {
   // The attempt of the message in the dialogue failed with `result` (empty: a time-out):
   // reported, and retried later or ended. The caller takes the modem out of PDU entry.
   void AttemptFailed(std::string_view result, std::uint32_t now) noexcept;
-  void ReportPartSent(const Entry& entry) noexcept;
-  void FinishCurrent(bool sent, SmsFailureKind kind) noexcept;
-  void FinishEntry(std::size_t priority, Queue::iterator position, bool sent,
-                   SmsFailureKind kind) noexcept;
-  void ExpireOld(std::uint32_t now) noexcept;
-  std::uint32_t AgeOf(const Entry& entry, std::uint32_t now) const noexcept;
 
   void NoteFailure(const std::string& description) noexcept;
   void PublishStatus() noexcept;
@@ -263,14 +235,8 @@ class SmsSender {
   SmsFateRecorder* recorder_ = nullptr;
   Phase phase_ = Phase::Stopped;
   bool sendEnabled_ = true;
-  std::uint32_t maxAgeMs_ = SmsModem::kDefaultMaxAgeMs;
-
-  std::array<Queue, kPriorityUrgent + 1> queues_;
-  std::size_t queueLength_ = 0;
-  // The message in the dialogue: its queue and position; valid while hasCurrent_.
-  bool hasCurrent_ = false;
-  int currentPriority_ = 0;
-  Queue::iterator current_;
+  QueueReports queueReports_{*this};
+  SendQueue queue_{queueReports_};
   bool partAccepted_ = false;
 
   Command command_ = Command::None;
@@ -280,8 +246,8 @@ class SmsSender {
   bool promptSeen_ = false;
   int probesLeft_ = 0;
   Command healthNext_ = Command::None;
-  std::uint64_t abandonedId_ = 0;  // the message whose PDU got no verdict in time, or 0
-  std::size_t abandonedPart_ = 0;
+  // The part whose PDU got no verdict in time; a late +CMGS is believed for it.
+  std::optional<SendQueue::PartRef> abandoned_;
   int timeoutsInRow_ = 0;
   bool settling_ = false;
   std::uint32_t settleUntil_ = 0;
@@ -296,10 +262,6 @@ class SmsSender {
   std::uint32_t reopenDelayMs_ = kReopenFirstMs;
   bool healthDone_ = false;
   std::uint32_t lastHealthTick_ = 0;
-  bool pausedAll_ = false;  // the modem said it cannot send: no message before resumeAt_
-  std::uint32_t resumeAt_ = 0;
-  std::uint32_t pauseMs_ = 0;
-  std::uint32_t lastExpiryCheck_ = 0;
 
   // Receiving.
   std::set<int> noticed_;      // slots named by notices, not read yet
