@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "modem/at_commands.h"
 #include "modem/at_lines.h"
 #include "modem/at_replies.h"
 #include "modem/tick_deadline.h"
@@ -13,26 +14,6 @@ namespace pagorin {
 namespace {
 
 constexpr std::string_view kEscape = "\x1B";
-// The probe also makes results verbose and not suppressed: a modem that kept ATV0 or ATQ1 from
-// an earlier session answers it, and every later command, with the OK the dialogue reads.
-constexpr std::string_view kProbeCommand = "ATQ0V1\r";
-constexpr std::string_view kAliveCommand = "AT\r";
-constexpr std::string_view kEchoOffCommand = "ATE0\r";
-constexpr std::string_view kVerboseErrorsCommand = "AT+CMEE=1\r";
-constexpr std::string_view kPduModeCommand = "AT+CMGF=0\r";
-constexpr std::string_view kSimCommand = "AT+CPIN?\r";
-constexpr std::string_view kRegistrationCommand = "AT+CREG?\r";
-constexpr std::string_view kSignalCommand = "AT+CSQ\r";
-// Reading, writing and receiving all in the SIM's storage, so that a notice's index is one
-// AT+CMGR reads and AT+CMGD deletes.
-constexpr std::string_view kStorageCommand = "AT+CPMS=\"SM\",\"SM\",\"SM\"\r";
-// Incoming messages stored and notified (+CMTI); status reports stored and notified (+CDSI),
-// else shown at once (+CDS), else not asked for. Without AT+CSMS=1 the modem acknowledges what it
-// shows at once itself: no AT+CNMA.
-constexpr std::array<std::string_view, 3> kNoticeCommands = {
-    "AT+CNMI=2,1,0,2,0\r", "AT+CNMI=2,1,0,1,0\r", "AT+CNMI=2,1,0,0,0\r"};
-constexpr std::string_view kListAllCommand = "AT+CMGL=4\r";
-
 constexpr std::size_t kMaxLoggedBytes = 160;
 constexpr int kMaxStepsPerCall = 64;
 constexpr std::uint32_t kMaxDueMs = 1000;
@@ -53,29 +34,28 @@ void SmsSender::Start() noexcept {
 }
 
 void SmsSender::BeginClose() noexcept {
-  if (closing_) return;
-  closing_ = true;
+  if (closeUntil_) return;
   closeUntil_ = platform::TickCount() + kCloseGraceMs;
 }
 
 bool SmsSender::ReadyToClose() const noexcept {
-  if (command_ != Command::Pdu || partAccepted_ || !link_.IsOpen() || link_.HungUp()) return true;
-  return closing_ && Reached(platform::TickCount(), closeUntil_);
+  if (command_ != AtCommand::Pdu || partAccepted_ || !link_.IsOpen() || link_.HungUp()) return true;
+  return closeUntil_ && Reached(platform::TickCount(), *closeUntil_);
 }
 
 void SmsSender::Shutdown() noexcept {
   // Once the PDU and its Ctrl-Z are written an ESC could only call off what the network may have
   // taken already; before that it ends the PDU entry without sending.
-  if (command_ == Command::Length && link_.IsOpen() && !link_.HungUp()) {
+  if (command_ == AtCommand::Length && link_.IsOpen() && !link_.HungUp()) {
     Log('>', kEscape);
     (void)link_.Write(kEscape);
   }
-  if (command_ == Command::Pdu && partAccepted_ && queue_.HasCurrent()) PartAccepted();
+  if (command_ == AtCommand::Pdu && partAccepted_ && queue_.HasCurrent()) PartAccepted();
   link_.Close();
   status_.portOpen = false;
-  command_ = Command::None;
+  command_ = AtCommand::None;
   queue_.ReleaseCurrent();
-  closing_ = false;
+  closeUntil_.reset();
   phase_ = Phase::Stopped;
 }
 
@@ -100,7 +80,7 @@ void SmsSender::Step() noexcept {
 
 void SmsSender::StepOnce(std::uint32_t now, bool& progressed) noexcept {
   if (phase_ == Phase::Closed) {
-    if (closing_) return;
+    if (closeUntil_) return;
     if (Reached(now, reopenAt_)) {
       TryOpen(now);
       progressed = phase_ != Phase::Closed;
@@ -114,7 +94,7 @@ void SmsSender::StepOnce(std::uint32_t now, bool& progressed) noexcept {
   }
   ReadLines(now, progressed);
   if (phase_ == Phase::Closed) return;
-  if (command_ != Command::None) {
+  if (command_ != AtCommand::None) {
     // Only now, with everything that arrived examined, may the wait end in a time-out.
     if (now - commandTick_ >= commandLimitMs_) {
       HandleTimeout(now);
@@ -122,10 +102,10 @@ void SmsSender::StepOnce(std::uint32_t now, bool& progressed) noexcept {
     }
     return;
   }
-  if (closing_) return;
-  if (settling_) {
-    if (!Reached(now, settleUntil_)) return;
-    settling_ = false;
+  if (closeUntil_) return;
+  if (settleUntil_) {
+    if (!Reached(now, *settleUntil_)) return;
+    settleUntil_.reset();
   }
   if (StartNext(now)) progressed = true;
 }
@@ -149,8 +129,8 @@ void SmsSender::TryOpen(std::uint32_t now) noexcept {
 }
 
 void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
-  const Command lost = command_;
-  command_ = Command::None;
+  const AtCommand lost = command_;
+  command_ = AtCommand::None;
   link_.Close();
   phase_ = Phase::Closed;
   Log('!', "port closed");
@@ -167,14 +147,14 @@ void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
   pduLine_ = PduLine::None;
   readPdu_.reset();
   listed_.clear();
-  settling_ = false;
+  settleUntil_.reset();
   timeoutsInRow_ = 0;
-  healthDone_ = false;
+  lastHealthTick_.reset();
   lateFinalOwed_ = false;
   reopenAt_ = now + reopenDelayMs_;
   reopenDelayMs_ = Doubled(reopenDelayMs_, kReopenFirstMs, kReopenLastMs);
-  if (queue_.HasCurrent() && (lost == Command::Length || lost == Command::Pdu)) {
-    if (lost == Command::Pdu && partAccepted_) {
+  if (queue_.HasCurrent() && (lost == AtCommand::Length || lost == AtCommand::Pdu)) {
+    if (lost == AtCommand::Pdu && partAccepted_) {
       // Taken by the network; a next part waits for the port like any other message.
       PartAccepted();
     } else {
@@ -197,7 +177,11 @@ bool SmsSender::Write(std::string_view bytes, std::uint32_t now) noexcept {
   return false;
 }
 
-bool SmsSender::Issue(Command command, std::string_view bytes, std::uint32_t now) noexcept {
+bool SmsSender::Issue(AtCommand command, std::uint32_t now) noexcept {
+  return Issue(command, AtCommandRowOf(command).text, now);
+}
+
+bool SmsSender::Issue(AtCommand command, std::string_view bytes, std::uint32_t now) noexcept {
   if (!Write(bytes, now)) return false;
   command_ = command;
   try {
@@ -206,26 +190,15 @@ bool SmsSender::Issue(Command command, std::string_view bytes, std::uint32_t now
     commandText_.clear();
   }
   commandTick_ = now;
-  switch (command) {
-    case Command::Probe:
-      commandLimitMs_ = kProbeTimeoutMs;
-      break;
-    case Command::Pdu:
-      commandLimitMs_ = kSendReplyTimeoutMs;
-      abandoned_.reset();
-      break;
-    default:
-      commandLimitMs_ = kReplyTimeoutMs;
-      break;
-  }
+  commandLimitMs_ = AtCommandRowOf(command).timeoutMs;
+  if (command == AtCommand::Pdu) abandoned_.reset();
   return true;
 }
 
 void SmsSender::Escape(std::uint32_t now) noexcept {
-  settling_ = true;
   settleUntil_ = now + kSettleMs;
   // A close starts nothing after it; Shutdown writes the ESC a prompt still needs.
-  if (closing_ || !link_.IsOpen() || link_.HungUp()) return;
+  if (closeUntil_ || !link_.IsOpen() || link_.HungUp()) return;
   (void)Write(kEscape, now);
 }
 
@@ -246,7 +219,7 @@ void SmsSender::ReadLines(std::uint32_t now, bool& progressed) noexcept {
           Log('<', ">");
           // The modem answers in order: whatever final result it still owed came before this.
           lateFinalOwed_ = false;
-          if (command_ != Command::Length) {
+          if (command_ != AtCommand::Length) {
             // The late prompt of a command given up on: the ESC that followed it has ended that
             // PDU entry. Left in place it would pass for the prompt of the next command.
             Log('!', "stale prompt ignored");
@@ -275,8 +248,8 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
     return;
   }
   pduLine_ = PduLine::None;
-  if (line == commandText_ && command_ != Command::None) return;  // the modem's echo
-  if (command_ == Command::Probe) {
+  if (line == commandText_ && command_ != AtCommand::None) return;  // the modem's echo
+  if (command_ == AtCommand::Probe) {
     if (const std::optional<std::string_view> verbose = VerboseOfNumericResult(line)) {
       // A modem with numeric results may answer the probe in them before it switches.
       HandleFinal(*verbose, now);
@@ -290,7 +263,7 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
     return;
   }
   if (const std::optional<int> reference = ParseCmgsReference(line)) {
-    if (command_ == Command::Pdu && queue_.HasCurrent()) {
+    if (command_ == AtCommand::Pdu && queue_.HasCurrent()) {
       queue_.SetCurrentReference(*reference);
       partAccepted_ = true;
       // The part is sent; its final OK, when the modem sends one, follows at once.
@@ -301,11 +274,11 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
     }
     return;
   }
-  if (command_ == Command::Read && line.starts_with("+CMGR:")) {
+  if (command_ == AtCommand::Read && line.starts_with("+CMGR:")) {
     if (ParseCmgrHeader(line)) pduLine_ = PduLine::Read;
     return;
   }
-  if (command_ == Command::List && line.starts_with("+CMGL:")) {
+  if (command_ == AtCommand::List && line.starts_with("+CMGL:")) {
     if (const std::optional<StoredMessageHeader> header = ParseCmglHeader(line)) {
       pduLine_ = PduLine::Listed;
       listedIndex_ = header->index;
@@ -317,21 +290,27 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
     if (ParseCdsHeader(line)) pduLine_ = PduLine::Shown;
     return;
   }
-  if (command_ == Command::Cpin) {
-    if (const std::optional<SimState> sim = ParseCpin(line)) {
-      status_.sim = *sim;
-      return;
-    }
-  }
-  if (command_ == Command::Creg) {
-    if (const std::optional<Registration> registration = ParseCregAnswer(line)) {
-      status_.registration = *registration;
-      return;
-    }
-  }
-  if (command_ == Command::Csq && line.starts_with("+CSQ:")) {
-    status_.signalDbm = RssiToDbm(ParseSignalRssi(line).value_or(99));
-    return;
+  switch (AtCommandRowOf(command_).fact) {
+    case AtFact::Sim:
+      if (const std::optional<SimState> sim = ParseCpin(line)) {
+        status_.sim = *sim;
+        return;
+      }
+      break;
+    case AtFact::Registration:
+      if (const std::optional<Registration> registration = ParseCregAnswer(line)) {
+        status_.registration = *registration;
+        return;
+      }
+      break;
+    case AtFact::Signal:
+      if (line.starts_with("+CSQ:")) {
+        status_.signalDbm = RssiToDbm(ParseSignalRssi(line).value_or(99));
+        return;
+      }
+      break;
+    case AtFact::None:
+      break;
   }
   HandleUnsolicited(line, now);
 }
@@ -353,12 +332,12 @@ void SmsSender::HandleUnsolicited(std::string_view line, std::uint32_t now) noex
       status_.sim = *sim;
     } else if (IsStartNotice(line) && phase_ != Phase::Init) {
       Log('!', "modem restarted");
-      if (queue_.HasCurrent() && (command_ == Command::Length || command_ == Command::Pdu) &&
+      if (queue_.HasCurrent() && (command_ == AtCommand::Length || command_ == AtCommand::Pdu) &&
           !partAccepted_) {
-        command_ = Command::None;
+        command_ = AtCommand::None;
         AttemptFailed({}, now);
       }
-      command_ = Command::None;
+      command_ = AtCommand::None;
       queue_.ReleaseCurrent();
       StartInit(now);
     }
@@ -368,105 +347,93 @@ void SmsSender::HandleUnsolicited(std::string_view line, std::uint32_t now) noex
 
 void SmsSender::HandleFinal(std::string_view result, std::uint32_t now) noexcept {
   timeoutsInRow_ = 0;
-  const Command command = command_;
-  command_ = Command::None;
+  const AtCommand command = command_;
+  command_ = AtCommand::None;
   const bool lateFinalOwed = std::exchange(lateFinalOwed_, false);
-  if (command == Command::Length && result == "OK" && lateFinalOwed) {
+  if (command == AtCommand::Length && result == "OK" && lateFinalOwed) {
     // AT+CMGS=<n> is answered with the prompt: this OK is the one a part taken as sent owed.
     Log('!', "late final result let pass");
-    command_ = Command::Length;
+    command_ = AtCommand::Length;
     return;
   }
-  switch (command) {
-    case Command::None:
+  switch (AtCommandRowOf(command).chain) {
+    case AtChain::None:
       return;
-    case Command::Probe:
-    case Command::Echo:
-    case Command::Cmee:
-    case Command::Mode:
-    case Command::Cpms:
-    case Command::Cnmi:
-      ContinueInit(command, result, now);
+    case AtChain::Init:
+      ContinueInit(AtCommandRowOf(command), result, now);
       return;
-    case Command::Read:
-    case Command::List:
-    case Command::Delete:
+    case AtChain::Health:
+      ContinueHealth(AtCommandRowOf(command), result, now);
+      return;
+    case AtChain::Storage:
       FinishRead(command, result, now);
       return;
-    case Command::Alive:
-    case Command::Cpin:
-    case Command::Creg:
-    case Command::Csq:
-      ContinueHealth(command, result, now);
-      return;
-    case Command::Length:
-      AttemptFailed(result == "OK" ? std::string_view("ERROR") : result, now);
-      Escape(now);
-      return;
-    case Command::Pdu:
-      // +CMGS: <mr> means the network took the part, whatever follows it. A bare OK is the
-      // modem's word for the same.
-      if (partAccepted_ || result == "OK") {
-        PartAccepted();
-      } else {
-        AttemptFailed(result, now);
-        Escape(now);
-      }
-      return;
+    case AtChain::Message:
+      break;
+  }
+  if (command == AtCommand::Length) {
+    AttemptFailed(result == "OK" ? std::string_view("ERROR") : result, now);
+    Escape(now);
+    return;
+  }
+  // +CMGS: <mr> means the network took the part, whatever follows it. A bare OK is the modem's
+  // word for the same.
+  if (partAccepted_ || result == "OK") {
+    PartAccepted();
+  } else {
+    AttemptFailed(result, now);
+    Escape(now);
   }
 }
 
 void SmsSender::HandlePrompt(std::uint32_t now) noexcept {
   // Closing: the PDU is not written; Shutdown ends the entry with ESC.
-  if (closing_) return;
-  (void)Issue(Command::Pdu, queue_.CurrentPart().pduLine, now);
+  if (closeUntil_) return;
+  (void)Issue(AtCommand::Pdu, queue_.CurrentPart().pduLine, now);
 }
 
 void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
-  const Command command = command_;
-  command_ = Command::None;
+  const AtCommand command = command_;
+  command_ = AtCommand::None;
   pduLine_ = PduLine::None;
   readPdu_.reset();
   // A listing cut short hands nothing over: the next sweep lists it again.
   listed_.clear();
   Log('!', "no reply");
-  switch (command) {
-    case Command::Probe:
+  switch (AtCommandRowOf(command).onTimeout) {
+    case AtTimeout::Repeat:
       if (probesLeft_ > 0) return;
+      // Not answered at all: no modem behind the port, or one that does not listen.
       NoteFailure("AT " + TimeoutMeaning());
       LoseLine(now, status_.portError);
       return;
-    case Command::Echo:
-    case Command::Cmee:
-    case Command::Mode:
-    case Command::Cpms:
-    case Command::Cnmi:
+    case AtTimeout::Close:
       NoteFailure(commandText_ + ' ' + TimeoutMeaning());
       LoseLine(now, {});
       return;
-    case Command::Length:
-      ++timeoutsInRow_;
-      AttemptFailed({}, now);
-      Escape(now);
-      break;
-    case Command::Pdu:
+    case AtTimeout::Message:
+      if (command == AtCommand::Length) {
+        ++timeoutsInRow_;
+        AttemptFailed({}, now);
+        Escape(now);
+        break;
+      }
       if (partAccepted_) {
         // +CMGS came and its OK did not: the part is sent. The OK may still come; it is let pass
         // as after an ESC, and while the next prompt is awaited.
         Log('!', "no OK after +CMGS; the part is sent");
         PartAccepted();
         lateFinalOwed_ = true;
-        settling_ = true;
         settleUntil_ = now + kSettleMs;
         return;
       }
       ++timeoutsInRow_;
       // The network may still take it; a late +CMGS for this part is believed.
-      abandoned_ = queue_.CurrentPartRef();
+      if (queue_.HasCurrent()) abandoned_ = queue_.CurrentPartRef();
       AttemptFailed({}, now);
       Escape(now);
       break;
-    default:
+    case AtTimeout::Count:
       ++timeoutsInRow_;
       NoteFailure(commandText_ + ' ' + TimeoutMeaning());
       phase_ = Phase::Idle;
@@ -479,7 +446,7 @@ void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
 
 bool SmsSender::StartInit(std::uint32_t now) noexcept {
   phase_ = Phase::Init;
-  command_ = Command::None;
+  command_ = AtCommand::None;
   lines_.Clear();
   pduLine_ = PduLine::None;
   readPdu_.reset();
@@ -493,80 +460,58 @@ bool SmsSender::StartInit(std::uint32_t now) noexcept {
   return phase_ == Phase::Init;
 }
 
-void SmsSender::ContinueInit(Command command, std::string_view result, std::uint32_t now) noexcept {
-  switch (command) {
-    case Command::Probe:
-      (void)Issue(Command::Echo, kEchoOffCommand, now);
-      return;
-    case Command::Echo:
-      // A modem without the command echoes on; the echo is recognised and let pass.
-      (void)Issue(Command::Cmee, kVerboseErrorsCommand, now);
-      return;
-    case Command::Cmee:
-      // Without numbered errors the retry rules see a plain ERROR, a passing failure.
-      (void)Issue(Command::Mode, kPduModeCommand, now);
-      return;
-    case Command::Mode:
-      if (result != "OK") {
-        NoteFailure("AT+CMGF=0 " + DescribeErrorResult(result));
-        LoseLine(now, {});
-        return;
-      }
-      (void)Issue(Command::Cpms, kStorageCommand, now);
-      return;
-    case Command::Cpms:
-      // A modem that cannot receive still sends; what it stores elsewhere is not read.
-      if (result != "OK") Log('!', "storage not selected");
-      cnmiVariant_ = statusReports_ ? 0 : kNoticeCommands.size() - 1;
-      (void)Issue(Command::Cnmi, kNoticeCommands[cnmiVariant_], now);
-      return;
-    case Command::Cnmi:
-      if (result != "OK" && cnmiVariant_ + 1 < kNoticeCommands.size()) {
-        // Refused: the next variant asks for less (reports shown at once, then none).
-        ++cnmiVariant_;
-        (void)Issue(Command::Cnmi, kNoticeCommands[cnmiVariant_], now);
-        return;
-      }
-      if (result != "OK") Log('!', "no notices of arrivals; the storage is listed");
-      Log('!', "modem ready");
-      phase_ = Phase::Idle;
-      reopenDelayMs_ = kReopenFirstMs;
-      healthDone_ = false;
-      // What arrived while nobody listened is in the storage.
-      sweepPlanned_ = true;
-      return;
-    default:
-      return;
+void SmsSender::ContinueInit(const AtCommandRow& row, std::string_view result,
+                             std::uint32_t now) noexcept {
+  const bool ok = result == "OK";
+  if (!ok && row.errorFails) {
+    NoteFailure(commandText_ + ' ' + DescribeErrorResult(result));
+    LoseLine(now, {});
+    return;
   }
+  if (!ok && !row.errorNote.empty()) Log('!', row.errorNote);
+  AtCommand next = ok ? row.onOk : row.onError;
+  // Without status reports the notices are asked for without them from the first variant on.
+  if (next == AtCommand::CnmiStored) next = FirstNoticeCommand(statusReports_);
+  if (next != AtCommand::None) {
+    (void)Issue(next, now);
+    return;
+  }
+  Log('!', "modem ready");
+  phase_ = Phase::Idle;
+  reopenDelayMs_ = kReopenFirstMs;
+  lastHealthTick_.reset();
+  // What arrived while nobody listened is in the storage.
+  sweepPlanned_ = true;
 }
 
-void SmsSender::ContinueHealth(Command command, std::string_view result,
+void SmsSender::ContinueHealth(const AtCommandRow& row, std::string_view result,
                                std::uint32_t now) noexcept {
   const bool ok = result == "OK";
-  switch (command) {
-    case Command::Alive:
-      healthNext_ = Command::Cpin;
-      return;
-    case Command::Cpin:
-      if (!ok) status_.sim = SimOfCpinError(result);
-      healthNext_ = Command::Creg;
-      return;
-    case Command::Creg:
-      if (!ok) status_.registration = Registration::Unknown;
-      healthNext_ = Command::Csq;
-      return;
-    case Command::Csq:
-      if (!ok) status_.signalDbm.reset();
-      healthNext_ = Command::None;
-      phase_ = Phase::Idle;
-      healthDone_ = true;
-      lastHealthTick_ = now;
-      if (IsRegistered(status_.registration) && status_.sim == SimState::Ready)
-        queue_.ResumeNow(now);
-      return;
-    default:
-      return;
+  if (!ok) {
+    switch (row.fact) {
+      case AtFact::Sim:
+        status_.sim = SimOfCpinError(result);
+        break;
+      case AtFact::Registration:
+        status_.registration = Registration::Unknown;
+        break;
+      case AtFact::Signal:
+        status_.signalDbm.reset();
+        break;
+      case AtFact::None:
+        break;
+    }
   }
+  const AtCommand next = ok ? row.onOk : row.onError;
+  if (next != AtCommand::None) {
+    // Issued by StartNext, after what is more urgent.
+    healthNext_ = next;
+    return;
+  }
+  healthNext_.reset();
+  phase_ = Phase::Idle;
+  lastHealthTick_ = now;
+  if (IsRegistered(status_.registration) && status_.sim == SimState::Ready) queue_.ResumeNow(now);
 }
 
 bool SmsSender::StartNext(std::uint32_t now) noexcept {
@@ -574,7 +519,7 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
     case Phase::Init:
       if (probesLeft_ <= 0) return false;
       --probesLeft_;
-      return Issue(Command::Probe, kProbeCommand, now);
+      return Issue(AtCommand::Probe, now);
     case Phase::Sending:
       // Between two parts of one message (the previous part was accepted).
       if (queue_.HasCurrent()) return StartPart(now);
@@ -600,24 +545,15 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
     return StartPart(now);
   }
   if (phase_ == Phase::Health) {
-    switch (healthNext_) {
-      case Command::Cpin:
-        return Issue(Command::Cpin, kSimCommand, now);
-      case Command::Creg:
-        return Issue(Command::Creg, kRegistrationCommand, now);
-      case Command::Csq:
-        return Issue(Command::Csq, kSignalCommand, now);
-      default:
-        phase_ = Phase::Idle;
-        return false;
-    }
+    if (healthNext_) return Issue(*healthNext_, now);
+    phase_ = Phase::Idle;
+    return false;
   }
   if (readDue) return StartRead(now);
-  if (!healthDone_ || now - lastHealthTick_ >= kHealthIntervalMs) {
+  if (!lastHealthTick_ || now - *lastHealthTick_ >= kHealthIntervalMs) {
     phase_ = Phase::Health;
-    healthDone_ = true;
     lastHealthTick_ = now;
-    return Issue(Command::Alive, kAliveCommand, now);
+    return Issue(AtCommand::Alive, now);
   }
   return false;
 }
@@ -638,20 +574,20 @@ bool SmsSender::StartRead(std::uint32_t now) noexcept {
     if (!deletes_.empty()) {
       const int index = deletes_.front();
       deletes_.pop_front();
-      return Issue(Command::Delete, "AT+CMGD=" + std::to_string(index) + '\r', now);
+      return Issue(AtCommand::Delete, "AT+CMGD=" + std::to_string(index) + '\r', now);
     }
     readMayGoFirst_ = false;
     if (sweepPlanned_ || now - lastSweepTick_ >= kSweepIntervalMs) {
       sweepPlanned_ = false;
       lastSweepTick_ = now;
       listed_.clear();
-      return Issue(Command::List, kListAllCommand, now);
+      return Issue(AtCommand::List, now);
     }
     if (!noticed_.empty()) {
       readIndex_ = *noticed_.begin();
       noticed_.erase(noticed_.begin());
       readPdu_.reset();
-      return Issue(Command::Read, "AT+CMGR=" + std::to_string(readIndex_) + '\r', now);
+      return Issue(AtCommand::Read, "AT+CMGR=" + std::to_string(readIndex_) + '\r', now);
     }
   } catch (...) {
     // Out of memory: the storage is listed when memory allows.
@@ -700,17 +636,17 @@ void SmsSender::TakePduLine(std::string_view line) noexcept {
   }
 }
 
-void SmsSender::FinishRead(Command command, std::string_view result, std::uint32_t now) noexcept {
+void SmsSender::FinishRead(AtCommand command, std::string_view result, std::uint32_t now) noexcept {
   phase_ = Phase::Idle;
   try {
-    if (command == Command::Read) {
+    if (command == AtCommand::Read) {
       if (readPdu_) {
         if (HandOverReceived(*readPdu_)) deletes_.push_back(readIndex_);
       } else if (result != "OK" && !IsEmptySlotError(result)) {
         Log('!', "slot not read");
       }
       readPdu_.reset();
-    } else if (command == Command::List) {
+    } else if (command == AtCommand::List) {
       for (const Stored& stored : listed_) {
         noticed_.erase(stored.index);
         if (HandOverReceived(stored.pdu)) deletes_.push_back(stored.index);
@@ -755,7 +691,7 @@ bool SmsSender::HandOverReceived(std::string_view pdu) noexcept {
 bool SmsSender::StartPart(std::uint32_t now) noexcept {
   phase_ = Phase::Sending;
   partAccepted_ = false;
-  return Issue(Command::Length, queue_.CurrentPart().lengthCommand, now);
+  return Issue(AtCommand::Length, queue_.CurrentPart().lengthCommand, now);
 }
 
 void SmsSender::PartAccepted() noexcept {
@@ -774,9 +710,9 @@ void SmsSender::AcceptLate(int reference, std::uint32_t now) noexcept {
       // Its next attempt has begun. Before the PDU went out it is called off (ESC ends the PDU
       // entry, nothing is sent); once it went out, the part is sent twice whatever is done, and
       // the late reference counts for it.
-      if (command_ == Command::Length) {
+      if (command_ == AtCommand::Length) {
         Log('!', "late acceptance; attempt called off");
-        command_ = Command::None;
+        command_ = AtCommand::None;
         queue_.SetCurrentReference(reference);
         PartAccepted();
         Escape(now);
@@ -802,15 +738,15 @@ std::uint32_t SmsSender::MsUntilDue() const noexcept {
     case Phase::Stopped:
       return due;
     case Phase::Closed:
-      return closing_ ? due : std::min(due, Until(now, reopenAt_));
+      return closeUntil_ ? due : std::min(due, Until(now, reopenAt_));
     default:
       break;
   }
-  if (closing_) due = std::min(due, Until(now, closeUntil_));
-  if (command_ != Command::None) return std::min(due, Until(now, commandTick_ + commandLimitMs_));
-  if (settling_) return std::min(due, Until(now, settleUntil_));
-  if (phase_ == Phase::Idle && healthDone_)
-    due = std::min(due, Until(now, lastHealthTick_ + kHealthIntervalMs));
+  if (closeUntil_) due = std::min(due, Until(now, *closeUntil_));
+  if (command_ != AtCommand::None) return std::min(due, Until(now, commandTick_ + commandLimitMs_));
+  if (settleUntil_) return std::min(due, Until(now, *settleUntil_));
+  if (phase_ == Phase::Idle && lastHealthTick_)
+    due = std::min(due, Until(now, *lastHealthTick_ + kHealthIntervalMs));
   if (phase_ == Phase::Idle) due = std::min(due, Until(now, lastSweepTick_ + kSweepIntervalMs));
   return queue_.MsUntilDue(now, due);
 }

@@ -1,6 +1,9 @@
 // The AT dialogue with the GSM modem over a ModemLink, and the queue it sends from. One object,
 // one thread at a time, no locks: SmsModem runs it on its sender thread, tests run it directly
-// against a modem played from a transcript.
+// against a modem played from a transcript. Its parts: at_lines.h cuts what arrives into lines,
+// at_replies.h and sms_deliver.h read them, at_commands.h holds the commands and their chains,
+// send_queue.h decides which message goes when; this class is the loop around them (the phase,
+// one command in flight, ESC and settling, reopening the port, reading the storage).
 //
 // What the modem sends is split into lines. A final result (OK, ERROR, +CMS ERROR: <n>,
 // +CME ERROR: <n>) ends the command in progress wherever it stands; the intermediate results the
@@ -29,8 +32,10 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "modem/at_commands.h"
 #include "modem/at_lines.h"
 #include "modem/modem_link.h"
 #include "modem/modem_status.h"
@@ -44,12 +49,12 @@ namespace pagorin {
 class SmsSender {
  public:
   // Reply time-outs: for a command and the prompt, and for the network's verdict on a PDU.
-  static constexpr std::uint32_t kReplyTimeoutMs = 10000;
-  static constexpr std::uint32_t kSendReplyTimeoutMs = 60000;
+  static constexpr std::uint32_t kReplyTimeoutMs = kAtReplyTimeoutMs;
+  static constexpr std::uint32_t kSendReplyTimeoutMs = kAtVerdictTimeoutMs;
   // The first AT after an open is repeated this often, this far apart, before the modem is
   // taken for absent and the port closed.
   static constexpr int kProbeAttempts = 5;
-  static constexpr std::uint32_t kProbeTimeoutMs = 2000;
+  static constexpr std::uint32_t kProbeTimeoutMs = kAtProbeTimeoutMs;
   // After an ESC the modem may still answer what it was given; that is let pass before the next
   // command, so that it is never taken for the next command's reply.
   static constexpr std::uint32_t kSettleMs = 500;
@@ -145,26 +150,6 @@ class SmsSender {
   const std::deque<std::string>& log() const noexcept { return log_; }
 
  private:
-  // A command in progress and what it is for.
-  enum class Command : int {
-    None = 0,
-    Probe,   // AT after an open, repeated until OK
-    Echo,    // ATE0
-    Cmee,    // AT+CMEE=1
-    Mode,    // AT+CMGF=0
-    Cpms,    // AT+CPMS="SM","SM","SM"
-    Cnmi,    // AT+CNMI=2,1,0,<ds>,0, the variant cnmiVariant_
-    Alive,   // AT, the first health command
-    Cpin,    // AT+CPIN?
-    Creg,    // AT+CREG?
-    Csq,     // AT+CSQ
-    Length,  // AT+CMGS=<n>, awaiting the prompt
-    Pdu,     // the PDU line, awaiting +CMGS and the final result
-    Read,    // AT+CMGR=<readIndex_>
-    List,    // AT+CMGL=4
-    Delete,  // AT+CMGD=<index>
-  };
-
   // What the next line is, after a header that announces a PDU line.
   enum class PduLine : int { None, Read, Listed, Shown };
 
@@ -189,7 +174,9 @@ class SmsSender {
   // Closes the link after a failure, keeps `why` as the port's error and plans the reopen.
   void LoseLine(std::uint32_t now, const std::string& why) noexcept;
   bool Write(std::string_view bytes, std::uint32_t now) noexcept;
-  bool Issue(Command command, std::string_view bytes, std::uint32_t now) noexcept;
+  // Writes `command` (its text from the table, or `bytes`) and awaits its reply.
+  bool Issue(AtCommand command, std::uint32_t now) noexcept;
+  bool Issue(AtCommand command, std::string_view bytes, std::uint32_t now) noexcept;
   void Escape(std::uint32_t now) noexcept;
 
   // Takes what arrived and handles every complete line (and a prompt).
@@ -203,12 +190,12 @@ class SmsSender {
   // Starts what is due next when nothing is in progress; false when nothing is.
   bool StartNext(std::uint32_t now) noexcept;
   bool StartInit(std::uint32_t now) noexcept;
-  void ContinueInit(Command command, std::string_view result, std::uint32_t now) noexcept;
-  void ContinueHealth(Command command, std::string_view result, std::uint32_t now) noexcept;
+  void ContinueInit(const AtCommandRow& row, std::string_view result, std::uint32_t now) noexcept;
+  void ContinueHealth(const AtCommandRow& row, std::string_view result, std::uint32_t now) noexcept;
   // Reading: a notice, the PDU line a header announced, the end of a read or listing.
   void NoteStored(const StoredMessageNotice& notice) noexcept;
   void TakePduLine(std::string_view line) noexcept;
-  void FinishRead(Command command, std::string_view result, std::uint32_t now) noexcept;
+  void FinishRead(AtCommand command, std::string_view result, std::uint32_t now) noexcept;
   // Decodes, records and reports one message; true when the recorder took it.
   bool HandOverReceived(std::string_view pdu) noexcept;
   // Starts the next read, delete or listing when one is due; false when none is.
@@ -239,29 +226,27 @@ class SmsSender {
   SendQueue queue_{queueReports_};
   bool partAccepted_ = false;
 
-  Command command_ = Command::None;
+  AtCommand command_ = AtCommand::None;
   std::string commandText_;  // without its carriage return, to recognise an echo
   std::uint32_t commandTick_ = 0;
   std::uint32_t commandLimitMs_ = 0;
-  bool promptSeen_ = false;
   int probesLeft_ = 0;
-  Command healthNext_ = Command::None;
+  std::optional<AtCommand> healthNext_;  // the health command due next
   // The part whose PDU got no verdict in time; a late +CMGS is believed for it.
   std::optional<SendQueue::PartRef> abandoned_;
   int timeoutsInRow_ = 0;
-  bool settling_ = false;
-  std::uint32_t settleUntil_ = 0;
+  // After an ESC (or a part taken as sent without its OK): nothing new before then.
+  std::optional<std::uint32_t> settleUntil_;
   // A part was taken as sent without its final OK; that OK may still come.
   bool lateFinalOwed_ = false;
-  bool closing_ = false;  // BeginClose was called
   bool statusReports_ = true;
-  std::size_t cnmiVariant_ = 0;
-  std::uint32_t closeUntil_ = 0;
+  // BeginClose was called: a PDU's verdict is awaited until then.
+  std::optional<std::uint32_t> closeUntil_;
 
   std::uint32_t reopenAt_ = 0;
   std::uint32_t reopenDelayMs_ = kReopenFirstMs;
-  bool healthDone_ = false;
-  std::uint32_t lastHealthTick_ = 0;
+  // The last health check since the modem was ready; none yet: one is due.
+  std::optional<std::uint32_t> lastHealthTick_;
 
   // Receiving.
   std::set<int> noticed_;      // slots named by notices, not read yet
