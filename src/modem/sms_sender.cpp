@@ -1,155 +1,26 @@
 #include "modem/sms_sender.h"
 
 #include <algorithm>
-#include <charconv>
 #include <utility>
 #include <variant>
 
+#include "modem/at_commands.h"
+#include "modem/at_lines.h"
+#include "modem/at_replies.h"
+#include "modem/tick_deadline.h"
 #include "platform/tick.h"
 
 namespace pagorin {
 namespace {
 
 constexpr std::string_view kEscape = "\x1B";
-// The probe also makes results verbose and not suppressed: a modem that kept ATV0 or ATQ1 from
-// an earlier session answers it, and every later command, with the OK the dialogue reads.
-constexpr std::string_view kProbeCommand = "ATQ0V1\r";
-constexpr std::string_view kAliveCommand = "AT\r";
-constexpr std::string_view kEchoOffCommand = "ATE0\r";
-constexpr std::string_view kVerboseErrorsCommand = "AT+CMEE=1\r";
-constexpr std::string_view kPduModeCommand = "AT+CMGF=0\r";
-constexpr std::string_view kSimCommand = "AT+CPIN?\r";
-constexpr std::string_view kRegistrationCommand = "AT+CREG?\r";
-constexpr std::string_view kSignalCommand = "AT+CSQ\r";
-// Reading, writing and receiving all in the SIM's storage, so that a notice's index is one
-// AT+CMGR reads and AT+CMGD deletes.
-constexpr std::string_view kStorageCommand = "AT+CPMS=\"SM\",\"SM\",\"SM\"\r";
-// Incoming messages stored and notified (+CMTI); status reports stored and notified (+CDSI),
-// else shown at once (+CDS), else not asked for. Without AT+CSMS=1 the modem acknowledges what it
-// shows at once itself: no AT+CNMA.
-constexpr std::array<std::string_view, 3> kNoticeCommands = {
-    "AT+CNMI=2,1,0,2,0\r", "AT+CNMI=2,1,0,1,0\r", "AT+CNMI=2,1,0,0,0\r"};
-constexpr std::string_view kListAllCommand = "AT+CMGL=4\r";
-// +CMS ERROR: 321, invalid memory index: the slot is empty.
-constexpr int kEmptySlotCode = 321;
-
-// A line that never ends is not kept beyond this; the receive side never holds more than this
-// many bytes of unfinished lines.
-constexpr std::size_t kMaxLineBytes = 1024;
 constexpr std::size_t kMaxLoggedBytes = 160;
 constexpr int kMaxStepsPerCall = 64;
-constexpr std::uint32_t kExpiryCheckMs = 1000;
 constexpr std::uint32_t kMaxDueMs = 1000;
 
-// True when `at` has come on the wrapping tick clock.
-bool Reached(std::uint32_t now, std::uint32_t at) noexcept {
-  return static_cast<std::int32_t>(now - at) >= 0;
-}
-
-std::uint32_t Until(std::uint32_t now, std::uint32_t at) noexcept {
-  return Reached(now, at) ? 0 : at - now;
-}
-
-std::uint32_t Doubled(std::uint32_t current, std::uint32_t first, std::uint32_t last) noexcept {
-  if (current == 0) return first;
-  return current >= last / 2 ? last : current * 2;
-}
-
-bool IsFinalResult(std::string_view line) noexcept {
-  return line == "OK" || line == "ERROR" || line.starts_with("+CMS ERROR:") ||
-         line.starts_with("+CME ERROR:");
-}
-
-std::string_view Trim(std::string_view text) noexcept {
-  while (!text.empty() && text.front() == ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ')
-    text.remove_suffix(1);
-  return text;
-}
-
-// The comma-separated values after "<prefix>:".
-std::vector<std::string_view> Values(std::string_view line) {
-  std::vector<std::string_view> values;
-  std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return values;
-  std::string_view rest = line.substr(colon + 1);
-  for (;;) {
-    std::size_t comma = rest.find(',');
-    values.push_back(Trim(rest.substr(0, comma)));
-    if (comma == std::string_view::npos) break;
-    rest.remove_prefix(comma + 1);
-  }
-  return values;
-}
-
-int ToInt(std::string_view text, int fallback) noexcept {
-  int value = fallback;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size() ? value : fallback;
-}
-
-Registration RegistrationOf(int stat) noexcept {
-  switch (stat) {
-    case 1:
-    case 6:
-      return Registration::Home;
-    case 5:
-    case 7:
-      return Registration::Roaming;
-    case 0:
-    case 2:
-      return Registration::Searching;
-    case 3:
-      return Registration::Denied;
-    default:
-      return Registration::Unknown;
-  }
-}
-
-SimState SimOfCpin(std::string_view value) noexcept {
-  if (value == "READY") return SimState::Ready;
-  if (value.find("PIN") != std::string_view::npos || value.find("PUK") != std::string_view::npos)
-    return SimState::PinNeeded;
-  if (value.find("NOT INSERTED") != std::string_view::npos) return SimState::Absent;
-  return SimState::Unknown;
-}
-
-// The SIM as an error result to AT+CPIN? tells it.
-SimState SimOfError(std::string_view result) noexcept {
-  if (!result.starts_with("+CME ERROR:")) return SimState::Unknown;
-  switch (ErrorResultCode(result)) {
-    case 10:
-    case 13:
-    case 15:
-      return SimState::Absent;
-    case 11:
-    case 12:
-    case 16:
-    case 17:
-    case 18:
-      return SimState::PinNeeded;
-    default:
-      return SimState::Unknown;
-  }
-}
-
-bool IsRegistered(Registration registration) noexcept {
-  return registration == Registration::Home || registration == Registration::Roaming;
-}
-
-// Lines by which a modem says its message storage is full: what arrives next waits in the network.
-bool IsStorageFullNotice(std::string_view line) {
-  if (line.starts_with("^SMMEMFULL")) return true;
-  if (!line.starts_with("+CIEV:")) return false;
-  const std::vector<std::string_view> values = Values(line);
-  return values.size() >= 2 && values[0] == "\"SMSFULL\"" && values[1] == "1";
-}
-
-// Lines by which a modem says it has just started: every setting of the session is gone.
-bool IsStartNotice(std::string_view line) noexcept {
-  return line == "RDY" || line == "^SYSSTART" || line == "+SYSSTART";
-}
+using detail::Doubled;
+using detail::Reached;
+using detail::Until;
 
 }  // namespace
 
@@ -163,40 +34,33 @@ void SmsSender::Start() noexcept {
 }
 
 void SmsSender::BeginClose() noexcept {
-  if (closing_) return;
-  closing_ = true;
+  if (closeUntil_) return;
   closeUntil_ = platform::TickCount() + kCloseGraceMs;
 }
 
 bool SmsSender::ReadyToClose() const noexcept {
-  if (command_ != Command::Pdu || partAccepted_ || !link_.IsOpen() || link_.HungUp()) return true;
-  return closing_ && Reached(platform::TickCount(), closeUntil_);
+  if (command_ != AtCommand::Pdu || partAccepted_ || !link_.IsOpen() || link_.HungUp()) return true;
+  return closeUntil_ && Reached(platform::TickCount(), *closeUntil_);
 }
 
 void SmsSender::Shutdown() noexcept {
   // Once the PDU and its Ctrl-Z are written an ESC could only call off what the network may have
   // taken already; before that it ends the PDU entry without sending.
-  if (command_ == Command::Length && link_.IsOpen() && !link_.HungUp()) {
+  if (command_ == AtCommand::Length && link_.IsOpen() && !link_.HungUp()) {
     Log('>', kEscape);
     (void)link_.Write(kEscape);
   }
-  if (command_ == Command::Pdu && partAccepted_ && hasCurrent_) PartAccepted();
+  if (command_ == AtCommand::Pdu && partAccepted_ && queue_.HasCurrent()) PartAccepted();
   link_.Close();
   status_.portOpen = false;
-  command_ = Command::None;
-  hasCurrent_ = false;
-  closing_ = false;
+  command_ = AtCommand::None;
+  queue_.ReleaseCurrent();
+  closeUntil_.reset();
   phase_ = Phase::Stopped;
 }
 
 void SmsSender::Add(QueuedSms message) {
-  Entry entry;
-  entry.references.assign(message.parts.size(), -1);
-  entry.queuedTick = platform::TickCount();
-  const int priority = std::clamp(message.priority, kPriorityScript, kPriorityUrgent);
-  entry.message = std::move(message);
-  queues_[static_cast<std::size_t>(priority)].push_back(std::move(entry));
-  ++queueLength_;
+  queue_.Add(std::move(message), platform::TickCount());
 }
 
 std::vector<SmsReport> SmsSender::TakeReports() noexcept {
@@ -210,13 +74,13 @@ void SmsSender::Step() noexcept {
     StepOnce(platform::TickCount(), progressed);
     if (!progressed) break;
   }
-  ExpireOld(platform::TickCount());
+  queue_.ExpireOld(platform::TickCount());
   PublishStatus();
 }
 
 void SmsSender::StepOnce(std::uint32_t now, bool& progressed) noexcept {
   if (phase_ == Phase::Closed) {
-    if (closing_) return;
+    if (closeUntil_) return;
     if (Reached(now, reopenAt_)) {
       TryOpen(now);
       progressed = phase_ != Phase::Closed;
@@ -230,7 +94,7 @@ void SmsSender::StepOnce(std::uint32_t now, bool& progressed) noexcept {
   }
   ReadLines(now, progressed);
   if (phase_ == Phase::Closed) return;
-  if (command_ != Command::None) {
+  if (command_ != AtCommand::None) {
     // Only now, with everything that arrived examined, may the wait end in a time-out.
     if (now - commandTick_ >= commandLimitMs_) {
       HandleTimeout(now);
@@ -238,10 +102,10 @@ void SmsSender::StepOnce(std::uint32_t now, bool& progressed) noexcept {
     }
     return;
   }
-  if (closing_) return;
-  if (settling_) {
-    if (!Reached(now, settleUntil_)) return;
-    settling_ = false;
+  if (closeUntil_) return;
+  if (settleUntil_) {
+    if (!Reached(now, *settleUntil_)) return;
+    settleUntil_.reset();
   }
   if (StartNext(now)) progressed = true;
 }
@@ -265,8 +129,8 @@ void SmsSender::TryOpen(std::uint32_t now) noexcept {
 }
 
 void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
-  const Command lost = command_;
-  command_ = Command::None;
+  const AtCommand lost = command_;
+  command_ = AtCommand::None;
   link_.Close();
   phase_ = Phase::Closed;
   Log('!', "port closed");
@@ -279,25 +143,25 @@ void SmsSender::LoseLine(std::uint32_t now, const std::string& why) noexcept {
   status_.sim = SimState::Unknown;
   status_.registration = Registration::Unknown;
   status_.signalDbm.reset();
-  received_.clear();
+  lines_.Clear();
   pduLine_ = PduLine::None;
   readPdu_.reset();
   listed_.clear();
-  settling_ = false;
+  settleUntil_.reset();
   timeoutsInRow_ = 0;
-  healthDone_ = false;
+  lastHealthTick_.reset();
   lateFinalOwed_ = false;
   reopenAt_ = now + reopenDelayMs_;
   reopenDelayMs_ = Doubled(reopenDelayMs_, kReopenFirstMs, kReopenLastMs);
-  if (hasCurrent_ && (lost == Command::Length || lost == Command::Pdu)) {
-    if (lost == Command::Pdu && partAccepted_) {
+  if (queue_.HasCurrent() && (lost == AtCommand::Length || lost == AtCommand::Pdu)) {
+    if (lost == AtCommand::Pdu && partAccepted_) {
       // Taken by the network; a next part waits for the port like any other message.
       PartAccepted();
     } else {
       AttemptFailed({}, now);
     }
   }
-  hasCurrent_ = false;
+  queue_.ReleaseCurrent();
   phase_ = Phase::Closed;
 }
 
@@ -313,7 +177,11 @@ bool SmsSender::Write(std::string_view bytes, std::uint32_t now) noexcept {
   return false;
 }
 
-bool SmsSender::Issue(Command command, std::string_view bytes, std::uint32_t now) noexcept {
+bool SmsSender::Issue(AtCommand command, std::uint32_t now) noexcept {
+  return Issue(command, AtCommandRowOf(command).text, now);
+}
+
+bool SmsSender::Issue(AtCommand command, std::string_view bytes, std::uint32_t now) noexcept {
   if (!Write(bytes, now)) return false;
   command_ = command;
   try {
@@ -322,71 +190,53 @@ bool SmsSender::Issue(Command command, std::string_view bytes, std::uint32_t now
     commandText_.clear();
   }
   commandTick_ = now;
-  switch (command) {
-    case Command::Probe:
-      commandLimitMs_ = kProbeTimeoutMs;
-      break;
-    case Command::Pdu:
-      commandLimitMs_ = kSendReplyTimeoutMs;
-      abandonedId_ = 0;
-      break;
-    default:
-      commandLimitMs_ = kReplyTimeoutMs;
-      break;
-  }
+  commandLimitMs_ = AtCommandRowOf(command).timeoutMs;
+  if (command == AtCommand::Pdu) abandoned_.reset();
   return true;
 }
 
 void SmsSender::Escape(std::uint32_t now) noexcept {
-  settling_ = true;
   settleUntil_ = now + kSettleMs;
   // A close starts nothing after it; Shutdown writes the ESC a prompt still needs.
-  if (closing_ || !link_.IsOpen() || link_.HungUp()) return;
+  if (closeUntil_ || !link_.IsOpen() || link_.HungUp()) return;
   (void)Write(kEscape, now);
 }
 
 void SmsSender::ReadLines(std::uint32_t now, bool& progressed) noexcept {
   try {
-    if (link_.Take(received_) == 0 && received_.empty()) return;
+    arrival_.clear();
+    if (link_.Take(arrival_) == 0 && lines_.Empty()) return;
+    lines_.Append(arrival_);
     for (;;) {
-      const std::size_t start = received_.find_first_not_of("\r\n");
-      if (start == std::string::npos) {
-        received_.clear();
-        return;
-      }
-      received_.erase(0, start);
-      if (received_.front() == '>') {
-        received_.erase(0, received_.size() > 1 && received_[1] == ' ' ? 2 : 1);
-        Log('<', ">");
-        // The modem answers in order: whatever final result it still owed came before this.
-        lateFinalOwed_ = false;
-        if (command_ != Command::Length) {
-          // The late prompt of a command given up on: the ESC that followed it has ended that
-          // PDU entry. Left in place it would pass for the prompt of the next command.
-          Log('!', "stale prompt ignored");
-          continue;
-        }
-        HandlePrompt(now);
-        progressed = true;
-        if (phase_ == Phase::Closed) return;
-        continue;
-      }
-      const std::size_t end = received_.find_first_of("\r\n");
-      if (end == std::string::npos) {
-        if (received_.size() > kMaxLineBytes) {
+      const AtLineSplitter::Piece piece = lines_.Next();
+      switch (piece.kind) {
+        case AtLineSplitter::Kind::None:
+          return;
+        case AtLineSplitter::Kind::Dropped:
           Log('!', "overlong line dropped");
-          received_.clear();
-        }
-        return;
+          return;
+        case AtLineSplitter::Kind::Prompt:
+          Log('<', ">");
+          // The modem answers in order: whatever final result it still owed came before this.
+          lateFinalOwed_ = false;
+          if (command_ != AtCommand::Length) {
+            // The late prompt of a command given up on: the ESC that followed it has ended that
+            // PDU entry. Left in place it would pass for the prompt of the next command.
+            Log('!', "stale prompt ignored");
+            continue;
+          }
+          HandlePrompt(now);
+          progressed = true;
+          break;
+        case AtLineSplitter::Kind::Line:
+          HandleLine(piece.text, now, progressed);
+          break;
       }
-      const std::string line = received_.substr(0, end);
-      received_.erase(0, end + 1);
-      HandleLine(line, now, progressed);
       if (phase_ == Phase::Closed) return;
     }
   } catch (...) {
     // Out of memory: what arrived is dropped; the time-out of the command decides.
-    received_.clear();
+    lines_.Clear();
   }
 }
 
@@ -398,68 +248,69 @@ void SmsSender::HandleLine(std::string_view line, std::uint32_t now, bool& progr
     return;
   }
   pduLine_ = PduLine::None;
-  if (line == commandText_ && command_ != Command::None) return;  // the modem's echo
-  if (command_ == Command::Probe && (line == "0" || line == "4")) {
-    // A modem with numeric results may answer the probe in them before it switches.
-    HandleFinal(line == "0" ? "OK" : "ERROR", now);
-    progressed = true;
-    return;
+  if (line == commandText_ && command_ != AtCommand::None) return;  // the modem's echo
+  if (command_ == AtCommand::Probe) {
+    if (const std::optional<std::string_view> verbose = VerboseOfNumericResult(line)) {
+      // A modem with numeric results may answer the probe in them before it switches.
+      HandleFinal(*verbose, now);
+      progressed = true;
+      return;
+    }
   }
   if (IsFinalResult(line)) {
     HandleFinal(line, now);
     progressed = true;
     return;
   }
-  try {
-    if (line.starts_with("+CMGS:")) {
-      const std::vector<std::string_view> values = Values(line);
-      const int reference = values.empty() ? -1 : ToInt(values[0], -1);
-      if (command_ == Command::Pdu && hasCurrent_) {
-        current_->references[current_->nextPart] = reference;
-        partAccepted_ = true;
-        // The part is sent; its final OK, when the modem sends one, follows at once.
-        commandTick_ = now;
-        commandLimitMs_ = kFinalOkGraceMs;
-      } else {
-        AcceptLate(reference, now);
-      }
-      return;
+  if (const std::optional<int> reference = ParseCmgsReference(line)) {
+    if (command_ == AtCommand::Pdu && queue_.HasCurrent()) {
+      queue_.SetCurrentReference(*reference);
+      partAccepted_ = true;
+      // The part is sent; its final OK, when the modem sends one, follows at once.
+      commandTick_ = now;
+      commandLimitMs_ = kFinalOkGraceMs;
+    } else {
+      AcceptLate(*reference, now);
     }
-    if (command_ == Command::Read && line.starts_with("+CMGR:")) {
-      if (ParseCmgrHeader(line)) pduLine_ = PduLine::Read;
-      return;
+    return;
+  }
+  if (command_ == AtCommand::Read && line.starts_with("+CMGR:")) {
+    if (ParseCmgrHeader(line)) pduLine_ = PduLine::Read;
+    return;
+  }
+  if (command_ == AtCommand::List && line.starts_with("+CMGL:")) {
+    if (const std::optional<StoredMessageHeader> header = ParseCmglHeader(line)) {
+      pduLine_ = PduLine::Listed;
+      listedIndex_ = header->index;
     }
-    if (command_ == Command::List && line.starts_with("+CMGL:")) {
-      if (const std::optional<StoredMessageHeader> header = ParseCmglHeader(line)) {
-        pduLine_ = PduLine::Listed;
-        listedIndex_ = header->index;
-      }
-      return;
-    }
-    if (line.starts_with("+CDS:")) {
-      // A status report shown at once, whatever command is in progress: its PDU is the next line.
-      if (ParseCdsHeader(line)) pduLine_ = PduLine::Shown;
-      return;
-    }
-    if (command_ == Command::Cpin && line.starts_with("+CPIN:")) {
-      status_.sim = SimOfCpin(Trim(line.substr(6)));
-      return;
-    }
-    if (command_ == Command::Creg && line.starts_with("+CREG:")) {
-      const std::vector<std::string_view> values = Values(line);
-      // The answer to the question is "<mode>,<stat>[,...]"; the notice alone is "<stat>[,...]".
-      if (values.size() >= 2 && !values[1].starts_with('"')) {
-        status_.registration = RegistrationOf(ToInt(values[1], 4));
+    return;
+  }
+  if (line.starts_with("+CDS:")) {
+    // A status report shown at once, whatever command is in progress: its PDU is the next line.
+    if (ParseCdsHeader(line)) pduLine_ = PduLine::Shown;
+    return;
+  }
+  switch (AtCommandRowOf(command_).fact) {
+    case AtFact::Sim:
+      if (const std::optional<SimState> sim = ParseCpin(line)) {
+        status_.sim = *sim;
         return;
       }
-    }
-    if (command_ == Command::Csq && line.starts_with("+CSQ:")) {
-      const std::vector<std::string_view> values = Values(line);
-      status_.signalDbm = values.empty() ? std::nullopt : RssiToDbm(ToInt(values[0], 99));
-      return;
-    }
-  } catch (...) {
-    return;
+      break;
+    case AtFact::Registration:
+      if (const std::optional<Registration> registration = ParseCregAnswer(line)) {
+        status_.registration = *registration;
+        return;
+      }
+      break;
+    case AtFact::Signal:
+      if (line.starts_with("+CSQ:")) {
+        status_.signalDbm = RssiToDbm(ParseSignalRssi(line).value_or(99));
+        return;
+      }
+      break;
+    case AtFact::None:
+      break;
   }
   HandleUnsolicited(line, now);
 }
@@ -471,25 +322,23 @@ void SmsSender::HandleUnsolicited(std::string_view line, std::uint32_t now) noex
     } else if (IsStorageFullNotice(line)) {
       Log('!', "storage full");
       sweepPlanned_ = true;
-    } else if (line.starts_with("+CREG:")) {
-      const std::vector<std::string_view> values = Values(line);
-      if (!values.empty()) status_.registration = RegistrationOf(ToInt(values[0], 4));
+    } else if (const std::optional<Registration> registration = ParseCregNotice(line)) {
+      status_.registration = *registration;
       // Registered again: messages held for the network need not wait out their back-off.
-      if (IsRegistered(status_.registration) && pausedAll_) resumeAt_ = now;
-    } else if (line.starts_with("+CSQ:") || line.starts_with("^RSSI:")) {
-      const std::vector<std::string_view> values = Values(line);
-      if (!values.empty()) status_.signalDbm = RssiToDbm(ToInt(values[0], 99));
-    } else if (line.starts_with("+CPIN:")) {
-      status_.sim = SimOfCpin(Trim(line.substr(6)));
+      if (IsRegistered(status_.registration)) queue_.ResumeNow(now);
+    } else if (const std::optional<int> rssi = ParseSignalRssi(line)) {
+      status_.signalDbm = RssiToDbm(*rssi);
+    } else if (const std::optional<SimState> sim = ParseCpin(line)) {
+      status_.sim = *sim;
     } else if (IsStartNotice(line) && phase_ != Phase::Init) {
       Log('!', "modem restarted");
-      if (hasCurrent_ && (command_ == Command::Length || command_ == Command::Pdu) &&
+      if (queue_.HasCurrent() && (command_ == AtCommand::Length || command_ == AtCommand::Pdu) &&
           !partAccepted_) {
-        command_ = Command::None;
+        command_ = AtCommand::None;
         AttemptFailed({}, now);
       }
-      command_ = Command::None;
-      hasCurrent_ = false;
+      command_ = AtCommand::None;
+      queue_.ReleaseCurrent();
       StartInit(now);
     }
   } catch (...) {
@@ -498,107 +347,93 @@ void SmsSender::HandleUnsolicited(std::string_view line, std::uint32_t now) noex
 
 void SmsSender::HandleFinal(std::string_view result, std::uint32_t now) noexcept {
   timeoutsInRow_ = 0;
-  const Command command = command_;
-  command_ = Command::None;
+  const AtCommand command = command_;
+  command_ = AtCommand::None;
   const bool lateFinalOwed = std::exchange(lateFinalOwed_, false);
-  if (command == Command::Length && result == "OK" && lateFinalOwed) {
+  if (command == AtCommand::Length && result == "OK" && lateFinalOwed) {
     // AT+CMGS=<n> is answered with the prompt: this OK is the one a part taken as sent owed.
     Log('!', "late final result let pass");
-    command_ = Command::Length;
+    command_ = AtCommand::Length;
     return;
   }
-  switch (command) {
-    case Command::None:
+  switch (AtCommandRowOf(command).chain) {
+    case AtChain::None:
       return;
-    case Command::Probe:
-    case Command::Echo:
-    case Command::Cmee:
-    case Command::Mode:
-    case Command::Cpms:
-    case Command::Cnmi:
-      ContinueInit(command, result, now);
+    case AtChain::Init:
+      ContinueInit(AtCommandRowOf(command), result, now);
       return;
-    case Command::Read:
-    case Command::List:
-    case Command::Delete:
+    case AtChain::Health:
+      ContinueHealth(AtCommandRowOf(command), result, now);
+      return;
+    case AtChain::Storage:
       FinishRead(command, result, now);
       return;
-    case Command::Alive:
-    case Command::Cpin:
-    case Command::Creg:
-    case Command::Csq:
-      ContinueHealth(command, result, now);
-      return;
-    case Command::Length:
-      AttemptFailed(result == "OK" ? std::string_view("ERROR") : result, now);
-      Escape(now);
-      return;
-    case Command::Pdu:
-      // +CMGS: <mr> means the network took the part, whatever follows it. A bare OK is the
-      // modem's word for the same.
-      if (partAccepted_ || result == "OK") {
-        PartAccepted();
-      } else {
-        AttemptFailed(result, now);
-        Escape(now);
-      }
-      return;
+    case AtChain::Message:
+      break;
+  }
+  if (command == AtCommand::Length) {
+    AttemptFailed(result == "OK" ? std::string_view("ERROR") : result, now);
+    Escape(now);
+    return;
+  }
+  // +CMGS: <mr> means the network took the part, whatever follows it. A bare OK is the modem's
+  // word for the same.
+  if (partAccepted_ || result == "OK") {
+    PartAccepted();
+  } else {
+    AttemptFailed(result, now);
+    Escape(now);
   }
 }
 
 void SmsSender::HandlePrompt(std::uint32_t now) noexcept {
   // Closing: the PDU is not written; Shutdown ends the entry with ESC.
-  if (closing_) return;
-  const SmsPart& part = current_->message.parts[current_->nextPart];
-  (void)Issue(Command::Pdu, part.pduLine, now);
+  if (closeUntil_) return;
+  (void)Issue(AtCommand::Pdu, queue_.CurrentPart().pduLine, now);
 }
 
 void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
-  const Command command = command_;
-  command_ = Command::None;
+  const AtCommand command = command_;
+  command_ = AtCommand::None;
   pduLine_ = PduLine::None;
   readPdu_.reset();
   // A listing cut short hands nothing over: the next sweep lists it again.
   listed_.clear();
   Log('!', "no reply");
-  switch (command) {
-    case Command::Probe:
+  switch (AtCommandRowOf(command).onTimeout) {
+    case AtTimeout::Repeat:
       if (probesLeft_ > 0) return;
+      // Not answered at all: no modem behind the port, or one that does not listen.
       NoteFailure("AT " + TimeoutMeaning());
       LoseLine(now, status_.portError);
       return;
-    case Command::Echo:
-    case Command::Cmee:
-    case Command::Mode:
-    case Command::Cpms:
-    case Command::Cnmi:
+    case AtTimeout::Close:
       NoteFailure(commandText_ + ' ' + TimeoutMeaning());
       LoseLine(now, {});
       return;
-    case Command::Length:
-      ++timeoutsInRow_;
-      AttemptFailed({}, now);
-      Escape(now);
-      break;
-    case Command::Pdu:
+    case AtTimeout::Message:
+      if (command == AtCommand::Length) {
+        ++timeoutsInRow_;
+        AttemptFailed({}, now);
+        Escape(now);
+        break;
+      }
       if (partAccepted_) {
         // +CMGS came and its OK did not: the part is sent. The OK may still come; it is let pass
         // as after an ESC, and while the next prompt is awaited.
         Log('!', "no OK after +CMGS; the part is sent");
         PartAccepted();
         lateFinalOwed_ = true;
-        settling_ = true;
         settleUntil_ = now + kSettleMs;
         return;
       }
       ++timeoutsInRow_;
       // The network may still take it; a late +CMGS for this part is believed.
-      abandonedId_ = current_->message.id;
-      abandonedPart_ = current_->nextPart;
+      if (queue_.HasCurrent()) abandoned_ = queue_.CurrentPartRef();
       AttemptFailed({}, now);
       Escape(now);
       break;
-    default:
+    case AtTimeout::Count:
       ++timeoutsInRow_;
       NoteFailure(commandText_ + ' ' + TimeoutMeaning());
       phase_ = Phase::Idle;
@@ -611,8 +446,8 @@ void SmsSender::HandleTimeout(std::uint32_t now) noexcept {
 
 bool SmsSender::StartInit(std::uint32_t now) noexcept {
   phase_ = Phase::Init;
-  command_ = Command::None;
-  received_.clear();
+  command_ = AtCommand::None;
+  lines_.Clear();
   pduLine_ = PduLine::None;
   readPdu_.reset();
   listed_.clear();
@@ -625,80 +460,58 @@ bool SmsSender::StartInit(std::uint32_t now) noexcept {
   return phase_ == Phase::Init;
 }
 
-void SmsSender::ContinueInit(Command command, std::string_view result, std::uint32_t now) noexcept {
-  switch (command) {
-    case Command::Probe:
-      (void)Issue(Command::Echo, kEchoOffCommand, now);
-      return;
-    case Command::Echo:
-      // A modem without the command echoes on; the echo is recognised and let pass.
-      (void)Issue(Command::Cmee, kVerboseErrorsCommand, now);
-      return;
-    case Command::Cmee:
-      // Without numbered errors the retry rules see a plain ERROR, a passing failure.
-      (void)Issue(Command::Mode, kPduModeCommand, now);
-      return;
-    case Command::Mode:
-      if (result != "OK") {
-        NoteFailure("AT+CMGF=0 " + DescribeErrorResult(result));
-        LoseLine(now, {});
-        return;
-      }
-      (void)Issue(Command::Cpms, kStorageCommand, now);
-      return;
-    case Command::Cpms:
-      // A modem that cannot receive still sends; what it stores elsewhere is not read.
-      if (result != "OK") Log('!', "storage not selected");
-      cnmiVariant_ = statusReports_ ? 0 : kNoticeCommands.size() - 1;
-      (void)Issue(Command::Cnmi, kNoticeCommands[cnmiVariant_], now);
-      return;
-    case Command::Cnmi:
-      if (result != "OK" && cnmiVariant_ + 1 < kNoticeCommands.size()) {
-        // Refused: the next variant asks for less (reports shown at once, then none).
-        ++cnmiVariant_;
-        (void)Issue(Command::Cnmi, kNoticeCommands[cnmiVariant_], now);
-        return;
-      }
-      if (result != "OK") Log('!', "no notices of arrivals; the storage is listed");
-      Log('!', "modem ready");
-      phase_ = Phase::Idle;
-      reopenDelayMs_ = kReopenFirstMs;
-      healthDone_ = false;
-      // What arrived while nobody listened is in the storage.
-      sweepPlanned_ = true;
-      return;
-    default:
-      return;
+void SmsSender::ContinueInit(const AtCommandRow& row, std::string_view result,
+                             std::uint32_t now) noexcept {
+  const bool ok = result == "OK";
+  if (!ok && row.errorFails) {
+    NoteFailure(commandText_ + ' ' + DescribeErrorResult(result));
+    LoseLine(now, {});
+    return;
   }
+  if (!ok && !row.errorNote.empty()) Log('!', row.errorNote);
+  AtCommand next = ok ? row.onOk : row.onError;
+  // Without status reports the notices are asked for without them from the first variant on.
+  if (next == AtCommand::CnmiStored) next = FirstNoticeCommand(statusReports_);
+  if (next != AtCommand::None) {
+    (void)Issue(next, now);
+    return;
+  }
+  Log('!', "modem ready");
+  phase_ = Phase::Idle;
+  reopenDelayMs_ = kReopenFirstMs;
+  lastHealthTick_.reset();
+  // What arrived while nobody listened is in the storage.
+  sweepPlanned_ = true;
 }
 
-void SmsSender::ContinueHealth(Command command, std::string_view result,
+void SmsSender::ContinueHealth(const AtCommandRow& row, std::string_view result,
                                std::uint32_t now) noexcept {
   const bool ok = result == "OK";
-  switch (command) {
-    case Command::Alive:
-      healthNext_ = Command::Cpin;
-      return;
-    case Command::Cpin:
-      if (!ok) status_.sim = SimOfError(result);
-      healthNext_ = Command::Creg;
-      return;
-    case Command::Creg:
-      if (!ok) status_.registration = Registration::Unknown;
-      healthNext_ = Command::Csq;
-      return;
-    case Command::Csq:
-      if (!ok) status_.signalDbm.reset();
-      healthNext_ = Command::None;
-      phase_ = Phase::Idle;
-      healthDone_ = true;
-      lastHealthTick_ = now;
-      if (IsRegistered(status_.registration) && status_.sim == SimState::Ready && pausedAll_)
-        resumeAt_ = now;
-      return;
-    default:
-      return;
+  if (!ok) {
+    switch (row.fact) {
+      case AtFact::Sim:
+        status_.sim = SimOfCpinError(result);
+        break;
+      case AtFact::Registration:
+        status_.registration = Registration::Unknown;
+        break;
+      case AtFact::Signal:
+        status_.signalDbm.reset();
+        break;
+      case AtFact::None:
+        break;
+    }
   }
+  const AtCommand next = ok ? row.onOk : row.onError;
+  if (next != AtCommand::None) {
+    // Issued by StartNext, after what is more urgent.
+    healthNext_ = next;
+    return;
+  }
+  healthNext_.reset();
+  phase_ = Phase::Idle;
+  lastHealthTick_ = now;
+  if (IsRegistered(status_.registration) && status_.sim == SimState::Ready) queue_.ResumeNow(now);
 }
 
 bool SmsSender::StartNext(std::uint32_t now) noexcept {
@@ -706,10 +519,10 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
     case Phase::Init:
       if (probesLeft_ <= 0) return false;
       --probesLeft_;
-      return Issue(Command::Probe, kProbeCommand, now);
+      return Issue(AtCommand::Probe, now);
     case Phase::Sending:
       // Between two parts of one message (the previous part was accepted).
-      if (hasCurrent_) return StartPart(now);
+      if (queue_.HasCurrent()) return StartPart(now);
       phase_ = Phase::Idle;
       [[fallthrough]];
     case Phase::Idle:
@@ -719,71 +532,34 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
     default:
       return false;
   }
-  if (hasCurrent_) return StartPart(now);
+  if (queue_.HasCurrent()) return StartPart(now);
   if (phase_ == Phase::Reading) phase_ = Phase::Idle;
   // What was recorded goes from the storage first: until then a listing would hand it over again.
   if (!deletes_.empty()) return StartRead(now);
   const bool readDue = ReadDue(now);
   // A waiting message goes first, but one read may go between two messages.
   if (readDue && readMayGoFirst_ && MessageDue(now)) return StartRead(now);
-  if (SelectNext(now)) {
+  if (sendEnabled_ && queue_.BeginAttempt(now)) {
+    readMayGoFirst_ = true;
     phase_ = Phase::Sending;
-    ++current_->attempts;
     return StartPart(now);
   }
   if (phase_ == Phase::Health) {
-    switch (healthNext_) {
-      case Command::Cpin:
-        return Issue(Command::Cpin, kSimCommand, now);
-      case Command::Creg:
-        return Issue(Command::Creg, kRegistrationCommand, now);
-      case Command::Csq:
-        return Issue(Command::Csq, kSignalCommand, now);
-      default:
-        phase_ = Phase::Idle;
-        return false;
-    }
+    if (healthNext_) return Issue(*healthNext_, now);
+    phase_ = Phase::Idle;
+    return false;
   }
   if (readDue) return StartRead(now);
-  if (!healthDone_ || now - lastHealthTick_ >= kHealthIntervalMs) {
+  if (!lastHealthTick_ || now - *lastHealthTick_ >= kHealthIntervalMs) {
     phase_ = Phase::Health;
-    healthDone_ = true;
     lastHealthTick_ = now;
-    return Issue(Command::Alive, kAliveCommand, now);
-  }
-  return false;
-}
-
-bool SmsSender::SelectNext(std::uint32_t now) noexcept {
-  if (!sendEnabled_ || queueLength_ == 0) return false;
-  if (pausedAll_) {
-    if (!Reached(now, resumeAt_)) return false;
-    pausedAll_ = false;
-  }
-  for (std::size_t priority = queues_.size(); priority-- > 0;) {
-    Queue& queue = queues_[priority];
-    for (auto entry = queue.begin(); entry != queue.end(); ++entry) {
-      if (entry->waiting && !Reached(now, entry->notBefore)) continue;
-      entry->waiting = false;
-      hasCurrent_ = true;
-      readMayGoFirst_ = true;
-      currentPriority_ = static_cast<int>(priority);
-      current_ = entry;
-      return true;
-    }
+    return Issue(AtCommand::Alive, now);
   }
   return false;
 }
 
 bool SmsSender::MessageDue(std::uint32_t now) const noexcept {
-  if (!sendEnabled_ || queueLength_ == 0) return false;
-  if (pausedAll_ && !Reached(now, resumeAt_)) return false;
-  for (const Queue& queue : queues_) {
-    for (const Entry& entry : queue) {
-      if (!entry.waiting || Reached(now, entry.notBefore)) return true;
-    }
-  }
-  return false;
+  return sendEnabled_ && queue_.Due(now);
 }
 
 bool SmsSender::ReadDue(std::uint32_t now) const noexcept {
@@ -798,20 +574,20 @@ bool SmsSender::StartRead(std::uint32_t now) noexcept {
     if (!deletes_.empty()) {
       const int index = deletes_.front();
       deletes_.pop_front();
-      return Issue(Command::Delete, "AT+CMGD=" + std::to_string(index) + '\r', now);
+      return Issue(AtCommand::Delete, "AT+CMGD=" + std::to_string(index) + '\r', now);
     }
     readMayGoFirst_ = false;
     if (sweepPlanned_ || now - lastSweepTick_ >= kSweepIntervalMs) {
       sweepPlanned_ = false;
       lastSweepTick_ = now;
       listed_.clear();
-      return Issue(Command::List, kListAllCommand, now);
+      return Issue(AtCommand::List, now);
     }
     if (!noticed_.empty()) {
       readIndex_ = *noticed_.begin();
       noticed_.erase(noticed_.begin());
       readPdu_.reset();
-      return Issue(Command::Read, "AT+CMGR=" + std::to_string(readIndex_) + '\r', now);
+      return Issue(AtCommand::Read, "AT+CMGR=" + std::to_string(readIndex_) + '\r', now);
     }
   } catch (...) {
     // Out of memory: the storage is listed when memory allows.
@@ -860,17 +636,17 @@ void SmsSender::TakePduLine(std::string_view line) noexcept {
   }
 }
 
-void SmsSender::FinishRead(Command command, std::string_view result, std::uint32_t now) noexcept {
+void SmsSender::FinishRead(AtCommand command, std::string_view result, std::uint32_t now) noexcept {
   phase_ = Phase::Idle;
   try {
-    if (command == Command::Read) {
+    if (command == AtCommand::Read) {
       if (readPdu_) {
         if (HandOverReceived(*readPdu_)) deletes_.push_back(readIndex_);
-      } else if (result != "OK" && ErrorResultCode(result) != kEmptySlotCode) {
+      } else if (result != "OK" && !IsEmptySlotError(result)) {
         Log('!', "slot not read");
       }
       readPdu_.reset();
-    } else if (command == Command::List) {
+    } else if (command == AtCommand::List) {
       for (const Stored& stored : listed_) {
         noticed_.erase(stored.index);
         if (HandOverReceived(stored.pdu)) deletes_.push_back(stored.index);
@@ -915,176 +691,44 @@ bool SmsSender::HandOverReceived(std::string_view pdu) noexcept {
 bool SmsSender::StartPart(std::uint32_t now) noexcept {
   phase_ = Phase::Sending;
   partAccepted_ = false;
-  const SmsPart& part = current_->message.parts[current_->nextPart];
-  return Issue(Command::Length, part.lengthCommand, now);
+  return Issue(AtCommand::Length, queue_.CurrentPart().lengthCommand, now);
 }
 
 void SmsSender::PartAccepted() noexcept {
   partAccepted_ = false;
   timeoutsInRow_ = 0;
-  ++current_->nextPart;
-  if (current_->nextPart >= current_->message.parts.size()) {
-    pausedAll_ = false;
-    pauseMs_ = 0;
-    FinishCurrent(true, SmsFailureKind::Temporary);
-    return;
-  }
-  // The next part follows on the next step, within the same attempt.
-  ReportPartSent(*current_);
-}
-
-void SmsSender::ReportPartSent(const Entry& entry) noexcept {
-  try {
-    SmsReport report;
-    report.kind = SmsReport::Kind::PartSent;
-    report.id = entry.message.id;
-    report.references.assign(
-        entry.references.begin(),
-        entry.references.begin() + static_cast<std::ptrdiff_t>(entry.nextPart));
-    Report(std::move(report));
-  } catch (...) {
-    // Out of memory: the progress report is lost; the message's own fate is still reported.
-  }
+  if (queue_.PartAccepted() && phase_ == Phase::Sending) phase_ = Phase::Idle;
 }
 
 void SmsSender::AcceptLate(int reference, std::uint32_t now) noexcept {
-  if (abandonedId_ == 0) return;
-  const std::uint64_t id = std::exchange(abandonedId_, 0);
-  for (std::size_t priority = 0; priority < queues_.size(); ++priority) {
-    Queue& queue = queues_[priority];
-    for (auto entry = queue.begin(); entry != queue.end(); ++entry) {
-      if (entry->message.id != id || entry->nextPart != abandonedPart_) continue;
-      if (hasCurrent_ && current_ == entry) {
-        // Its next attempt has begun. Before the PDU went out it is called off (ESC ends the
-        // PDU entry, nothing is sent); once it went out, the part is sent twice whatever is
-        // done, and the late reference counts for it.
-        if (command_ == Command::Length) {
-          Log('!', "late acceptance; attempt called off");
-          command_ = Command::None;
-          current_->references[current_->nextPart] = reference;
-          PartAccepted();
-          Escape(now);
-        }
-        return;
-      }
-      Log('!', "late acceptance");
-      entry->references[entry->nextPart] = reference;
-      ++entry->nextPart;
-      if (entry->nextPart >= entry->message.parts.size()) {
-        FinishEntry(priority, entry, true, SmsFailureKind::Temporary);
-      } else {
-        ReportPartSent(*entry);
+  if (!abandoned_) return;
+  const SendQueue::PartRef part = *std::exchange(abandoned_, std::nullopt);
+  switch (queue_.AcceptLate(part, reference)) {
+    case SendQueue::LateAcceptance::None:
+      return;
+    case SendQueue::LateAcceptance::Current:
+      // Its next attempt has begun. Before the PDU went out it is called off (ESC ends the PDU
+      // entry, nothing is sent); once it went out, the part is sent twice whatever is done, and
+      // the late reference counts for it.
+      if (command_ == AtCommand::Length) {
+        Log('!', "late acceptance; attempt called off");
+        command_ = AtCommand::None;
+        queue_.SetCurrentReference(reference);
+        PartAccepted();
+        Escape(now);
       }
       return;
-    }
+    case SendQueue::LateAcceptance::Taken:
+      Log('!', "late acceptance");
+      return;
   }
 }
 
 void SmsSender::AttemptFailed(std::string_view result, std::uint32_t now) noexcept {
-  if (!hasCurrent_) return;
-  Entry& entry = *current_;
-  const ErrorClass errorClass =
-      result.empty() ? ErrorClass::Transient : ClassifyErrorResult(result);
-  try {
-    entry.lastFailure.result.assign(result);
-    entry.lastFailure.code = ErrorResultCode(result);
-    entry.lastFailure.meaning = result.empty() ? TimeoutMeaning() : ErrorResultMeaning(result);
-    NoteFailure(result.empty() ? TimeoutMeaning() : DescribeErrorResult(result));
-  } catch (...) {
-  }
-  entry.lastFailure.attempts = entry.attempts;
-  if (errorClass == ErrorClass::Rejected && ++entry.rejections >= kRejectionsBeforePermanent) {
-    FinishCurrent(false, SmsFailureKind::Permanent);
-    return;
-  }
-  if (AgeOf(entry, now) >= maxAgeMs_) {
-    FinishCurrent(false, SmsFailureKind::Expired);
-    return;
-  }
-  entry.lastFailure.kind = SmsFailureKind::Temporary;
-  SmsReport report;
-  report.kind = SmsReport::Kind::Failed;
-  report.id = entry.message.id;
-  try {
-    report.failure = entry.lastFailure;
-  } catch (...) {
-  }
-  Report(std::move(report));
-  if (errorClass == ErrorClass::ModemNotReady) {
-    // Nothing can go until the modem can send again: every message keeps its place.
-    pausedAll_ = true;
-    pauseMs_ = Doubled(pauseMs_, kRetryFirstMs, kRetryLastMs);
-    resumeAt_ = now + pauseMs_;
-  } else {
-    entry.backOffMs = Doubled(entry.backOffMs, kRetryFirstMs, kRetryLastMs);
-    if (errorClass == ErrorClass::Transient && entry.attempts < kAttemptsInPlace) {
-      // A passing failure: the queue waits with it, so that the order is kept.
-      pausedAll_ = true;
-      resumeAt_ = now + entry.backOffMs;
-    } else {
-      // It keeps failing, or the message itself was refused: it steps aside so that it cannot
-      // hold up the messages behind it.
-      entry.waiting = true;
-      entry.notBefore = now + entry.backOffMs;
-    }
-  }
-  hasCurrent_ = false;
+  if (!queue_.HasCurrent()) return;
+  NoteFailure(result.empty() ? TimeoutMeaning() : DescribeErrorResult(result));
+  queue_.AttemptFailed(result, now);
   if (phase_ == Phase::Sending) phase_ = Phase::Idle;
-}
-
-void SmsSender::FinishCurrent(bool sent, SmsFailureKind kind) noexcept {
-  if (!hasCurrent_) return;
-  hasCurrent_ = false;
-  FinishEntry(static_cast<std::size_t>(currentPriority_), current_, sent, kind);
-  if (phase_ == Phase::Sending) phase_ = Phase::Idle;
-}
-
-void SmsSender::FinishEntry(std::size_t priority, Queue::iterator position, bool sent,
-                            SmsFailureKind kind) noexcept {
-  Entry& entry = *position;
-  SmsReport report;
-  report.id = entry.message.id;
-  if (sent) {
-    report.kind = SmsReport::Kind::Sent;
-    report.references = std::move(entry.references);
-    report.attempts = entry.attempts;
-  } else {
-    report.kind = SmsReport::Kind::Failed;
-    entry.lastFailure.kind = kind;
-    entry.lastFailure.attempts = entry.attempts;
-    report.failure = std::move(entry.lastFailure);
-  }
-  Report(std::move(report));
-  queues_[priority].erase(position);
-  --queueLength_;
-}
-
-void SmsSender::ExpireOld(std::uint32_t now) noexcept {
-  if (queueLength_ == 0 || now - lastExpiryCheck_ < kExpiryCheckMs) return;
-  lastExpiryCheck_ = now;
-  for (std::size_t priority = 0; priority < queues_.size(); ++priority) {
-    Queue& queue = queues_[priority];
-    for (auto entry = queue.begin(); entry != queue.end();) {
-      if ((hasCurrent_ && entry == current_) || AgeOf(*entry, now) < maxAgeMs_) {
-        ++entry;
-        continue;
-      }
-      SmsReport report;
-      report.kind = SmsReport::Kind::Failed;
-      report.id = entry->message.id;
-      entry->lastFailure.kind = SmsFailureKind::Expired;
-      entry->lastFailure.attempts = entry->attempts;
-      report.failure = std::move(entry->lastFailure);
-      Report(std::move(report));
-      entry = queue.erase(entry);
-      --queueLength_;
-    }
-  }
-}
-
-std::uint32_t SmsSender::AgeOf(const Entry& entry, std::uint32_t now) const noexcept {
-  const std::uint64_t age = std::uint64_t{entry.message.ageMs} + (now - entry.queuedTick);
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>(age, UINT32_MAX));
 }
 
 std::uint32_t SmsSender::MsUntilDue() const noexcept {
@@ -1094,23 +738,17 @@ std::uint32_t SmsSender::MsUntilDue() const noexcept {
     case Phase::Stopped:
       return due;
     case Phase::Closed:
-      return closing_ ? due : std::min(due, Until(now, reopenAt_));
+      return closeUntil_ ? due : std::min(due, Until(now, reopenAt_));
     default:
       break;
   }
-  if (closing_) due = std::min(due, Until(now, closeUntil_));
-  if (command_ != Command::None) return std::min(due, Until(now, commandTick_ + commandLimitMs_));
-  if (settling_) return std::min(due, Until(now, settleUntil_));
-  if (phase_ == Phase::Idle && healthDone_)
-    due = std::min(due, Until(now, lastHealthTick_ + kHealthIntervalMs));
+  if (closeUntil_) due = std::min(due, Until(now, *closeUntil_));
+  if (command_ != AtCommand::None) return std::min(due, Until(now, commandTick_ + commandLimitMs_));
+  if (settleUntil_) return std::min(due, Until(now, *settleUntil_));
+  if (phase_ == Phase::Idle && lastHealthTick_)
+    due = std::min(due, Until(now, *lastHealthTick_ + kHealthIntervalMs));
   if (phase_ == Phase::Idle) due = std::min(due, Until(now, lastSweepTick_ + kSweepIntervalMs));
-  if (pausedAll_) due = std::min(due, Until(now, resumeAt_));
-  for (const Queue& queue : queues_) {
-    for (const Entry& entry : queue) {
-      if (entry.waiting) due = std::min(due, Until(now, entry.notBefore));
-    }
-  }
-  return due;
+  return queue_.MsUntilDue(now, due);
 }
 
 void SmsSender::NoteFailure(const std::string& description) noexcept {

@@ -1,6 +1,9 @@
 // The AT dialogue with the GSM modem over a ModemLink, and the queue it sends from. One object,
 // one thread at a time, no locks: SmsModem runs it on its sender thread, tests run it directly
-// against a modem played from a transcript.
+// against a modem played from a transcript. Its parts: at_lines.h cuts what arrives into lines,
+// at_replies.h and sms_deliver.h read them, at_commands.h holds the commands and their chains,
+// send_queue.h decides which message goes when; this class is the loop around them (the phase,
+// one command in flight, ESC and settling, reopening the port, reading the storage).
 //
 // What the modem sends is split into lines. A final result (OK, ERROR, +CMS ERROR: <n>,
 // +CME ERROR: <n>) ends the command in progress wherever it stands; the intermediate results the
@@ -25,46 +28,33 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <list>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "modem/at_commands.h"
+#include "modem/at_lines.h"
 #include "modem/modem_link.h"
 #include "modem/modem_status.h"
+#include "modem/send_queue.h"
 #include "modem/sms_deliver.h"
 #include "modem/sms_modem.h"
+#include "modem/sms_report.h"
 
 namespace pagorin {
-
-// One fate or status change, made by the sender and reported to the owner's observer.
-struct SmsReport {
-  enum class Kind : int { Sent, Failed, Status, PartSent, Received, Delivery };
-  Kind kind = Kind::Status;
-  std::uint64_t id = 0;         // Sent, Failed, PartSent
-  std::vector<int> references;  // Sent: each part's reference; PartSent: those accepted so far
-  int attempts = 0;             // Sent
-  SmsFailure failure;           // Failed
-  ModemStatus status;           // Status
-  // Received: one incoming SMS-DELIVER (one part of a concatenated message is one report) as
-  // read from the modem's storage (or shown at once); Delivery: one status report. A PDU that
-  // does not decode is reported as Received with neither `received` nor `delivery` set.
-  std::string pdu;                          // Received, Delivery: the PDU line as the modem gave it
-  std::optional<SmsDeliver> received;       // Received
-  std::optional<SmsStatusReport> delivery;  // Delivery
-};
 
 class SmsSender {
  public:
   // Reply time-outs: for a command and the prompt, and for the network's verdict on a PDU.
-  static constexpr std::uint32_t kReplyTimeoutMs = 10000;
-  static constexpr std::uint32_t kSendReplyTimeoutMs = 60000;
+  static constexpr std::uint32_t kReplyTimeoutMs = kAtReplyTimeoutMs;
+  static constexpr std::uint32_t kSendReplyTimeoutMs = kAtVerdictTimeoutMs;
   // The first AT after an open is repeated this often, this far apart, before the modem is
   // taken for absent and the port closed.
   static constexpr int kProbeAttempts = 5;
-  static constexpr std::uint32_t kProbeTimeoutMs = 2000;
+  static constexpr std::uint32_t kProbeTimeoutMs = kAtProbeTimeoutMs;
   // After an ESC the modem may still answer what it was given; that is let pass before the next
   // command, so that it is never taken for the next command's reply.
   static constexpr std::uint32_t kSettleMs = 500;
@@ -81,15 +71,15 @@ class SmsSender {
   static constexpr std::uint32_t kReopenFirstMs = 1000;
   static constexpr std::uint32_t kReopenLastMs = 60000;
   // Retrying after a temporary failure: the first wait, doubled up to the last.
-  static constexpr std::uint32_t kRetryFirstMs = 5000;
-  static constexpr std::uint32_t kRetryLastMs = 10 * 60 * 1000;
+  static constexpr std::uint32_t kRetryFirstMs = SendQueue::kRetryFirstMs;
+  static constexpr std::uint32_t kRetryLastMs = SendQueue::kRetryLastMs;
   // Health checks when idle.
   static constexpr std::uint32_t kHealthIntervalMs = 60000;
   // Attempts after which a message that keeps failing for a passing reason no longer holds up
   // the queue behind it.
-  static constexpr int kAttemptsInPlace = 3;
+  static constexpr int kAttemptsInPlace = SendQueue::kAttemptsInPlace;
   // Rejections of the message itself after which it ends as Permanent.
-  static constexpr int kRejectionsBeforePermanent = 2;
+  static constexpr int kRejectionsBeforePermanent = SendQueue::kRejectionsBeforePermanent;
   // Lines kept in the log of the dialogue.
   static constexpr std::size_t kLogLines = 64;
   // The whole storage is listed this often when idle, in case a notice was lost.
@@ -140,7 +130,7 @@ class SmsSender {
   // false: ds 0. Takes effect at the next initialisation.
   void SetStatusReports(bool enabled) noexcept { statusReports_ = enabled; }
   // Maximum age of a message that fails temporarily (milliseconds).
-  void SetMaxAge(std::uint32_t milliseconds) noexcept { maxAgeMs_ = milliseconds; }
+  void SetMaxAge(std::uint32_t milliseconds) noexcept { queue_.SetMaxAge(milliseconds); }
 
   // Advances the dialogue as far as what has arrived allows; never waits for the modem.
   void Step() noexcept;
@@ -154,32 +144,12 @@ class SmsSender {
   const ModemStatus& status() const noexcept { return status_; }
   Phase phase() const noexcept { return phase_; }
   // Messages queued, the one in the dialogue included.
-  std::size_t queueLength() const noexcept { return queueLength_; }
+  std::size_t queueLength() const noexcept { return queue_.size(); }
   // The last lines of the dialogue, oldest first: "> " and what was written, "< " and a line
   // received, "! " and an event of the sender.
   const std::deque<std::string>& log() const noexcept { return log_; }
 
  private:
-  // A command in progress and what it is for.
-  enum class Command : int {
-    None = 0,
-    Probe,   // AT after an open, repeated until OK
-    Echo,    // ATE0
-    Cmee,    // AT+CMEE=1
-    Mode,    // AT+CMGF=0
-    Cpms,    // AT+CPMS="SM","SM","SM"
-    Cnmi,    // AT+CNMI=2,1,0,<ds>,0, the variant cnmiVariant_
-    Alive,   // AT, the first health command
-    Cpin,    // AT+CPIN?
-    Creg,    // AT+CREG?
-    Csq,     // AT+CSQ
-    Length,  // AT+CMGS=<n>, awaiting the prompt
-    Pdu,     // the PDU line, awaiting +CMGS and the final result
-    Read,    // AT+CMGR=<readIndex_>
-    List,    // AT+CMGL=4
-    Delete,  // AT+CMGD=<index>
-  };
-
   // What the next line is, after a header that announces a PDU line.
   enum class PduLine : int { None, Read, Listed, Shown };
 
@@ -189,26 +159,24 @@ class SmsSender {
     std::string pdu;
   };
 
-  struct Entry {
-    QueuedSms message;
-    std::uint32_t queuedTick = 0;
-    std::size_t nextPart = 0;
-    std::vector<int> references;
-    int attempts = 0;
-    int rejections = 0;
-    bool waiting = false;  // notBefore applies
-    std::uint32_t notBefore = 0;
-    std::uint32_t backOffMs = 0;
-    SmsFailure lastFailure;
+  // Hands what the queue reports to Report.
+  class QueueReports final : public SmsReportSink {
+   public:
+    explicit QueueReports(SmsSender& sender) noexcept : sender_(sender) {}
+    void Report(SmsReport report) noexcept override { sender_.Report(std::move(report)); }
+
+   private:
+    SmsSender& sender_;
   };
-  using Queue = std::list<Entry>;
 
   void StepOnce(std::uint32_t now, bool& progressed) noexcept;
   void TryOpen(std::uint32_t now) noexcept;
   // Closes the link after a failure, keeps `why` as the port's error and plans the reopen.
   void LoseLine(std::uint32_t now, const std::string& why) noexcept;
   bool Write(std::string_view bytes, std::uint32_t now) noexcept;
-  bool Issue(Command command, std::string_view bytes, std::uint32_t now) noexcept;
+  // Writes `command` (its text from the table, or `bytes`) and awaits its reply.
+  bool Issue(AtCommand command, std::uint32_t now) noexcept;
+  bool Issue(AtCommand command, std::string_view bytes, std::uint32_t now) noexcept;
   void Escape(std::uint32_t now) noexcept;
 
   // Takes what arrived and handles every complete line (and a prompt).
@@ -222,21 +190,19 @@ class SmsSender {
   // Starts what is due next when nothing is in progress; false when nothing is.
   bool StartNext(std::uint32_t now) noexcept;
   bool StartInit(std::uint32_t now) noexcept;
-  void ContinueInit(Command command, std::string_view result, std::uint32_t now) noexcept;
-  void ContinueHealth(Command command, std::string_view result, std::uint32_t now) noexcept;
+  void ContinueInit(const AtCommandRow& row, std::string_view result, std::uint32_t now) noexcept;
+  void ContinueHealth(const AtCommandRow& row, std::string_view result, std::uint32_t now) noexcept;
   // Reading: a notice, the PDU line a header announced, the end of a read or listing.
   void NoteStored(const StoredMessageNotice& notice) noexcept;
   void TakePduLine(std::string_view line) noexcept;
-  void FinishRead(Command command, std::string_view result, std::uint32_t now) noexcept;
+  void FinishRead(AtCommand command, std::string_view result, std::uint32_t now) noexcept;
   // Decodes, records and reports one message; true when the recorder took it.
   bool HandOverReceived(std::string_view pdu) noexcept;
   // Starts the next read, delete or listing when one is due; false when none is.
   bool StartRead(std::uint32_t now) noexcept;
   bool ReadDue(std::uint32_t now) const noexcept;
-  // True when SelectNext would find a message to send now.
+  // True when a message may be started now.
   bool MessageDue(std::uint32_t now) const noexcept;
-  // Makes the message to send next the current one; false when none may go now.
-  bool SelectNext(std::uint32_t now) noexcept;
   bool StartPart(std::uint32_t now) noexcept;
   // The current part got +CMGS (or a bare OK): it is sent, whatever follows. Reported as
   // PartSent unless it is the message's last (then the message is Sent).
@@ -246,12 +212,6 @@ class SmsSender {
   // The attempt of the message in the dialogue failed with `result` (empty: a time-out):
   // reported, and retried later or ended. The caller takes the modem out of PDU entry.
   void AttemptFailed(std::string_view result, std::uint32_t now) noexcept;
-  void ReportPartSent(const Entry& entry) noexcept;
-  void FinishCurrent(bool sent, SmsFailureKind kind) noexcept;
-  void FinishEntry(std::size_t priority, Queue::iterator position, bool sent,
-                   SmsFailureKind kind) noexcept;
-  void ExpireOld(std::uint32_t now) noexcept;
-  std::uint32_t AgeOf(const Entry& entry, std::uint32_t now) const noexcept;
 
   void NoteFailure(const std::string& description) noexcept;
   void PublishStatus() noexcept;
@@ -262,43 +222,31 @@ class SmsSender {
   SmsFateRecorder* recorder_ = nullptr;
   Phase phase_ = Phase::Stopped;
   bool sendEnabled_ = true;
-  std::uint32_t maxAgeMs_ = SmsModem::kDefaultMaxAgeMs;
-
-  std::array<Queue, kPriorityUrgent + 1> queues_;
-  std::size_t queueLength_ = 0;
-  // The message in the dialogue: its queue and position; valid while hasCurrent_.
-  bool hasCurrent_ = false;
-  int currentPriority_ = 0;
-  Queue::iterator current_;
+  QueueReports queueReports_{*this};
+  SendQueue queue_{queueReports_};
   bool partAccepted_ = false;
 
-  Command command_ = Command::None;
+  AtCommand command_ = AtCommand::None;
   std::string commandText_;  // without its carriage return, to recognise an echo
   std::uint32_t commandTick_ = 0;
   std::uint32_t commandLimitMs_ = 0;
-  bool promptSeen_ = false;
   int probesLeft_ = 0;
-  Command healthNext_ = Command::None;
-  std::uint64_t abandonedId_ = 0;  // the message whose PDU got no verdict in time, or 0
-  std::size_t abandonedPart_ = 0;
+  std::optional<AtCommand> healthNext_;  // the health command due next
+  // The part whose PDU got no verdict in time; a late +CMGS is believed for it.
+  std::optional<SendQueue::PartRef> abandoned_;
   int timeoutsInRow_ = 0;
-  bool settling_ = false;
-  std::uint32_t settleUntil_ = 0;
+  // After an ESC (or a part taken as sent without its OK): nothing new before then.
+  std::optional<std::uint32_t> settleUntil_;
   // A part was taken as sent without its final OK; that OK may still come.
   bool lateFinalOwed_ = false;
-  bool closing_ = false;  // BeginClose was called
   bool statusReports_ = true;
-  std::size_t cnmiVariant_ = 0;
-  std::uint32_t closeUntil_ = 0;
+  // BeginClose was called: a PDU's verdict is awaited until then.
+  std::optional<std::uint32_t> closeUntil_;
 
   std::uint32_t reopenAt_ = 0;
   std::uint32_t reopenDelayMs_ = kReopenFirstMs;
-  bool healthDone_ = false;
-  std::uint32_t lastHealthTick_ = 0;
-  bool pausedAll_ = false;  // the modem said it cannot send: no message before resumeAt_
-  std::uint32_t resumeAt_ = 0;
-  std::uint32_t pauseMs_ = 0;
-  std::uint32_t lastExpiryCheck_ = 0;
+  // The last health check since the modem was ready; none yet: one is due.
+  std::optional<std::uint32_t> lastHealthTick_;
 
   // Receiving.
   std::set<int> noticed_;      // slots named by notices, not read yet
@@ -312,7 +260,8 @@ class SmsSender {
   std::optional<std::string> readPdu_;
   std::vector<Stored> listed_;
 
-  std::string received_;  // bytes of a line not complete yet
+  AtLineSplitter lines_;
+  std::string arrival_;  // what the link handed over in this step, before it is split
   ModemStatus status_;
   ModemStatus publishedStatus_;
   bool statusPublished_ = false;
