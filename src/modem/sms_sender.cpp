@@ -322,6 +322,7 @@ void SmsSender::HandleUnsolicited(std::string_view line, std::uint32_t now) noex
     } else if (IsStorageFullNotice(line)) {
       Log('!', "storage full");
       sweepPlanned_ = true;
+      storageFull_ = true;
     } else if (const std::optional<Registration> registration = ParseCregNotice(line)) {
       status_.registration = *registration;
       // Registered again: messages held for the network need not wait out their back-off.
@@ -537,8 +538,9 @@ bool SmsSender::StartNext(std::uint32_t now) noexcept {
   // What was recorded goes from the storage first: until then a listing would hand it over again.
   if (!deletes_.empty()) return StartRead(now);
   const bool readDue = ReadDue(now);
-  // A waiting message goes first, but one read may go between two messages.
-  if (readDue && readMayGoFirst_ && MessageDue(now)) return StartRead(now);
+  // A waiting message goes first, but one read may go between two messages; a full storage,
+  // where the network holds back what comes in, is listed before anything else.
+  if (readDue && (readMayGoFirst_ || storageFull_) && MessageDue(now)) return StartRead(now);
   if (sendEnabled_ && queue_.BeginAttempt(now)) {
     readMayGoFirst_ = true;
     phase_ = Phase::Sending;
@@ -584,8 +586,10 @@ bool SmsSender::StartRead(std::uint32_t now) noexcept {
       return Issue(AtCommand::List, now);
     }
     if (!noticed_.empty()) {
-      readIndex_ = *noticed_.begin();
-      noticed_.erase(noticed_.begin());
+      // The oldest notice first: a slot freed and filled again must not keep the others
+      // waiting.
+      readIndex_ = noticed_.front();
+      noticed_.pop_front();
       readPdu_.reset();
       return Issue(AtCommand::Read, "AT+CMGR=" + std::to_string(readIndex_) + '\r', now);
     }
@@ -604,7 +608,8 @@ void SmsSender::NoteStored(const StoredMessageNotice& notice) noexcept {
     return;
   }
   try {
-    noticed_.insert(*notice.index);
+    if (std::find(noticed_.begin(), noticed_.end(), *notice.index) == noticed_.end())
+      noticed_.push_back(*notice.index);
   } catch (...) {
     sweepPlanned_ = true;
   }
@@ -647,8 +652,9 @@ void SmsSender::FinishRead(AtCommand command, std::string_view result, std::uint
       }
       readPdu_.reset();
     } else if (command == AtCommand::List) {
+      storageFull_ = false;
       for (const Stored& stored : listed_) {
-        noticed_.erase(stored.index);
+        std::erase(noticed_, stored.index);
         if (HandOverReceived(stored.pdu)) deletes_.push_back(stored.index);
       }
       listed_.clear();

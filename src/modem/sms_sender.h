@@ -249,7 +249,8 @@ class SmsSender {
   std::optional<std::uint32_t> lastHealthTick_;
 
   // Receiving.
-  std::set<int> noticed_;      // slots named by notices, not read yet
+  std::deque<int> noticed_;    // slots named by notices, not read yet, in the notices' order
+  bool storageFull_ = false;   // a storage-full notice since the last listing
   std::deque<int> deletes_;    // slots read and recorded, to delete
   bool sweepPlanned_ = false;  // list the whole storage when next idle
   std::uint32_t lastSweepTick_ = 0;
