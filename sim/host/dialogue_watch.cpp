@@ -115,13 +115,8 @@ void DialogueWatch::Delivered(const std::string& jsonLine, std::uint64_t nowMs) 
   if (message.contains("part") && message.contains("parts")) {
     part = " (part " + message["part"].dump() + "/" + message["parts"].dump() + ")";
   }
-  SentPiece piece{number, text, 0, 0};
-  if (message.contains("part") && message.contains("parts") && message["part"].is_number() &&
-      message["parts"].is_number()) {
-    piece.part = message["part"].get<int>();
-    piece.parts = message["parts"].get<int>();
-  }
-  delivered_.push_back(std::move(piece));
+  // A concatenated message is logged part by part, then once more joined as the phone shows it.
+  if (!message.contains("part") || message.value("joined", false)) shown_.push_back({number, text});
   nlohmann::json fields = message;
   fields["number"] = number;
   log_.Emit("delivered", fields, "PHONE " + number + " receives" + part + ": " + text);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "event_log.h"
+#include "expectations.h"
 #include "modem_lines.h"
 #include "run_summary.h"
 
@@ -41,9 +42,9 @@ class DialogueWatch {
   const DialogueCounts& Counts() const noexcept { return counts_; }
   // The pieces the modem accepted, in the order it accepted them.
   const std::vector<SentPiece>& Sent() const noexcept { return sent_; }
-  // The pieces of the modem's log, in its order: what the modem accepted when the dialogue
-  // itself is not seen (the plug-in opens the port of the modem on its own).
-  const std::vector<SentPiece>& DeliveredPieces() const noexcept { return delivered_; }
+  // The messages as the phones show them, in the modem log's order: each message on its own and
+  // each concatenated one once, joined (its parts are not repeated).
+  const std::vector<ShownMessage>& Shown() const noexcept { return shown_; }
 
  private:
   EventLog& log_;
@@ -58,7 +59,7 @@ class DialogueWatch {
   bool havePiece_ = false;    // `piece_` is the PDU written last, not yet accepted
   SentPiece piece_;
   std::vector<SentPiece> sent_;
-  std::vector<SentPiece> delivered_;
+  std::vector<ShownMessage> shown_;
   void ReadPdu(const std::string& line);
   // A line of the modem's log about its message storage: a phone's reply, a report, a message
   // read or deleted.

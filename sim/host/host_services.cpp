@@ -373,11 +373,6 @@ void HostServices::Call(const RegisteredFunction& function, const std::vector<Sc
   log_.Emit("call", {{"function", Utf8(function.name)}, {"args", shown}},
             "script calls #" + name + "(" + human + ")");
 
-  // What the plug-in is expected to do with it, for the user to compare with what follows.
-  std::vector<int> ints(params.size());
-  for (std::size_t i = 0; i < params.size(); ++i)
-    ints[i] = params[i].intValue;
-  forecast_.FunctionCalled(function.name, texts, ints);
   if (plugin_ != nullptr) plugin_->CallFunction(function.id, 0, params.data(), 0);
 }
 
@@ -435,7 +430,6 @@ void HostServices::AnswerRequest() {
   }
   plugin_->OnRequestResult(0, static_cast<std::int16_t>(records.size()), 0, 0, 0,
                            records.empty() ? nullptr : records.data());
-  forecast_.Answered(records, *this);
 }
 
 void HostServices::Cycle() {

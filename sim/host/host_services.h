@@ -8,10 +8,8 @@
 #include <vector>
 
 #include "event_log.h"
-#include "forecast.h"
 #include "host/super_wizard.h"
 #include "plant.h"
-#include "plugin_config.h"
 #include "run_summary.h"
 #include "script.h"
 
@@ -24,10 +22,9 @@ struct RegisteredFunction {
   std::vector<std::pair<int, std::string>> params;  // type code, name
 };
 
-class HostServices final : public HostApplication, public ScriptContext, public TextSource {
+class HostServices final : public HostApplication, public ScriptContext {
  public:
-  // `forecast` hears of each alarm answer and each call of a plug-in function.
-  HostServices(EventLog& log, Forecast& forecast) : log_(log), forecast_(forecast) {}
+  explicit HostServices(EventLog& log) : log_(log) {}
 
   // Hands the services a new plug-in object (it registers its functions now); null detaches.
   void Attach(SuperWizard* plugin);
@@ -93,16 +90,16 @@ class HostServices final : public HostApplication, public ScriptContext, public 
                     const std::vector<ScriptValue>& args) override;
   void Print(std::string_view text) override;
 
-  // TextSource
-  std::string TextValue(std::string_view name) override;
-  double NumberValue(std::string_view name) override;
+  // The values the plug-in reads: a variable's text (a number as text), "$UserName"; an
+  // unknown variable reads empty (or 0) with a warning.
+  std::string TextValue(std::string_view name);
+  double NumberValue(std::string_view name);
 
  private:
   void AnswerRequest();
   void ReportChanges(const std::vector<AlarmChange>& changes);
 
   EventLog& log_;
-  Forecast& forecast_;
   Plant plant_;
   SuperWizard* plugin_ = nullptr;
   std::string pluginName_;

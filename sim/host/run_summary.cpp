@@ -7,11 +7,10 @@ namespace pagorin::sim {
 
 void EmitSummary(EventLog& log, const RunFigures& figures) {
   const HostCounts& h = figures.host;
-  const ForecastCounts& f = figures.forecast;
+  const ExpectCounts& e = figures.expect;
   const DialogueCounts& d = figures.dialogue;
   const double sim = figures.simSeconds;
   const double wall = figures.wallSeconds;
-  const int expected = f.expectedAlarm + f.expectedScript;
   nlohmann::json fields = {{"simSeconds", sim},
                            {"wallSeconds", wall},
                            {"alarmsRaised", h.alarmsRaised},
@@ -22,10 +21,9 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
                            {"answered", h.answered},
                            {"unanswered", h.unanswered},
                            {"requestsTimedOut", h.timedOut},
-                           {"expected", expected},
-                           {"expectedAlarm", f.expectedAlarm},
-                           {"expectedScript", f.expectedScript},
-                           {"expectedRefused", f.expectedRefused},
+                           {"expectationsMet", e.met},
+                           {"expectationsFailed", e.failed},
+                           {"expectationsUnchecked", e.unchecked},
                            {"historySent", figures.history.sent},
                            {"historyFailed", figures.history.failed},
                            {"historyRefused", figures.history.refused},
@@ -35,8 +33,6 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
                            {"receivedIncomplete", figures.received.incomplete},
                            {"receivedLoop", figures.received.loop}};
   if (!figures.realModem) {
-    fields["asExpected"] = f.asExpected;
-    fields["notAsExpected"] = f.notAsExpected;
     fields["commands"] = d.commands;
     fields["pieces"] = d.pieces;
     fields["sent"] = d.sent;
@@ -75,17 +71,17 @@ void EmitSummary(EventLog& log, const RunFigures& figures) {
                 figures.received.messages, figures.received.incomplete, figures.received.loop);
   text += line;
   std::snprintf(line, sizeof line,
-                "  expected    %d message(s) (%d from alarms, %d from scripts), %d refusal(s)",
-                expected, f.expectedAlarm, f.expectedScript, f.expectedRefused);
+                "  expected    %d met, %d not met, %d not checked (the scenario's expectations)",
+                e.met, e.failed, e.unchecked);
   text += line;
   if (!figures.realModem) {
     std::snprintf(line, sizeof line,
-                  "; %d seen on the line as expected, %d not\n"
+                  "\n"
                   "  line        %d piece(s) written, %d sent, %d delivered to phones, %d dropped\n"
                   "  modem       %d commands, %d failed attempts (time-out or refusal)\n"
                   "  phones      %d reply part(s) written, %d status report(s) made",
-                  f.asExpected, f.notAsExpected, d.pieces, d.sent, d.delivered, d.dropped,
-                  d.commands, d.timeouts, d.replies, d.reports);
+                  d.pieces, d.sent, d.delivered, d.dropped, d.commands, d.timeouts, d.replies,
+                  d.reports);
     text += line;
   }
   log.Emit("summary", fields, text);

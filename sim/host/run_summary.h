@@ -2,6 +2,7 @@
 #pragma once
 
 #include "event_log.h"
+#include "expectations.h"
 #include "received_tail.h"
 #include "send_history_tail.h"
 
@@ -11,13 +12,6 @@ namespace pagorin::sim {
 struct HostCounts {
   int alarmsRaised = 0, alarmsAcknowledged = 0, alarmsResumed = 0, alarmsCleared = 0;
   int requests = 0, answered = 0, unanswered = 0, timedOut = 0;
-};
-
-// Counted by the forecast: the messages the plug-in should send or refuse, and how many of those
-// to be sent were seen on the line with the expected text.
-struct ForecastCounts {
-  int expectedAlarm = 0, expectedScript = 0, expectedRefused = 0;
-  int asExpected = 0, notAsExpected = 0;
 };
 
 // Counted by the dialogue watch: what went over the line and reached a phone. A piece is one
@@ -31,7 +25,7 @@ struct DialogueCounts {
 
 struct RunFigures {
   HostCounts host;
-  ForecastCounts forecast;
+  ExpectCounts expect;  // the scenario's expectations, at its steps and at the end
   DialogueCounts dialogue;
   HistoryCounts history;    // the messages' ends as the plug-in's send history recorded them
   ReceivedCounts received;  // the messages the plug-in recorded as received

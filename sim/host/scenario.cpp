@@ -125,10 +125,45 @@ Variable ReadVariable(const toml::table& table) {
   return variable;
 }
 
+// An expectation of [[expect]] or of an expect step: phone, then texts or nothing = true, and
+// order = "any" for a set.
+PhoneExpectation ReadExpectation(const toml::table& table, std::string_view where) {
+  OnlyKeys(table, {"phone", "texts", "nothing", "order"}, where);
+  PhoneExpectation want;
+  want.line = LineOf(table);
+  const toml::node* phone = table.get("phone");
+  if (phone == nullptr) Fail(table, std::string(where) + " needs a phone");
+  want.phone = String(*phone, "phone");
+  if (want.phone.empty()) Fail(*phone, "phone must not be empty");
+  const toml::node* texts = table.get("texts");
+  const toml::node* nothing = table.get("nothing");
+  if ((texts == nullptr) == (nothing == nullptr)) {
+    Fail(table, std::string(where) + " needs texts = [...] or nothing = true, one of them");
+  }
+  if (nothing != nullptr && (!nothing->is_boolean() || !nothing->as_boolean()->get())) {
+    Fail(*nothing, "nothing takes true");
+  }
+  if (texts != nullptr) {
+    const toml::array* array = texts->as_array();
+    if (array == nullptr || array->empty()) {
+      Fail(*texts, "texts must be a list of one text or more (for none: nothing = true)");
+    }
+    for (const toml::node& text : *array)
+      want.texts.push_back(String(text, "a text"));
+  }
+  if (const toml::node* order = table.get("order")) {
+    const std::string o = String(*order, "order");
+    if (o != "any" && o != "sequence") Fail(*order, "order must be \"sequence\" or \"any\"");
+    if (texts == nullptr) Fail(*order, "order belongs to texts");
+    want.anyOrder = o == "any";
+  }
+  return want;
+}
+
 Step ReadStep(const toml::table& table) {
   OnlyKeys(table,
            {"at", "after", "set", "ack", "script", "call", "args", "save", "reload", "restart",
-            "crash", "unanswered", "wait_for", "timeout", "end", "user", "say", "reply"},
+            "crash", "unanswered", "wait_for", "timeout", "end", "user", "say", "reply", "expect"},
            "[[step]]");
   Step step;
   step.line = LineOf(table);
@@ -287,17 +322,25 @@ Step ReadStep(const toml::table& table) {
     message.coding = step.replyCoding == "ucs2" ? TextCoding::kUcs2 : TextCoding::kGsm7;
     if (EncodeDeliver(message, why).empty()) Fail(*node, "reply: " + why);
   }
+  if (const toml::node* node = action("expect")) {
+    step.kind = Step::Kind::kExpect;
+    const toml::table* expect = node->as_table();
+    if (expect == nullptr) {
+      Fail(*node, "expect takes a table such as { phone = \"13800138000\", texts = [\"...\"] }");
+    }
+    step.expect = ReadExpectation(*expect, "expect");
+  }
   if (actions == 0) {
     Fail(table,
          "a step needs one action: set, ack, script, call, save, reload, restart, crash, "
-         "unanswered, wait_for, end, user, say or reply");
+         "unanswered, wait_for, end, user, say, reply or expect");
   }
   if (actions > 1) Fail(*actionNode, "a step has one action only; split it into several steps");
   return step;
 }
 
 void ReadScenario(const toml::table& root, Scenario& scenario) {
-  OnlyKeys(root, {"simulation", "modem", "variable", "scripts", "step"}, "the scenario");
+  OnlyKeys(root, {"simulation", "modem", "variable", "scripts", "step", "expect"}, "the scenario");
   if (const toml::node* node = root.get("simulation")) {
     const toml::table* sim = node->as_table();
     if (sim == nullptr) Fail(*node, "[simulation] must be a table");
@@ -379,6 +422,22 @@ void ReadScenario(const toml::table& root, Scenario& scenario) {
                                      step.replyFrom + ":" + std::to_string(step.replyParts) + ":" +
                                      step.replyCoding + ":" + step.text);
       }
+    }
+  }
+  if (const toml::node* node = root.get("expect")) {
+    const toml::array* array = node->as_array();
+    if (array == nullptr) Fail(*node, "expectations are written as [[expect]] tables");
+    for (const toml::node& entry : *array) {
+      const toml::table* table = entry.as_table();
+      if (table == nullptr) Fail(entry, "expectations are written as [[expect]] tables");
+      PhoneExpectation want = ReadExpectation(*table, "[[expect]]");
+      for (const PhoneExpectation& other : scenario.expectations) {
+        if (other.phone == want.phone) {
+          Fail(entry, "phone " + want.phone + " has an [[expect]] already (line " +
+                          std::to_string(other.line) + "); list all its texts there");
+        }
+      }
+      scenario.expectations.push_back(std::move(want));
     }
   }
 }

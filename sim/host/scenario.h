@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "expectations.h"
 #include "plant.h"
 #include "script.h"
 
@@ -34,6 +35,8 @@ struct Step {
     kReply,       // reply = { from = "13800138000", text = "1A", parts = 1, coding = "ucs2" }:
                   // a phone writes to the modem at `at`; handed to the modem simulator as an
                   // --incoming option when it starts
+    kExpect,      // expect = { phone = "13800138000", texts = ["..."] } | { ..., nothing = true }:
+                  // what the phone got so far, compared now
   };
   Kind kind = Kind::kEnd;
   int line = 0;
@@ -53,6 +56,7 @@ struct Step {
   std::string replyFrom;    // reply: the sender; `text` holds its text in UTF-8
   int replyParts = 0;       // reply: 0 as many as the text needs
   std::string replyCoding;  // reply: "gsm7" or "ucs2"
+  PhoneExpectation expect;  // expect: the phone and its texts
 };
 
 struct Scenario {
@@ -70,6 +74,8 @@ struct Scenario {
   std::vector<std::string> modemArgs;
   int graceMs = 1500;  // real time granted to a modem reply before time runs fast again
   std::vector<Step> steps;
+  // [[expect]]: what each phone must have got when the run ends.
+  std::vector<PhoneExpectation> expectations;
 };
 
 // Reads a scenario file. On failure `error` reads "file:line: what is wrong".

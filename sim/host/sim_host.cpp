@@ -12,6 +12,7 @@
 #include "platform/archive.h"
 #include "platform/code_page.h"
 #include "platform/file_io.h"
+#include "plugin_config.h"
 #include "sim_os.h"
 #include "stop_request.h"
 
@@ -57,8 +58,7 @@ PluginModule::~PluginModule() {
   Unload();
 }
 
-SimHost::SimHost(EventLog& log)
-    : log_(log), forecast_(log), services_(log, forecast_), watch_(log) {
+SimHost::SimHost(EventLog& log) : log_(log), services_(log), watch_(log) {
   log_.SetClock([this] { return clock_.Seconds(); });
   reportTarget = this;
 }
@@ -197,7 +197,6 @@ bool SimHost::CreatePlugin(std::string& error) {
   log_.Emit("plugin_created", {{"name", name}, {"functions", functions}},
             "plug-in \"" + name + "\" created, " + std::to_string(functions) +
                 " script functions registered");
-  forecast_.Restart();
   return true;
 }
 
@@ -225,10 +224,6 @@ void SimHost::DestroyPlugin() {
   plugin_ = nullptr;
 }
 
-void SimHost::ReadPluginConfig() {
-  forecast_.ReadConfig(services_.ProjectDir());
-}
-
 bool SimHost::LoadProject(const std::string& archivePath) {
   FileArchive archive;
   std::string why;
@@ -248,12 +243,6 @@ bool SimHost::LoadProject(const std::string& archivePath) {
     log_.Emit("project_loaded", {{"archive", nullptr}},
               "no project archive yet (" + archivePath + "); the plug-in read " + kConfigFileName);
   }
-  ReadPluginConfig();
-  if (!forecast_.HasConfig()) {
-    log_.Emit(
-        "warning", {{"text", "no readable configuration file in the project folder"}},
-        std::string("warning: no readable ") + kConfigFileName + " in " + services_.ProjectDir());
-  }
   return true;
 }
 
@@ -270,7 +259,6 @@ bool SimHost::SaveProject(const std::string& archivePath) {
   log_.Emit("project_saved", {{"archive", archivePath}, {"bytes", archive.Bytes().size()}},
             "project stored in " + archivePath + " (" + std::to_string(archive.Bytes().size()) +
                 " bytes); the plug-in rewrote " + kConfigFileName);
-  ReadPluginConfig();
   return true;
 }
 
@@ -383,7 +371,7 @@ int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
               "the record of received messages " + std::string(ReceivedTail::kFileName) +
                   " holds " + std::to_string(earlier) + " line(s) of earlier runs");
   }
-  ReadPluginConfig();
+  comIndex_ = ConfiguredComIndexIn(services_.ProjectDir());
   if (!StartModem(scenario, options)) return 1;
 
   if (!LoadModule(options, error) || !CreatePlugin(error)) {
@@ -395,7 +383,6 @@ int SimHost::Begin(const Scenario& scenario, const HostOptions& options) {
     return 2;
   }
   LoadProject(projectDir + "/" + archiveName_);
-  forecast_.Describe();
 
   services_.SetRunMode(true);
   clock_.Reset();
@@ -532,10 +519,10 @@ int SimHost::Finish() {
   Pump(0);
   ShowHistory();
   ShowReceived();
-  if (!realModem_) forecast_.Compare(road_ ? watch_.Sent() : watch_.DeliveredPieces());
+  if (scenario_ != nullptr) Check(scenario_->expectations, "end");
   RunFigures figures;
   figures.host = services_.Counts();
-  figures.forecast = forecast_.Counts();
+  figures.expect = expectCounts_;
   figures.dialogue = watch_.Counts();
   figures.history = history_.Counts();
   figures.received = received_.Counts();
@@ -612,10 +599,28 @@ bool SimHost::RunStep(const Step& step) {
       log_.Emit("phone_writes", {{"from", step.replyFrom}, {"text", step.text}},
                 "PHONE " + step.replyFrom + " writes: " + step.text);
       break;
+    case Step::Kind::kExpect:
+      Check({step.expect}, "step");
+      break;
     case Step::Kind::kWaitFor:
       break;
   }
   return true;
+}
+
+void SimHost::Check(const std::vector<PhoneExpectation>& expectations, std::string_view when) {
+  if (expectations.empty()) return;
+  if (realModem_) {
+    // What a real modem's phones got is not known here.
+    expectCounts_.unchecked += static_cast<int>(expectations.size());
+    log_.Emit("expect_unchecked", {{"count", expectations.size()}, {"when", when}},
+              "warning: " + std::to_string(expectations.size()) +
+                  " expectation(s) not checked: no modem log tells what the phones got");
+    return;
+  }
+  const int failedBefore = expectCounts_.failed;
+  CheckExpectations(log_, expectations, watch_.Shown(), when, expectCounts_);
+  if (expectCounts_.failed > failedBefore && exitCode_ == 0) exitCode_ = 3;
 }
 
 bool SimHost::Restart() {
@@ -726,7 +731,6 @@ int SimHost::OpenSettings() {
   int result = plugin_->ShowSettings();
   log_.Emit("settings", {{"result", result}},
             result == 1 ? "settings confirmed with OK" : "settings closed without OK");
-  if (result == 1) ReadPluginConfig();
   return result;
 }
 

@@ -12,7 +12,6 @@
 
 #include "dialogue_watch.h"
 #include "event_log.h"
-#include "forecast.h"
 #include "host/super_wizard.h"
 #include "host_services.h"
 #include "modem_lines.h"
@@ -56,7 +55,8 @@ class PluginModule {
 
 // The scenario runner: it loads the module, starts the modem road, and drives the plug-in
 // through the scenario's steps on the host's run loop. What each part owns lives in the part:
-// the host services, the forecast, the dialogue watch and the paced clock.
+// the host services, the dialogue watch and the paced clock. The scenario's expectations are
+// judged against what the phones showed, at an expect step and when the run ends.
 class SimHost final {
  public:
   explicit SimHost(EventLog& log);
@@ -101,7 +101,6 @@ class SimHost final {
   void DestroyPlugin();
   bool LoadProject(const std::string& archivePath);
   bool SaveProject(const std::string& archivePath);
-  void ReadPluginConfig();
   bool CheckScenario(const Scenario& scenario, std::string& error);
   bool MakeWorkDir();
   // A project folder without the module's configuration runs from a copy in the work folder,
@@ -112,6 +111,8 @@ class SimHost final {
   bool StartModem(const Scenario& scenario, const HostOptions& options);
 
   bool RunStep(const Step& step);  // false while a wait is not over
+  // Compares `expectations` with what the phones showed so far; a failure makes the exit code 3.
+  void Check(const std::vector<PhoneExpectation>& expectations, std::string_view when);
   bool WaitIsOver(const Step& step) const;
   void Pump(int waitMs);
   void AdvanceTime(int stepMs);
@@ -137,7 +138,6 @@ class SimHost final {
   void LeaveRecordsAtCrash();
 
   EventLog& log_;
-  Forecast forecast_;
   HostServices services_;
   DialogueWatch watch_;
   PacedClock clock_;
@@ -152,6 +152,8 @@ class SimHost final {
   std::unique_ptr<ModemRoad> road_;
   LogTail modemLog_;
   bool realModem_ = false;
+  int comIndex_ = 0;  // the port the plug-in opens, from its configuration file
+  ExpectCounts expectCounts_;
   int graceMs_ = 1500;
 
   // The run.

@@ -61,7 +61,7 @@ bool PluginModule::Load(const std::string& path, std::string& error) {
 }
 
 bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
-  int portNumber = (forecast_.HasConfig() ? forecast_.Config().Com : 0) + 1;
+  int portNumber = comIndex_ + 1;
   std::string envName = "PAGORIN_COM" + std::to_string(portNumber);
   if (!options.modemDevice.empty()) {
     realModem_ = true;

@@ -42,7 +42,7 @@ bool PluginModule::Load(const std::string& path, std::string& error) {
 
 bool SimHost::StartModem(const Scenario& scenario, const HostOptions& options) {
   (void)scenario;
-  const int portNumber = (forecast_.HasConfig() ? forecast_.Config().Com : 0) + 1;
+  const int portNumber = comIndex_ + 1;
   const std::string port = "COM" + std::to_string(portNumber);
   if (!options.modemDevice.empty()) {
     const std::string why = "on Windows the plug-in opens " + port +

@@ -1,18 +1,17 @@
 // The parts of a run on their own, without a module or a modem: the paced clock, the dialogue
-// watch, the forecast and the host services.
+// watch, the expectations and the host services.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "dialogue_watch.h"
-#include "forecast.h"
+#include "expectations.h"
 #include "host_services.h"
 #include "modem/pdu.h"
 #include "paced_clock.h"
@@ -234,117 +233,58 @@ TEST(DialogueWatch, ReadsEachPieceFromThePduAndKeepsThoseTheModemAccepted) {
   EXPECT_EQ(watch.Counts().sent, 1);
 }
 
-TEST(Forecast, MatchesExpectedTextsWithTheJoinedPiecesSentToTheirNumbers) {
-  const SentPiece a1{"+8613800138000", "first half ", 0, 0};
-  const SentPiece a2{"+8613800138000", "second half", 0, 0};
-  const SentPiece b{"+8613912345678", "other", 0, 0};
-  struct Row {
-    const char* what;
-    std::vector<Expectation> expected;
-    std::vector<SentPiece> sent;
-    std::vector<bool> matched;
-  } rows[] = {
-      {"two pieces joined", {{"alarm", "13800138000", "first half second half"}}, {a1, a2}, {true}},
-      {"another number between the pieces",
-       {{"alarm", "13800138000", "first half second half"}, {"script", "13912345678", "other"}},
-       {a1, b, a2},
-       {true, true}},
-      {"a piece missing", {{"alarm", "13800138000", "first half second half"}}, {a1}, {false}},
-      {"the right text to the wrong number",
-       {{"alarm", "13912345678", "first half "}},
-       {a1},
-       {false}},
-      {"one piece serves one message",
-       {{"script", "13912345678", "other"}, {"script", "13912345678", "other"}},
-       {b},
-       {true, false}},
-      {"alarms joined in a storm, over two parts, the closing comma dropped",
-       {{"alarm", "13800138000", "泵1停机,"},
-        {"alarm", "13800138000", "泵2停机,"},
-        {"alarm", "13800138000", "泵3停机,"},
-        {"alarm", "13912345678", "泵1停机,"}},
-       {{"+8613800138000", "[3条报警] 泵1停机;泵", 1, 2},
-        {"+8613800138000", "2停机;泵3停机", 2, 2}},
-       {true, true, true, false}},
-      {"a text that only looks joined",
-       {{"script", "13800138000", "x"}},
-       {{"+8613800138000", "[3条] x", 0, 0}},
-       {false}},
-  };
-  for (const Row& row : rows)
-    EXPECT_EQ(MatchSentPieces(row.expected, row.sent), row.matched) << row.what;
-}
-
-AlarmEvent Record(std::int32_t id, const char* tag, std::uint8_t kind, std::uint8_t level) {
-  AlarmEvent e;
-  std::memset(&e, 0, sizeof e);
-  e.eventId = id;
-  std::strncpy(e.tagName, tag, sizeof e.tagName - 1);
-  e.kind = kind;
-  e.level = level;
-  e.ackState = kUnacknowledged;
-  e.value = 5;
-  e.limit = 4.5f;
-  return e;
-}
-
-class NoValues final : public TextSource {
- public:
-  std::string TextValue(std::string_view) override { return {}; }
-  double NumberValue(std::string_view) override { return 0; }
-};
-
-TEST(Forecast, TakesTheFirstAnswerAsBaselineAndExpectsMessagesForNewAlarmsOnly) {
-  PluginConfig config;
-  config.phones.push_back({"13800138000", "duty"});
-  config.phones.push_back({"123", "bad number"});
-  ConfigRule rule;
-  rule.VarName = "Tank1.PV";
-  rule.TelPlace = {0, 1, 5};  // 5: no such entry
-  config.rules.push_back(rule);
-  struct Row {
-    const char* what;
-    bool haveConfig;
-    int matched, queued, refused;
-  } rows[] = {{"with a configuration", true, 1, 1, 1}, {"without one", false, 0, 0, 0}};
-  for (const Row& row : rows) {
-    Recorder recorder;
-    Forecast forecast(recorder.log);
-    if (row.haveConfig) forecast.SetConfig(config);
-    NoValues values;
-    const AlarmEvent hi = Record(1, "Tank1", kKindHi, 2);
-    const AlarmEvent hihi = Record(2, "Tank1", kKindHiHi, 3);
-    forecast.Answered({hi}, values);        // the baseline
-    forecast.Answered({hi, hihi}, values);  // hihi is new
-    forecast.Answered({hi, hihi}, values);  // nothing new
-    EXPECT_EQ(recorder.Named("baseline").size(), 1u) << row.what;
-    EXPECT_EQ(static_cast<int>(recorder.Named("expected_match").size()), row.matched) << row.what;
-    EXPECT_EQ(forecast.Counts().expectedAlarm, row.queued) << row.what;
-    EXPECT_EQ(forecast.Counts().expectedRefused, row.refused) << row.what;
-    forecast.Restart();
-    forecast.Answered({hi, hihi, Record(3, "Tank1", kKindLo, 1)}, values);
-    EXPECT_EQ(recorder.Named("baseline").size(), 2u) << row.what;
-  }
-}
-
-TEST(Forecast, ExpectsOneMessagePerSendableNumberOfASendCall) {
+TEST(Expectations, JudgeWhatEachPhoneShowedAgainstTheScenario) {
   Recorder recorder;
-  Forecast forecast(recorder.log);
-  forecast.FunctionCalled("SendMsg", {"13800138000,12345,013912345678", "text"}, {0, 0});
-  EXPECT_EQ(forecast.Counts().expectedScript, 2);
-  EXPECT_EQ(forecast.Counts().expectedRefused, 1);
-  forecast.FunctionCalled("SendMsg", {"13800138000", ""}, {0, 0});
-  EXPECT_EQ(forecast.Counts().expectedRefused, 2);
-  forecast.FunctionCalled("ShouldSend", {""}, {0});
-  auto sending = recorder.Named("sending");
-  ASSERT_EQ(sending.size(), 1u);
-  EXPECT_FALSE(sending[0]["on"].get<bool>());
+  DialogueWatch watch(recorder.log);
+  // The modem's log: a message on its own, the two parts of a concatenated one and its joined
+  // line, a storage event, and messages to two other phones.
+  for (const char* line :
+       {R"({"number":"+8613800138000","text":"a"})",
+        R"({"number":"+8613800138000","text":"b1","part":1,"parts":2})",
+        R"({"number":"+8613800138000","text":"b2","part":2,"parts":2})",
+        R"({"number":"+8613800138000","text":"b1b2","joined":true,"parts":2})",
+        R"({"event":"stored","kind":"incoming","from":"13800138000","text":"x"})",
+        R"({"number":"+8613912345678","text":"c"})", R"({"number":"13698765432","text":"d"})"})
+    watch.Delivered(line, 0);
+  const std::vector<std::string> ab = {"a", "b1b2"}, ba = {"b1b2", "a"};
+  const struct Row {
+    PhoneExpectation want;
+    bool met;
+  } rows[] = {
+      {{"13800138000", ab, false, 1}, true},  // the joined message counts once
+      {{"13800138000", ba, false, 2}, false},
+      {{"13800138000", ba, true, 3}, true},
+      {{"13800138000", {"a", "a", "b1b2"}, true, 4}, false},  // a set counts each text
+      {{"13800138000", {"a"}, false, 5}, false},
+      {{"13912345678", {}, false, 6}, false},  // nothing, but it got one
+      {{"13500000000", {}, false, 7}, true},
+      {{"8613698765432", {"d"}, false, 8}, false},  // longer than the number logged
+      {{"+8613912345678", {"c"}, false, 9}, true},
+  };
+  std::vector<PhoneExpectation> all;
+  for (const Row& row : rows) {
+    EXPECT_EQ(Meets(row.want, TextsFor(watch.Shown(), row.want.phone)), row.met) << row.want.line;
+    all.push_back(row.want);
+  }
+  ExpectCounts counts;
+  CheckExpectations(recorder.log, all, watch.Shown(), "end", counts);
+  EXPECT_EQ(counts.met, 4);
+  EXPECT_EQ(counts.failed, 5);
+  const auto failed = recorder.Named("expect_failed");
+  ASSERT_EQ(failed.size(), 5u);
+  EXPECT_EQ(failed[0]["line"], 2);
+  EXPECT_EQ(failed[0]["wanted"], nlohmann::json(ba));
+  EXPECT_EQ(failed[0]["got"], nlohmann::json(ab));
+  EXPECT_EQ(failed[0]["order"], "sequence");
+  EXPECT_EQ(failed[3]["phone"], "13912345678");
+  EXPECT_EQ(failed[3]["wanted"], nlohmann::json::array());
+  EXPECT_EQ(failed[3]["got"], nlohmann::json({"c"}));
+  EXPECT_EQ(watch.Counts().delivered, 6);  // every message line, parts and joined ones
 }
 
 TEST(HostServices, CountsAlarmsAsValuesMoveAndTheOperatorAcknowledges) {
   Recorder recorder;
-  Forecast forecast(recorder.log);
-  HostServices services(recorder.log, forecast);
+  HostServices services(recorder.log);
   Variable tank;
   tank.name = "Tank1.PV";
   tank.number = 3;
@@ -375,8 +315,7 @@ TEST(HostServices, CountsAlarmsAsValuesMoveAndTheOperatorAcknowledges) {
 
 TEST(HostServices, KnowsTheRegisteredFunctionsByNameWithoutRegardToCase) {
   Recorder recorder;
-  Forecast forecast(recorder.log);
-  HostServices services(recorder.log, forecast);
+  HostServices services(recorder.log);
   services.RegisterFunction(7, "SendMsg", "help");
   services.AddFunctionParameter(7, kTextType, "numbers");
   services.AddFunctionParameter(7, kTextType, "text");

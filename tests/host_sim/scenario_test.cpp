@@ -59,6 +59,17 @@ reply = { from = "13800138000", text = "1A", parts = 1, coding = "ucs2" }
 [[step]]
 at = 31
 reply = { from = "Pagorin", text = "泵站" }
+[[step]]
+after = 1
+expect = { phone = "13912345678", nothing = true }
+
+[[expect]]
+phone = "13800138000"
+texts = ["泵站停机", "清水池报警:高报"]
+order = "any"
+[[expect]]
+phone = "13698765432"
+nothing = true
 )";
   Scenario s;
   std::string error;
@@ -82,7 +93,7 @@ reply = { from = "Pagorin", text = "泵站" }
   EXPECT_TRUE(s.variables[1].discrete);
   EXPECT_EQ(s.variables[1].discreteText, platform::Utf8ToCp936("故障"));
   ASSERT_EQ(s.scripts.size(), 1u);
-  ASSERT_EQ(s.steps.size(), 8u);
+  ASSERT_EQ(s.steps.size(), 9u);
   EXPECT_EQ(s.steps[6].kind, Step::Kind::kReply);
   EXPECT_EQ(s.steps[0].kind, Step::Kind::kSet);
   EXPECT_TRUE(s.steps[0].hasAt);
@@ -95,6 +106,16 @@ reply = { from = "Pagorin", text = "泵站" }
   EXPECT_EQ(s.steps[4].text, "copy.vpa");
   EXPECT_EQ(s.steps[5].kind, Step::Kind::kEnd);
   EXPECT_EQ(s.steps[5].line, 44);  // the line of its [[step]]
+  // Expectations keep their texts in UTF-8, as the modem's log shows them.
+  EXPECT_EQ(s.steps[8].kind, Step::Kind::kExpect);
+  EXPECT_EQ(s.steps[8].expect.phone, "13912345678");
+  EXPECT_TRUE(s.steps[8].expect.texts.empty());
+  ASSERT_EQ(s.expectations.size(), 2u);
+  EXPECT_EQ(s.expectations[0].texts, (std::vector<std::string>{"泵站停机", "清水池报警:高报"}));
+  EXPECT_TRUE(s.expectations[0].anyOrder);
+  EXPECT_EQ(s.expectations[0].line, 56);
+  EXPECT_TRUE(s.expectations[1].texts.empty());
+  EXPECT_FALSE(s.expectations[1].anyOrder);
 }
 
 struct BadScenario {
@@ -144,7 +165,25 @@ INSTANTIATE_TEST_SUITE_P(
         BadScenario{"[[step]]\nat = 1\nreply = { from = \"1\", text = \"a\", coding = \"x\" }\n",
                     "plant.toml:3: coding must be"},
         BadScenario{"[[step]]\nat = 1\nreply = { from = \"1\", text = \"ab\", parts = 3 }\n",
-                    "plant.toml:3: reply: the text does not fit in 3 part(s)"}));
+                    "plant.toml:3: reply: the text does not fit in 3 part(s)"},
+        BadScenario{"[[expect]]\ntexts = [\"a\"]\n", "plant.toml:1: [[expect]] needs a phone"},
+        BadScenario{"[[expect]]\nphone = \"1\"\n", "plant.toml:1: [[expect]] needs texts"},
+        BadScenario{"[[expect]]\nphone = \"1\"\ntexts = [\"a\"]\nnothing = true\n",
+                    "plant.toml:1: [[expect]] needs texts = [...] or nothing = true, one"},
+        BadScenario{"[[expect]]\nphone = \"1\"\ntexts = []\n",
+                    "plant.toml:3: texts must be a list of one text or more"},
+        BadScenario{"[[expect]]\nphone = \"1\"\nnothing = false\n",
+                    "plant.toml:3: nothing takes true"},
+        BadScenario{"[[expect]]\nphone = \"1\"\ntexts = [\"a\"]\norder = \"set\"\n",
+                    "plant.toml:4: order must be"},
+        BadScenario{"[[expect]]\nphone = \"1\"\nnothing = true\norder = \"any\"\n",
+                    "plant.toml:4: order belongs to texts"},
+        BadScenario{"[[expect]]\nphone = \"1\"\nnothing = true\n[[expect]]\nphone = \"1\"\n"
+                    "nothing = true\n",
+                    "plant.toml:4: phone 1 has an [[expect]] already (line 1)"},
+        BadScenario{"[[step]]\nat = 1\nexpect = { phone = \"1\", text = [\"a\"] }\n",
+                    "plant.toml:3: unknown key 'text' in expect"},
+        BadScenario{"[[step]]\nat = 1\nexpect = \"1\"\n", "plant.toml:3: expect takes a table"}));
 
 TEST(Scenario, MissingFileIsNamed) {
   Scenario s;
