@@ -474,7 +474,7 @@ void JudgeIncoming(const std::vector<Incoming>& plan, const std::string& folder,
   const auto records = CsvRecords(folder + "/Pagorin_Received.csv");
   for (std::size_t r = 1; r < records.size(); ++r) {
     const auto& fields = records[r];
-    if (fields.size() != 6) {
+    if (fields.size() < 6) {
       ++outcome.inUnknown;
       if (!quiet) Problem("a received line of the wrong shape", std::to_string(fields.size()));
       continue;
