@@ -7,14 +7,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -32,6 +29,7 @@
 #include "at_interpreter.h"
 #include "deliver_pdu.h"
 #include "gsm_text.h"
+#include "modem_clock.h"
 #include "phone_inbox.h"
 #include "platform/file_io.h"
 #include "platform/syscall.h"
@@ -46,6 +44,7 @@ using pagorin::platform::ErrorText;
 using pagorin::platform::RetryOnEintr;
 using pagorin::platform::UniqueFd;
 using pagorin::sim::AtInterpreter;
+using pagorin::sim::ModemClock;
 using Clock = std::chrono::steady_clock;
 
 // While nobody has the terminal open the master reports a hang-up on every poll; it is looked at
@@ -196,52 +195,6 @@ bool SameNumber(std::string_view a, std::string_view b) {
   if (a.size() < b.size()) std::swap(a, b);
   return a == b || (b.size() >= 7 && a.size() - b.size() <= 3 && a.ends_with(b));
 }
-
-// The modem's own time in milliseconds: real time since the start, or the clock a host
-// simulator shares through a file (8 bytes, the milliseconds as an unsigned number in the
-// machine's byte order, updated in place), so that the modem's spans pass in simulated time.
-class ModemClock {
- public:
-  ModemClock() : start_(Clock::now()) {}
-  ~ModemClock() {
-    if (shared_ != nullptr) ::munmap(shared_, sizeof(std::uint64_t));
-  }
-  ModemClock(const ModemClock&) = delete;
-  ModemClock& operator=(const ModemClock&) = delete;
-
-  bool Share(const std::string& path) {
-    UniqueFd fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
-    struct stat info {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 ||
-        info.st_size < static_cast<off_t>(sizeof(std::uint64_t))) {
-      std::fprintf(stderr, "gsm-modem-sim: cannot use the clock file %s: %s\n", path.c_str(),
-                   fd.get() < 0 ? ErrorText(errno).c_str() : "shorter than 8 bytes");
-      return false;
-    }
-    void* map = ::mmap(nullptr, sizeof(std::uint64_t), PROT_READ, MAP_SHARED, fd.get(), 0);
-    if (map == MAP_FAILED) {
-      std::fprintf(stderr, "gsm-modem-sim: cannot map the clock file %s: %s\n", path.c_str(),
-                   ErrorText(errno).c_str());
-      return false;
-    }
-    shared_ = static_cast<std::uint64_t*>(map);
-    return true;
-  }
-  bool Shared() const { return shared_ != nullptr; }
-
-  std::int64_t NowMs() const {
-    if (shared_ != nullptr) {
-      // Only read; the mapping is read-only and the host writes the value with one atomic store.
-      std::uint64_t ms = std::atomic_ref<std::uint64_t>(*shared_).load(std::memory_order_acquire);
-      return static_cast<std::int64_t>(std::min<std::uint64_t>(ms, INT64_MAX));
-    }
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
-  }
-
- private:
-  Clock::time_point start_;
-  std::uint64_t* shared_ = nullptr;
-};
 
 struct Settings {
   std::string portFile;
