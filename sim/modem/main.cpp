@@ -29,6 +29,7 @@
 #include "at_interpreter.h"
 #include "deliver_pdu.h"
 #include "gsm_text.h"
+#include "message_log.h"
 #include "modem_clock.h"
 #include "phone_inbox.h"
 #include "platform/file_io.h"
@@ -44,6 +45,7 @@ using pagorin::platform::ErrorText;
 using pagorin::platform::RetryOnEintr;
 using pagorin::platform::UniqueFd;
 using pagorin::sim::AtInterpreter;
+using pagorin::sim::MessageLog;
 using pagorin::sim::ModemClock;
 using Clock = std::chrono::steady_clock;
 
@@ -329,33 +331,6 @@ class Terminal {
   std::string link_;
   UniqueFd master_;
   std::string slavePath_;
-};
-
-class MessageLog {
- public:
-  bool Open(const std::string& path) {
-    if (path.empty()) return true;
-    fd_.Reset(RetryOnEintr(
-        [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644); }));
-    if (fd_.get() < 0) {
-      std::fprintf(stderr, "gsm-modem-sim: cannot open the log %s: %s\n", path.c_str(),
-                   ErrorText(errno).c_str());
-      return false;
-    }
-    return true;
-  }
-  // One write per line, so that a reader never sees half a record.
-  void Append(const std::string& line) {
-    if (fd_.get() < 0) return;
-    std::string record = line + "\n";
-    ssize_t n = RetryOnEintr([&] { return ::write(fd_.get(), record.data(), record.size()); });
-    if (n != static_cast<ssize_t>(record.size())) {
-      std::fprintf(stderr, "gsm-modem-sim: log write failed: %s\n", ErrorText(errno).c_str());
-    }
-  }
-
- private:
-  UniqueFd fd_;
 };
 
 pagorin::sim::ModemBehaviour BehaviourOf(const Settings& settings) {
