@@ -6,8 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -33,8 +31,8 @@
 #include "modem_clock.h"
 #include "phone_inbox.h"
 #include "platform/file_io.h"
-#include "platform/syscall.h"
-#include "platform/unique_fd.h"
+#include "platform/system_error.h"
+#include "sim_terminal.h"
 #include "sms_record.h"
 
 namespace {
@@ -42,11 +40,10 @@ namespace {
 using pagorin::sim::Escaped;
 
 using pagorin::platform::ErrorText;
-using pagorin::platform::RetryOnEintr;
-using pagorin::platform::UniqueFd;
 using pagorin::sim::AtInterpreter;
 using pagorin::sim::MessageLog;
 using pagorin::sim::ModemClock;
+using pagorin::sim::Terminal;
 using Clock = std::chrono::steady_clock;
 
 // While nobody has the terminal open the master reports a hang-up on every poll; it is looked at
@@ -253,85 +250,6 @@ struct Settings {
 constexpr const char* kServiceCentre = "+8613800100500";
 // The zone of the centre's time stamps: +08:00.
 constexpr int kCentreZoneQuarters = 32;
-
-bool OpenPseudoTerminal(UniqueFd& master, std::string& slavePath) {
-  slavePath.clear();
-  master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (master.get() < 0 || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
-    std::fprintf(stderr, "gsm-modem-sim: cannot create a pseudo-terminal: %s\n",
-                 ErrorText(errno).c_str());
-    return false;
-  }
-  char name[256] = {};
-  if (::ptsname_r(master.get(), name, sizeof name) != 0) {
-    std::fprintf(stderr, "gsm-modem-sim: ptsname: %s\n", ErrorText(errno).c_str());
-    return false;
-  }
-  slavePath = name;
-  // Raw line settings from the start, so that the terminal's own line discipline never echoes
-  // or translates what passes before the sender has set up the line.
-  termios settings{};
-  if (::tcgetattr(master.get(), &settings) == 0) {
-    ::cfmakeraw(&settings);
-    ::tcsetattr(master.get(), TCSANOW, &settings);
-  }
-  int flags = ::fcntl(master.get(), F_GETFL);
-  ::fcntl(master.get(), F_SETFL, flags | O_NONBLOCK);
-  return true;
-}
-
-// The modem's end of the line: a pseudo-terminal, and optionally a symbolic link that names it
-// the way a device name names a USB adapter. Unplugging closes the terminal and removes the
-// name; plugging in again makes a new terminal and points the same name at it.
-class Terminal {
- public:
-  explicit Terminal(std::string link) : link_(std::move(link)) {}
-  ~Terminal() { Unplug(); }
-  Terminal(const Terminal&) = delete;
-  Terminal& operator=(const Terminal&) = delete;
-
-  bool Plug() {
-    if (!OpenPseudoTerminal(master_, slavePath_)) return false;
-    if (link_.empty()) return true;
-    // The new name appears at once and whole: a reader sees the old link, no link, or the new
-    // one, never a half-made one.
-    std::string fresh = link_ + ".new";
-    ::unlink(fresh.c_str());
-    if (::symlink(slavePath_.c_str(), fresh.c_str()) != 0 ||
-        ::rename(fresh.c_str(), link_.c_str()) != 0) {
-      std::fprintf(stderr, "gsm-modem-sim: cannot point %s at %s: %s\n", link_.c_str(),
-                   slavePath_.c_str(), ErrorText(errno).c_str());
-      ::unlink(fresh.c_str());
-      return false;
-    }
-    return true;
-  }
-  // Removes the name if it still names the terminal, then closes the terminal (its holder sees a
-  // hang-up). In this order the name never points at a terminal number that is free again and
-  // may be handed to somebody else's terminal.
-  void Unplug() {
-    if (!link_.empty() && !slavePath_.empty()) {
-      char target[256] = {};
-      ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
-      if (n > 0 && slavePath_ == std::string(target, static_cast<std::size_t>(n))) {
-        ::unlink(link_.c_str());
-      }
-    }
-    master_.Reset();
-    slavePath_.clear();
-  }
-
-  bool Plugged() const { return master_.get() >= 0; }
-  int fd() const { return master_.get(); }
-  const std::string& SlavePath() const { return slavePath_; }
-  // What a sender opens: the link when there is one, else the terminal itself.
-  const std::string& SenderPath() const { return link_.empty() ? slavePath_ : link_; }
-
- private:
-  std::string link_;
-  UniqueFd master_;
-  std::string slavePath_;
-};
 
 pagorin::sim::ModemBehaviour BehaviourOf(const Settings& settings) {
   pagorin::sim::ModemBehaviour behaviour;
