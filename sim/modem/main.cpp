@@ -25,6 +25,7 @@
 
 #include "at_interpreter.h"
 #include "deliver_pdu.h"
+#include "fault_schedule.h"
 #include "gsm_text.h"
 #include "message_log.h"
 #include "modem_clock.h"
@@ -42,17 +43,15 @@ using pagorin::sim::Escaped;
 using pagorin::platform::ErrorText;
 using pagorin::sim::AtInterpreter;
 using pagorin::sim::BehaviourOf;
+using pagorin::sim::FaultSchedule;
 using pagorin::sim::MessageLog;
 using pagorin::sim::ModemClock;
-using pagorin::sim::ParseErrorWindow;
 using pagorin::sim::ParseIncoming;
 using pagorin::sim::ParseRecipientStatus;
 using pagorin::sim::ParseSettings;
-using pagorin::sim::ParseSpan;
 using pagorin::sim::ParseStatuses;
 using pagorin::sim::PlannedText;
 using pagorin::sim::Settings;
-using pagorin::sim::Span;
 using pagorin::sim::Terminal;
 using Clock = std::chrono::steady_clock;
 
@@ -90,50 +89,6 @@ bool SameNumber(std::string_view a, std::string_view b) {
 constexpr const char* kServiceCentre = "+8613800100500";
 // The zone of the centre's time stamps: +08:00.
 constexpr int kCentreZoneQuarters = 32;
-
-// What happens on the modem's clock: error windows, unplugged spans and unsolicited result codes
-// at random moments.
-class Schedule {
- public:
-  Schedule(const Settings& settings, std::mt19937& random) : random_(random) {
-    for (const auto& text : settings.errorWindows)
-      errorWindows_.push_back(*ParseErrorWindow(text));
-    for (const auto& text : settings.unplugs)
-      unplugs_.push_back(*ParseSpan(text));
-    if (settings.urcEverySeconds > 0) {
-      urcGap_ = std::exponential_distribution<double>(1.0 / (settings.urcEverySeconds * 1000.0));
-      nextUrcMs_ = NextGap();
-    }
-  }
-  bool Empty() const { return errorWindows_.empty() && unplugs_.empty() && nextUrcMs_ < 0; }
-
-  // The +CMS ERROR of the window that holds `nowMs`, 0 outside every window.
-  int OutageAt(std::int64_t nowMs) const {
-    for (const auto& window : errorWindows_) {
-      if (window.Holds(nowMs)) return window.code;
-    }
-    return 0;
-  }
-  bool UnpluggedAt(std::int64_t nowMs) const {
-    return std::any_of(unplugs_.begin(), unplugs_.end(),
-                       [&](const Span& span) { return span.Holds(nowMs); });
-  }
-  // True once per random moment that has come.
-  bool UrcDue(std::int64_t nowMs) {
-    if (nextUrcMs_ < 0 || nowMs < nextUrcMs_) return false;
-    nextUrcMs_ = nowMs + NextGap();
-    return true;
-  }
-
- private:
-  std::int64_t NextGap() { return 1 + std::llround(urcGap_(random_)); }
-
-  std::mt19937& random_;
-  std::vector<Span> errorWindows_;
-  std::vector<Span> unplugs_;
-  std::exponential_distribution<double> urcGap_;
-  std::int64_t nextUrcMs_ = -1;
-};
 
 // Writes the port file (or stdout) with the path a sender opens.
 bool AnnounceTerminal(const Settings& settings, const Terminal& terminal) {
@@ -210,7 +165,7 @@ class ModemRun {
   AtInterpreter modem_;
   Terminal terminal_;
   ModemClock clock_;
-  Schedule schedule_;
+  FaultSchedule schedule_;
   MessageLog log_;
   std::string pending_;  // answer bytes not yet written
   std::string held_;     // answer bytes held back until `releaseMs_` on the modem's clock
