@@ -6,22 +6,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <random>
@@ -31,11 +25,15 @@
 
 #include "at_interpreter.h"
 #include "deliver_pdu.h"
+#include "fault_schedule.h"
 #include "gsm_text.h"
+#include "message_log.h"
+#include "modem_clock.h"
 #include "phone_inbox.h"
 #include "platform/file_io.h"
-#include "platform/syscall.h"
-#include "platform/unique_fd.h"
+#include "platform/system_error.h"
+#include "sim_settings.h"
+#include "sim_terminal.h"
 #include "sms_record.h"
 
 namespace {
@@ -43,9 +41,18 @@ namespace {
 using pagorin::sim::Escaped;
 
 using pagorin::platform::ErrorText;
-using pagorin::platform::RetryOnEintr;
-using pagorin::platform::UniqueFd;
 using pagorin::sim::AtInterpreter;
+using pagorin::sim::BehaviourOf;
+using pagorin::sim::FaultSchedule;
+using pagorin::sim::MessageLog;
+using pagorin::sim::ModemClock;
+using pagorin::sim::ParseIncoming;
+using pagorin::sim::ParseRecipientStatus;
+using pagorin::sim::ParseSettings;
+using pagorin::sim::ParseStatuses;
+using pagorin::sim::PlannedText;
+using pagorin::sim::Settings;
+using pagorin::sim::Terminal;
 using Clock = std::chrono::steady_clock;
 
 // While nobody has the terminal open the master reports a hang-up on every poll; it is looked at
@@ -69,125 +76,6 @@ extern "C" void OnStopSignal(int) {
   errno = saved;
 }
 
-// A span of the modem's clock, in milliseconds from its start.
-struct Span {
-  std::int64_t fromMs = 0;
-  std::int64_t untilMs = 0;
-  int code = 0;  // the +CMS ERROR of an error window
-  bool Holds(std::int64_t nowMs) const { return nowMs >= fromMs && nowMs < untilMs; }
-};
-
-std::optional<double> ParseSeconds(std::string_view text) {
-  double value = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || !(value >= 0) || value > 1e7) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// "FROM+SECONDS", for example "30+10": from 30 s for 10 s.
-std::optional<Span> ParseSpan(std::string_view text) {
-  std::size_t plus = text.find('+');
-  if (plus == std::string_view::npos) return std::nullopt;
-  auto from = ParseSeconds(text.substr(0, plus));
-  auto length = ParseSeconds(text.substr(plus + 1));
-  if (!from || !length) return std::nullopt;
-  Span span;
-  span.fromMs = std::llround(*from * 1000.0);
-  span.untilMs = span.fromMs + std::llround(*length * 1000.0);
-  return span;
-}
-
-// "CODE@FROM+SECONDS", for example "331@5+20": +CMS ERROR: 331 from 5 s for 20 s.
-std::optional<Span> ParseErrorWindow(std::string_view text) {
-  std::size_t at = text.find('@');
-  if (at == std::string_view::npos) return std::nullopt;
-  int code = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + at, code);
-  if (error != std::errc() || end != text.data() + at || code < 0 || code > 511) {
-    return std::nullopt;
-  }
-  auto span = ParseSpan(text.substr(at + 1));
-  if (span) span->code = code;
-  return span;
-}
-
-// A message a phone writes to the modem at a moment of its clock.
-struct PlannedText {
-  double atSeconds = 0;
-  pagorin::sim::PhoneText message;
-};
-
-// "AT@FROM:PARTS:CODING:TEXT", for example "30@13800138000:1:ucs2:1A": at 30 s from 13800138000,
-// one part, UCS2. PARTS 0 lets the text decide; the text may hold colons.
-std::optional<PlannedText> ParseIncoming(std::string_view text) {
-  std::size_t at = text.find('@');
-  if (at == std::string_view::npos) return std::nullopt;
-  auto seconds = ParseSeconds(text.substr(0, at));
-  std::string_view rest = text.substr(at + 1);
-  std::size_t first = rest.find(':');
-  std::size_t second = first == std::string_view::npos ? first : rest.find(':', first + 1);
-  std::size_t third = second == std::string_view::npos ? second : rest.find(':', second + 1);
-  if (!seconds || third == std::string_view::npos || first == 0) return std::nullopt;
-  PlannedText planned;
-  planned.atSeconds = *seconds;
-  planned.message.from = std::string(rest.substr(0, first));
-  std::string_view parts = rest.substr(first + 1, second - first - 1);
-  auto [end, error] =
-      std::from_chars(parts.data(), parts.data() + parts.size(), planned.message.parts);
-  if (error != std::errc() || end != parts.data() + parts.size() || planned.message.parts < 0 ||
-      planned.message.parts > 255) {
-    return std::nullopt;
-  }
-  std::string_view coding = rest.substr(second + 1, third - second - 1);
-  if (coding == "gsm7") {
-    planned.message.coding = pagorin::sim::TextCoding::kGsm7;
-  } else if (coding == "ucs2") {
-    planned.message.coding = pagorin::sim::TextCoding::kUcs2;
-  } else {
-    return std::nullopt;
-  }
-  planned.message.text = std::string(rest.substr(third + 1));
-  std::string why;
-  if (pagorin::sim::EncodeDeliver(planned.message, why).empty()) return std::nullopt;
-  return planned;
-}
-
-// "0x41" or "41": a TP-ST value.
-std::optional<int> ParseStatus(std::string_view text) {
-  if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
-  int value = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0 ||
-      value > 255) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// "NUMBER=HEX", for example "13800138000=0x43": the TP-ST of reports on messages to that phone.
-std::optional<std::pair<std::string, int>> ParseRecipientStatus(std::string_view text) {
-  std::size_t equals = text.rfind('=');
-  if (equals == std::string_view::npos || equals == 0) return std::nullopt;
-  auto status = ParseStatus(text.substr(equals + 1));
-  if (!status) return std::nullopt;
-  return std::make_pair(std::string(text.substr(0, equals)), *status);
-}
-
-// "0x00,0x41": the TP-ST of the reports in turn, the last one for every report after it.
-std::optional<std::vector<int>> ParseStatuses(std::string_view text) {
-  std::vector<int> statuses;
-  for (std::size_t start = 0; start <= text.size();) {
-    const std::size_t comma = std::min(text.find(',', start), text.size());
-    const std::optional<int> status = ParseStatus(text.substr(start, comma - start));
-    if (!status) return std::nullopt;
-    statuses.push_back(*status);
-    start = comma + 1;
-  }
-  return statuses;
-}
-
 // Two ways of writing one phone's number: the same digits, or one with a country code (up to
 // three digits) in front of the other.
 bool SameNumber(std::string_view a, std::string_view b) {
@@ -197,285 +85,10 @@ bool SameNumber(std::string_view a, std::string_view b) {
   return a == b || (b.size() >= 7 && a.size() - b.size() <= 3 && a.ends_with(b));
 }
 
-// The modem's own time in milliseconds: real time since the start, or the clock a host
-// simulator shares through a file (8 bytes, the milliseconds as an unsigned number in the
-// machine's byte order, updated in place), so that the modem's spans pass in simulated time.
-class ModemClock {
- public:
-  ModemClock() : start_(Clock::now()) {}
-  ~ModemClock() {
-    if (shared_ != nullptr) ::munmap(shared_, sizeof(std::uint64_t));
-  }
-  ModemClock(const ModemClock&) = delete;
-  ModemClock& operator=(const ModemClock&) = delete;
-
-  bool Share(const std::string& path) {
-    UniqueFd fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
-    struct stat info {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 ||
-        info.st_size < static_cast<off_t>(sizeof(std::uint64_t))) {
-      std::fprintf(stderr, "gsm-modem-sim: cannot use the clock file %s: %s\n", path.c_str(),
-                   fd.get() < 0 ? ErrorText(errno).c_str() : "shorter than 8 bytes");
-      return false;
-    }
-    void* map = ::mmap(nullptr, sizeof(std::uint64_t), PROT_READ, MAP_SHARED, fd.get(), 0);
-    if (map == MAP_FAILED) {
-      std::fprintf(stderr, "gsm-modem-sim: cannot map the clock file %s: %s\n", path.c_str(),
-                   ErrorText(errno).c_str());
-      return false;
-    }
-    shared_ = static_cast<std::uint64_t*>(map);
-    return true;
-  }
-  bool Shared() const { return shared_ != nullptr; }
-
-  std::int64_t NowMs() const {
-    if (shared_ != nullptr) {
-      // Only read; the mapping is read-only and the host writes the value with one atomic store.
-      std::uint64_t ms = std::atomic_ref<std::uint64_t>(*shared_).load(std::memory_order_acquire);
-      return static_cast<std::int64_t>(std::min<std::uint64_t>(ms, INT64_MAX));
-    }
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
-  }
-
- private:
-  Clock::time_point start_;
-  std::uint64_t* shared_ = nullptr;
-};
-
-struct Settings {
-  std::string portFile;
-  std::string logFile;
-  std::string echo = "on";
-  bool numericResults = false;
-  bool quietResults = false;
-  bool silent = false;
-  int failMessage = 0;
-  int failCode = 500;
-  bool dropFinalOk = false;
-  std::string unsolicited;
-  int byteDelayMs = 0;
-  int hangupAfter = 0;
-  int exitAfterMessages = 0;
-  double timeoutSeconds = 0;
-  int firstReference = 0;
-  bool trace = false;
-
-  std::vector<std::string> urcs;
-  bool urcAfterOk = false;
-  bool urcAfterPrompt = false;
-  double urcEverySeconds = 0;
-  int piecesMs = 0;
-  std::vector<std::string> errorWindows;
-  double errorRate = 0;
-  std::vector<int> errorCodes;
-  std::vector<std::string> unplugs;
-  double promptDelaySeconds = 0;
-  double replyDelaySeconds = 0;
-  std::string link;
-  std::string clockFile;
-  std::uint32_t seed = 1;
-  bool noSim = false;
-  int signal = 17;
-  int registration = 1;
-
-  int storageSlots = 20;
-  std::string fullNotice = "ciev";
-  double dropNotices = 0;
-  int badNoticeIndex = 0;
-  bool hasBadNoticeIndex = false;
-  std::vector<std::string> incoming;
-  std::string ownNumber;
-  double loopDelaySeconds = 5;
-  double reportDelaySeconds = 5;
-  std::string reportStatus = "0x00";
-  std::vector<std::string> reportStatusTo;
-  bool noReports = false;
-  bool reportsOutOfOrder = false;
-};
-
 // The service centre that the network's messages name.
 constexpr const char* kServiceCentre = "+8613800100500";
 // The zone of the centre's time stamps: +08:00.
 constexpr int kCentreZoneQuarters = 32;
-
-bool OpenPseudoTerminal(UniqueFd& master, std::string& slavePath) {
-  slavePath.clear();
-  master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (master.get() < 0 || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) {
-    std::fprintf(stderr, "gsm-modem-sim: cannot create a pseudo-terminal: %s\n",
-                 ErrorText(errno).c_str());
-    return false;
-  }
-  char name[256] = {};
-  if (::ptsname_r(master.get(), name, sizeof name) != 0) {
-    std::fprintf(stderr, "gsm-modem-sim: ptsname: %s\n", ErrorText(errno).c_str());
-    return false;
-  }
-  slavePath = name;
-  // Raw line settings from the start, so that the terminal's own line discipline never echoes
-  // or translates what passes before the sender has set up the line.
-  termios settings{};
-  if (::tcgetattr(master.get(), &settings) == 0) {
-    ::cfmakeraw(&settings);
-    ::tcsetattr(master.get(), TCSANOW, &settings);
-  }
-  int flags = ::fcntl(master.get(), F_GETFL);
-  ::fcntl(master.get(), F_SETFL, flags | O_NONBLOCK);
-  return true;
-}
-
-// The modem's end of the line: a pseudo-terminal, and optionally a symbolic link that names it
-// the way a device name names a USB adapter. Unplugging closes the terminal and removes the
-// name; plugging in again makes a new terminal and points the same name at it.
-class Terminal {
- public:
-  explicit Terminal(std::string link) : link_(std::move(link)) {}
-  ~Terminal() { Unplug(); }
-  Terminal(const Terminal&) = delete;
-  Terminal& operator=(const Terminal&) = delete;
-
-  bool Plug() {
-    if (!OpenPseudoTerminal(master_, slavePath_)) return false;
-    if (link_.empty()) return true;
-    // The new name appears at once and whole: a reader sees the old link, no link, or the new
-    // one, never a half-made one.
-    std::string fresh = link_ + ".new";
-    ::unlink(fresh.c_str());
-    if (::symlink(slavePath_.c_str(), fresh.c_str()) != 0 ||
-        ::rename(fresh.c_str(), link_.c_str()) != 0) {
-      std::fprintf(stderr, "gsm-modem-sim: cannot point %s at %s: %s\n", link_.c_str(),
-                   slavePath_.c_str(), ErrorText(errno).c_str());
-      ::unlink(fresh.c_str());
-      return false;
-    }
-    return true;
-  }
-  // Removes the name if it still names the terminal, then closes the terminal (its holder sees a
-  // hang-up). In this order the name never points at a terminal number that is free again and
-  // may be handed to somebody else's terminal.
-  void Unplug() {
-    if (!link_.empty() && !slavePath_.empty()) {
-      char target[256] = {};
-      ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
-      if (n > 0 && slavePath_ == std::string(target, static_cast<std::size_t>(n))) {
-        ::unlink(link_.c_str());
-      }
-    }
-    master_.Reset();
-    slavePath_.clear();
-  }
-
-  bool Plugged() const { return master_.get() >= 0; }
-  int fd() const { return master_.get(); }
-  const std::string& SlavePath() const { return slavePath_; }
-  // What a sender opens: the link when there is one, else the terminal itself.
-  const std::string& SenderPath() const { return link_.empty() ? slavePath_ : link_; }
-
- private:
-  std::string link_;
-  UniqueFd master_;
-  std::string slavePath_;
-};
-
-class MessageLog {
- public:
-  bool Open(const std::string& path) {
-    if (path.empty()) return true;
-    fd_.Reset(RetryOnEintr(
-        [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644); }));
-    if (fd_.get() < 0) {
-      std::fprintf(stderr, "gsm-modem-sim: cannot open the log %s: %s\n", path.c_str(),
-                   ErrorText(errno).c_str());
-      return false;
-    }
-    return true;
-  }
-  // One write per line, so that a reader never sees half a record.
-  void Append(const std::string& line) {
-    if (fd_.get() < 0) return;
-    std::string record = line + "\n";
-    ssize_t n = RetryOnEintr([&] { return ::write(fd_.get(), record.data(), record.size()); });
-    if (n != static_cast<ssize_t>(record.size())) {
-      std::fprintf(stderr, "gsm-modem-sim: log write failed: %s\n", ErrorText(errno).c_str());
-    }
-  }
-
- private:
-  UniqueFd fd_;
-};
-
-pagorin::sim::ModemBehaviour BehaviourOf(const Settings& settings) {
-  pagorin::sim::ModemBehaviour behaviour;
-  behaviour.echo = settings.echo == "on";
-  behaviour.numericResults = settings.numericResults;
-  behaviour.quietResults = settings.quietResults;
-  behaviour.failMessage = settings.failMessage;
-  behaviour.failCode = settings.failCode;
-  behaviour.dropFinalOk = settings.dropFinalOk;
-  behaviour.unsolicited = settings.unsolicited;
-  behaviour.hangupAfter = settings.hangupAfter;
-  behaviour.firstReference = settings.firstReference;
-  behaviour.urcs = settings.urcs;
-  behaviour.urcAfterOk = settings.urcAfterOk;
-  behaviour.urcAfterPrompt = settings.urcAfterPrompt;
-  behaviour.errorRate = settings.errorRate;
-  behaviour.errorCodes = settings.errorCodes;
-  behaviour.seed = settings.seed;
-  behaviour.simReady = !settings.noSim;
-  behaviour.signal = settings.signal;
-  behaviour.registration = settings.registration;
-  behaviour.storageSlots = settings.storageSlots;
-  behaviour.fullNotice =
-      settings.fullNotice == "smmemfull" ? "^SMMEMFULL: \"SM\"" : "+CIEV: \"SMSFULL\",1";
-  behaviour.dropNotices = settings.dropNotices;
-  if (settings.hasBadNoticeIndex) behaviour.badNoticeIndex = settings.badNoticeIndex;
-  return behaviour;
-}
-
-// What happens on the modem's clock: error windows, unplugged spans and unsolicited result codes
-// at random moments.
-class Schedule {
- public:
-  Schedule(const Settings& settings, std::mt19937& random) : random_(random) {
-    for (const auto& text : settings.errorWindows)
-      errorWindows_.push_back(*ParseErrorWindow(text));
-    for (const auto& text : settings.unplugs)
-      unplugs_.push_back(*ParseSpan(text));
-    if (settings.urcEverySeconds > 0) {
-      urcGap_ = std::exponential_distribution<double>(1.0 / (settings.urcEverySeconds * 1000.0));
-      nextUrcMs_ = NextGap();
-    }
-  }
-  bool Empty() const { return errorWindows_.empty() && unplugs_.empty() && nextUrcMs_ < 0; }
-
-  // The +CMS ERROR of the window that holds `nowMs`, 0 outside every window.
-  int OutageAt(std::int64_t nowMs) const {
-    for (const auto& window : errorWindows_) {
-      if (window.Holds(nowMs)) return window.code;
-    }
-    return 0;
-  }
-  bool UnpluggedAt(std::int64_t nowMs) const {
-    return std::any_of(unplugs_.begin(), unplugs_.end(),
-                       [&](const Span& span) { return span.Holds(nowMs); });
-  }
-  // True once per random moment that has come.
-  bool UrcDue(std::int64_t nowMs) {
-    if (nextUrcMs_ < 0 || nowMs < nextUrcMs_) return false;
-    nextUrcMs_ = nowMs + NextGap();
-    return true;
-  }
-
- private:
-  std::int64_t NextGap() { return 1 + std::llround(urcGap_(random_)); }
-
-  std::mt19937& random_;
-  std::vector<Span> errorWindows_;
-  std::vector<Span> unplugs_;
-  std::exponential_distribution<double> urcGap_;
-  std::int64_t nextUrcMs_ = -1;
-};
 
 // Writes the port file (or stdout) with the path a sender opens.
 bool AnnounceTerminal(const Settings& settings, const Terminal& terminal) {
@@ -552,7 +165,7 @@ class ModemRun {
   AtInterpreter modem_;
   Terminal terminal_;
   ModemClock clock_;
-  Schedule schedule_;
+  FaultSchedule schedule_;
   MessageLog log_;
   std::string pending_;  // answer bytes not yet written
   std::string held_;     // answer bytes held back until `releaseMs_` on the modem's clock
@@ -929,219 +542,8 @@ void ModemRun::HangUp() {
 int main(int argc, char** argv) {
   try {
     Settings settings;
-    CLI::App app{
-        "A GSM modem on a pseudo-terminal: answers AT commands, decodes every SMS-SUBMIT it is "
-        "handed, and stores what phones and the network send back."};
-    app.add_option(
-        "--port-file", settings.portFile,
-        "write the terminal's path to this file (atomically, removed at exit) instead of stdout");
-    app.add_option(
-        "--log", settings.logFile,
-        "append one JSON line per accepted SMS, one per concatenated message joined, and one "
-        "per storage event (\"event\": stored, shown, read, deleted, storage_full, discarded, "
-        "notice_dropped)");
-    app.add_option("--echo", settings.echo, "command echo after reset")
-        ->check(CLI::IsMember({"on", "off"}));
-    app.add_flag("--numeric-results", settings.numericResults,
-                 "numeric result codes after reset, as with ATV0 stored (0 OK, 4 ERROR)");
-    app.add_flag("--quiet-results", settings.quietResults,
-                 "no result codes after reset, as with ATQ1 stored");
-    app.add_flag("--silent", settings.silent, "read everything, answer nothing");
-    app.add_option("--fail-message", settings.failMessage,
-                   "answer the Nth message (from 1) with +CMS ERROR")
-        ->check(CLI::NonNegativeNumber);
-    app.add_option("--fail-code", settings.failCode, "the +CMS ERROR code for --fail-message")
-        ->check(CLI::Range(0, 511));
-    app.add_flag("--drop-final-ok", settings.dropFinalOk, "leave out the OK after +CMGS");
-    app.add_option("--unsolicited", settings.unsolicited,
-                   "a result line sent right after the answer to each send");
-    app.add_option("--byte-delay-ms", settings.byteDelayMs,
-                   "send answers byte by byte with this pause")
-        ->check(CLI::Range(0, 10'000));
-    app.add_option("--hangup-after", settings.hangupAfter,
-                   "close the terminal after answering the Nth command line")
-        ->check(CLI::NonNegativeNumber);
-    app.add_option("--exit-after-messages", settings.exitAfterMessages,
-                   "exit once this many messages were accepted")
-        ->check(CLI::NonNegativeNumber);
-    app.add_option("--timeout", settings.timeoutSeconds, "exit after this many seconds")
-        ->check(CLI::Range(0.0, 1e7));
-    app.add_option("--first-reference", settings.firstReference,
-                   "message reference of the first message; references wrap from 255 to 0")
-        ->check(CLI::Range(0, 255));
-    app.add_flag("--trace", settings.trace, "show every byte received and sent on stderr");
-
-    auto* field = "Field behaviour (times in seconds on the modem's clock)";
-    app.add_option("--urc", settings.urcs,
-                   "an unsolicited result line to use (repeatable; default: +CMTI: \"SM\",3, "
-                   "RING, +CREG: 1, ^RSSI: 17, +CSQ: 17,99, +CGREG: 1, ^BOOT:..., NO CARRIER)")
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->group(field);
-    app.add_flag("--urc-after-ok", settings.urcAfterOk,
-                 "an unsolicited result line right after every final OK")
-        ->group(field);
-    app.add_flag("--urc-after-prompt", settings.urcAfterPrompt,
-                 "an unsolicited result line right after every \"> \" prompt")
-        ->group(field);
-    app.add_option("--urc-every", settings.urcEverySeconds,
-                   "unsolicited result lines at random moments, this many seconds apart on average")
-        ->check(CLI::Range(0.0, 1e6))
-        ->group(field);
-    app.add_option("--pieces", settings.piecesMs,
-                   "send replies in pieces of 1 to 8 bytes with pauses of up to this many "
-                   "milliseconds (real time)")
-        ->check(CLI::Range(0, 10'000))
-        ->group(field);
-    auto windowCheck = CLI::Validator(
-        [](std::string& text) {
-          return ParseErrorWindow(text) ? std::string()
-                                        : "expected CODE@FROM+SECONDS, e.g. 331@5+20";
-        },
-        "CODE@FROM+SECONDS");
-    app.add_option("--error-window", settings.errorWindows,
-                   "refuse every send with +CMS ERROR: CODE from FROM for SECONDS, e.g. 331@5+20 "
-                   "(repeatable; 331 also reports no registration and no signal)")
-        ->check(windowCheck)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->group(field);
-    app.add_option("--error-rate", settings.errorRate,
-                   "refuse this share of sends (0 to 1) at random with a temporary +CMS ERROR")
-        ->check(CLI::Range(0.0, 1.0))
-        ->group(field);
-    app.add_option("--error-codes", settings.errorCodes,
-                   "the codes for --error-rate (default 331 332 42 314 500)")
-        ->check(CLI::Range(0, 511))
-        ->group(field);
-    auto spanCheck = CLI::Validator(
-        [](std::string& text) {
-          return ParseSpan(text) ? std::string() : "expected FROM+SECONDS, e.g. 30+10";
-        },
-        "FROM+SECONDS");
-    app.add_option("--prompt-delay", settings.promptDelaySeconds,
-                   "the \"> \" prompt comes this many seconds late")
-        ->check(CLI::Range(0.0, 1e6))
-        ->group(field);
-    app.add_option("--reply-delay", settings.replyDelaySeconds,
-                   "the final reply to a send (+CMGS or +CMS ERROR) comes this many seconds late")
-        ->check(CLI::Range(0.0, 1e6))
-        ->group(field);
-    app.add_option("--unplug", settings.unplugs,
-                   "pull the adapter out at FROM for SECONDS, e.g. 30+10: the terminal closes "
-                   "and a new one appears behind the same link (repeatable)")
-        ->check(spanCheck)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->group(field);
-    app.add_option("--link", settings.link,
-                   "a symbolic link that names the terminal, re-pointed when it comes back "
-                   "(default with --unplug: the port file's path with .tty added)")
-        ->group(field);
-    app.add_option("--clock-file", settings.clockFile,
-                   "take the modem's clock from this file (8 bytes: milliseconds, native byte "
-                   "order), as a host simulator with simulated time shares it")
-        ->group(field);
-    app.add_option("--seed", settings.seed, "seed of the random choices (default 1)")->group(field);
-    app.add_flag("--no-sim", settings.noSim,
-                 "no SIM card: AT+CPIN? fails with +CME ERROR: 10, sends with +CMS ERROR: 310")
-        ->group(field);
-    app.add_option("--signal", settings.signal, "the signal AT+CSQ reports (0 to 31, 99 unknown)")
-        ->check(CLI::Range(0, 31) | CLI::IsMember({99}))
-        ->group(field);
-    app.add_option("--registration", settings.registration,
-                   "what AT+CREG? reports: 0 none, 1 home, 2 searching, 3 denied, 5 roaming")
-        ->check(CLI::IsMember({0, 1, 2, 3, 4, 5}))
-        ->group(field);
-    auto* receiving = "Receiving (times in seconds on the modem's clock)";
-    app.add_option("--storage-slots", settings.storageSlots,
-                   "slots of the message storage \"SM\" (default 20)")
-        ->check(CLI::Range(1, 255))
-        ->group(receiving);
-    app.add_option("--full-notice", settings.fullNotice,
-                   "the line that says the storage filled up: ciev (+CIEV: \"SMSFULL\",1, "
-                   "default) or smmemfull (^SMMEMFULL: \"SM\"); further messages wait in the "
-                   "network until a slot is freed")
-        ->check(CLI::IsMember({"ciev", "smmemfull"}))
-        ->group(receiving);
-    auto incomingCheck = CLI::Validator(
-        [](std::string& text) {
-          return ParseIncoming(text) ? std::string()
-                                     : "expected AT@FROM:PARTS:CODING:TEXT with CODING gsm7 or "
-                                       "ucs2 and a text that fits, e.g. 30@13800138000:1:ucs2:1A";
-        },
-        "AT@FROM:PARTS:CODING:TEXT");
-    app.add_option("--incoming", settings.incoming,
-                   "a phone writes to the modem: AT@FROM:PARTS:CODING:TEXT, e.g. "
-                   "30@13800138000:1:ucs2:1A (FROM +... international, digits national, else "
-                   "alphanumeric; PARTS 0: as many as the text needs; CODING gsm7 or ucs2; "
-                   "repeatable)")
-        ->check(incomingCheck)
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->group(receiving);
-    app.add_option("--own-number", settings.ownNumber,
-                   "the modem's own number: what is sent to it comes back as incoming messages")
-        ->group(receiving);
-    app.add_option("--loop-delay", settings.loopDelaySeconds,
-                   "seconds until a message to the own number comes back (default 5)")
-        ->check(CLI::Range(0.0, 1e6))
-        ->group(receiving);
-    app.add_option("--report-delay", settings.reportDelaySeconds,
-                   "seconds from a send with a status report request to its report (default 5)")
-        ->check(CLI::Range(0.0, 1e6))
-        ->group(receiving);
-    app.add_option("--report-status", settings.reportStatus,
-                   "the TP-ST of every report, in hex (default 0x00 delivered; e.g. 0x20, 0x60 "
-                   "or 0x41); a list such as 0x00,0x41 gives the reports theirs in turn, the "
-                   "last one to every later report")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-              return ParseStatuses(text) ? std::string()
-                                         : "expected hex octets, e.g. 0x41 or 0x00,0x41";
-            },
-            "HEX"))
-        ->group(receiving);
-    app.add_option("--report-status-to", settings.reportStatusTo,
-                   "NUMBER=HEX: the TP-ST of reports on messages to this phone (however its "
-                   "number is written), instead of --report-status, e.g. 13800138000=0x43 "
-                   "(repeatable)")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-              return ParseRecipientStatus(text) ? std::string()
-                                                : "expected NUMBER=HEX, e.g. 13800138000=0x43";
-            },
-            "NUMBER=HEX"))
-        ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->group(receiving);
-    app.add_flag("--no-reports", settings.noReports, "no status reports at all")->group(receiving);
-    app.add_flag("--reports-out-of-order", settings.reportsOutOfOrder,
-                 "every first of two reports takes three times the report delay, so that the "
-                 "next one overtakes it")
-        ->group(receiving);
-    app.add_option("--drop-notices", settings.dropNotices,
-                   "leave out this share (0 to 1) of the +CMTI and +CDSI lines; the messages are "
-                   "stored all the same")
-        ->check(CLI::Range(0.0, 1.0))
-        ->group(receiving);
-    auto* badIndex = app.add_option("--bad-notice-index", settings.badNoticeIndex,
-                                    "every +CMTI and +CDSI names this index (e.g. -1 or 0) "
-                                    "instead of the slot the message went to")
-                         ->check(CLI::Range(-1, 255))
-                         ->group(receiving);
-    try {
-      app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-      return app.exit(e);
-    }
-    settings.hasBadNoticeIndex = badIndex->count() > 0;
-    if (!settings.unplugs.empty() && settings.link.empty()) {
-      if (settings.portFile.empty()) {
-        std::fprintf(stderr, "gsm-modem-sim: --unplug needs --link or --port-file\n");
-        return 2;
-      }
-      settings.link = settings.portFile + ".tty";
+    if (std::optional<int> exit = ParseSettings(argc, argv, settings, std::cout, std::cerr)) {
+      return *exit;
     }
     return ModemRun(settings).Run();
   } catch (const std::exception& e) {
